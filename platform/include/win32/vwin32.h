@@ -1,0 +1,90 @@
+// The legacy family's VWIN32 device: its control codes and the DOS records that travel with them.
+// No system header declares these, so the layer does on every platform.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#define KESTRO_VWIN32_NAMESPACE_BEGIN
+#define KESTRO_VWIN32_NAMESPACE_END
+#else
+#include <win32/types.h>
+#define KESTRO_VWIN32_NAMESPACE_BEGIN namespace win32 {
+#define KESTRO_VWIN32_NAMESPACE_END }
+#endif
+
+KESTRO_VWIN32_NAMESPACE_BEGIN
+
+inline constexpr DWORD VWIN32_DIOC_DOS_IOCTL = 1;      // interrupt 21h, AX = 44xxh
+inline constexpr DWORD VWIN32_DIOC_DOS_INT25 = 2;      // absolute disk read
+inline constexpr DWORD VWIN32_DIOC_DOS_INT26 = 3;      // absolute disk write
+inline constexpr DWORD VWIN32_DIOC_DOS_INT13 = 4;      // BIOS disk services
+inline constexpr DWORD VWIN32_DIOC_DOS_DRIVEINFO = 6;  // interrupt 21h, AX = 73xxh
+
+inline constexpr DWORD CARRY_FLAG = 0x0001;
+
+#pragma pack(push, 1)
+
+// Media ID of DOS generic IOCTL 0866h. Label and file-system type are space-padded.
+struct _MID {
+  WORD midInfoLevel;
+  DWORD midSerialNum;
+  BYTE midVolLabel[11];
+  BYTE midFileSysType[8];
+};
+typedef _MID MID, *PMID;
+
+// The extended BIOS parameter block: the boot sector's 53 bytes from offset 11.
+struct A_BF_BPB {
+  WORD A_BF_BPB_BytesPerSector;
+  BYTE A_BF_BPB_SectorsPerCluster;
+  WORD A_BF_BPB_ReservedSectors;
+  BYTE A_BF_BPB_NumberOfFATs;
+  WORD A_BF_BPB_RootEntries;
+  WORD A_BF_BPB_TotalSectors;
+  BYTE A_BF_BPB_MediaDescriptor;
+  WORD A_BF_BPB_SectorsPerFAT;
+  WORD A_BF_BPB_SectorsPerTrack;
+  WORD A_BF_BPB_Heads;
+  WORD A_BF_BPB_HiddenSectors;
+  WORD A_BF_BPB_HiddenSectorsHigh;
+  WORD A_BF_BPB_BigTotalSectors;
+  WORD A_BF_BPB_BigTotalSectorsHigh;
+  WORD A_BF_BPB_BigSectorsPerFat;
+  WORD A_BF_BPB_BigSectorsPerFatHi;
+  WORD A_BF_BPB_ExtFlags;
+  WORD A_BF_BPB_FS_Version;
+  WORD A_BF_BPB_RootDirStrtClus;
+  WORD A_BF_BPB_RootDirStrtClusHi;
+  WORD A_BF_BPB_FSInfoSec;
+  WORD A_BF_BPB_BkUpBootSec;
+  WORD A_BF_BPB_Reserved[6];
+};
+
+// Device parameters of DOS generic IOCTL 4860h, the FAT32 form.
+struct EA_DEVICEPARAMETERS {
+  BYTE bSpecFunc;
+  BYTE bDevType;
+  WORD wDevAttr;
+  WORD dCylinders;
+  BYTE bMediaType;
+  A_BF_BPB stdBpb;
+  BYTE reserved[32];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(_MID) == 25);
+static_assert(sizeof(A_BF_BPB) == 53);
+static_assert(sizeof(EA_DEVICEPARAMETERS) == 92);
+
+KESTRO_VWIN32_NAMESPACE_END
+
+#ifdef _WIN32
+namespace win32 {
+using ::_MID;
+using ::EA_DEVICEPARAMETERS;
+}  // namespace win32
+#endif
+
+#undef KESTRO_VWIN32_NAMESPACE_BEGIN
+#undef KESTRO_VWIN32_NAMESPACE_END

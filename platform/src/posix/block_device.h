@@ -1,0 +1,33 @@
+// What Linux says about a file or block device: its size, sector size and, for a partition
+// device, where it lies on its parent disk.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace win32::posix {
+
+struct DeviceFacts {
+  bool isBlockDevice = false;
+  uint64_t size = 0;                 // bytes
+  uint32_t logicalSectorSize = 512;  // bytes
+  bool removable = false;
+  std::string sysfsDir;  // /sys/dev/block/M:m resolved, for block devices
+
+  // Set only for a partition block device.
+  std::optional<unsigned> partitionNumber;
+  uint64_t partitionStart = 0;  // bytes from the start of the parent disk
+  std::string parentDisk;       // /dev/<parent>
+};
+
+// Facts about `path`, or nullopt with errno set when it cannot be examined.
+std::optional<DeviceFacts> ExamineDevice(const std::string& path);
+
+// Size of an open file or block device in bytes.
+std::optional<uint64_t> SizeOfOpenFile(int fd);
+
+// Reads one unsigned number from a sysfs attribute file.
+std::optional<uint64_t> ReadSysfsNumber(const std::string& file);
+
+}  // namespace win32::posix

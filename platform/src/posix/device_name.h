@@ -1,0 +1,32 @@
+// The names CreateFileW and the volume queries accept, told apart.
+#pragma once
+
+#include <string>
+
+#include <win32/types.h>
+
+namespace win32::posix {
+
+enum class NameKind {
+  kVolume,         // \\.\X:
+  kPhysicalDrive,  // \\.\PHYSICALDRIVEn
+  kLegacyDevice,   // \\.\VWIN32
+  kDeviceObject,   // \\?\GLOBALROOT\Device\...
+  kPosixPath,      // an absolute POSIX path
+  kInvalid,
+};
+
+struct DeviceName {
+  NameKind kind = NameKind::kInvalid;
+  char letter = 0;     // kVolume, upper case
+  int number = -1;     // kPhysicalDrive
+  std::string detail;  // kDeviceObject: the object name; kPosixPath: the path (UTF-8)
+};
+
+// Device names are case-insensitive, as on Windows.
+DeviceName ParseDeviceName(LPCWSTR name);
+
+// The drive letter of a root path ("C:\" or "C:"), upper case, or 0.
+char ParseRootPath(LPCWSTR root);
+
+}  // namespace win32::posix

@@ -1,0 +1,11 @@
+// The Windows release the backend reports: NT 10.0.19045 unless KESTRO_WINDOWS_VERSION names
+// another, e.g. "4.10.2222 A" (98 SE) or "4.0.950" (the first 95).
+#pragma once
+
+#include <win32/types.h>
+
+namespace win32::posix {
+
+BOOL FillVersion(LPOSVERSIONINFOW info);
+
+}  // namespace win32::posix
