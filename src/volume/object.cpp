@@ -1,0 +1,103 @@
+// Lifetime of the volume object: construction, copying, destruction and the staging buffer.
+#include <Kestro32.h>
+
+#include <cstring>
+
+#include "volume/shared_resources.h"
+#include "volume/version.h"
+
+using namespace win32;
+
+CKestro32::CKestro32() {
+  kestro::RefillVersionRecord();
+  m_bReady = 0;
+  m_bWindowValid = 0;
+  m_bWin9x = Is9XOSVersion();
+  m_llBufferSize = 0;
+  m_hDisk = INVALID_HANDLE_VALUE;
+  m_pBuffer = nullptr;
+  m_bUseVss = 1;
+  m_bVssActive = 0;
+  std::memset(m_szSnapshotPath, 0, sizeof m_szSnapshotPath);
+}
+
+namespace {
+
+// Copies every member but the requester, in declaration order.
+void CopyValues(CKestro32& to, const CKestro32& from) {
+  to.m_nDrive = from.m_nDrive;
+  std::memcpy(to.m_Reserved, from.m_Reserved, sizeof to.m_Reserved);
+  to.m_PartInfoEx = from.m_PartInfoEx;
+  to.m_PartInfo = from.m_PartInfo;
+  std::memcpy(to.m_BootParams, from.m_BootParams, sizeof to.m_BootParams);
+  to.m_bReady = from.m_bReady;
+  to.m_nFsType = from.m_nFsType;
+  to.m_llPartOffset = from.m_llPartOffset;
+  to.m_llTotalSectors = from.m_llTotalSectors;
+  to.m_llFreeBytes = from.m_llFreeBytes;
+  to.m_llVolumeSize = from.m_llVolumeSize;
+  to.m_llUsedBytes = from.m_llUsedBytes;
+  to.m_bUseVss = from.m_bUseVss;
+  to.m_bVssActive = from.m_bVssActive;
+  to.m_llPos = from.m_llPos;
+  to.m_llSector = from.m_llSector;
+  to.m_bWin9x = from.m_bWin9x;
+  to.m_bWindowValid = from.m_bWindowValid;
+  to.m_llWindowStart = from.m_llWindowStart;
+  to.m_llWindowLength = from.m_llWindowLength;
+  to.m_llBufferSize = from.m_llBufferSize;
+  to.m_hDisk = from.m_hDisk;
+  to.m_pBuffer = from.m_pBuffer;
+  std::memcpy(to.m_szSnapshotPath, from.m_szSnapshotPath, sizeof to.m_szSnapshotPath);
+}
+
+// Ends this holder's share of a handle or buffer; the last holder closes or frees it.
+void DropHandle(HANDLE handle) {
+  if (handle != INVALID_HANDLE_VALUE && kestro::ReleaseHandle(handle)) CloseHandle(handle);
+}
+
+void DropBuffer(void* buffer) {
+  if (buffer != nullptr && kestro::ReleaseBuffer(buffer)) VirtualFree(buffer, 0, MEM_RELEASE);
+}
+
+}  // namespace
+
+// A copy holds the source's handle and staging buffer too.
+CKestro32::CKestro32(const CKestro32& other) : m_Requester(other.m_Requester) {
+  CopyValues(*this, other);
+  kestro::RetainHandle(m_hDisk);
+  kestro::RetainBuffer(m_pBuffer);
+}
+
+CKestro32& CKestro32::operator=(const CKestro32& other) {
+  // Take the source's references before dropping our own, so self-assignment keeps both.
+  kestro::RetainHandle(other.m_hDisk);
+  kestro::RetainBuffer(other.m_pBuffer);
+  DropHandle(m_hDisk);
+  DropBuffer(m_pBuffer);
+  CopyValues(*this, other);
+  m_Requester = other.m_Requester;
+  return *this;
+}
+
+// The device closes before the snapshot behind it is released; m_Requester is destroyed last.
+CKestro32::~CKestro32() {
+  m_bReady = 0;
+  m_llPos = 0;
+  m_llSector = 0;
+  DropHandle(m_hDisk);
+  m_hDisk = INVALID_HANDLE_VALUE;
+  DropBuffer(m_pBuffer);
+  m_pBuffer = nullptr;
+  EndVss();
+}
+
+void CKestro32::Initial(DWORD dwBufferSize) {
+  if (dwBufferSize == 0) return;
+  // A second call replaces the buffer; this object's hold on the old one ends here.
+  DropBuffer(m_pBuffer);
+  m_pBuffer = static_cast<BYTE*>(VirtualAlloc(nullptr, dwBufferSize, MEM_COMMIT, PAGE_READWRITE));
+  m_bWindowValid = 0;
+  m_llBufferSize = dwBufferSize;
+  if (m_pBuffer == nullptr) m_bReady = 0;
+}
