@@ -1,0 +1,144 @@
+#include "fixtures.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace kestro::testing {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kestro-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+  if (const char* old = std::getenv(name_.c_str())) previous_ = old;
+  if (value) {
+    setenv(name_.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (previous_) {
+    setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::array<char, 4096> chunk;
+  size_t n = 0;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+    result.output.append(chunk.data(), n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+bool HaveTool(const std::string& tool) {
+  return RunCommand("command -v " + tool + " >/dev/null").status == 0;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+namespace {
+
+void Check(const CommandResult& result, const std::string& what) {
+  if (result.status != 0) throw std::runtime_error(what + " failed: " + result.output);
+}
+
+void EnsureFile(const std::string& path, uint64_t size) {
+  if (!std::filesystem::exists(path)) CreateSparseFile(path, size);
+}
+
+}  // namespace
+
+void CreateSparseFile(const std::string& path, uint64_t size) {
+  const int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);
+  if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    throw std::runtime_error("cannot create " + path);
+  }
+  close(fd);
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t length) {
+  std::vector<uint8_t> bytes(length);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const ssize_t n = fd < 0 ? -1 : pread(fd, bytes.data(), length, static_cast<off_t>(offset));
+  if (fd >= 0) close(fd);
+  if (n < 0) throw std::runtime_error("cannot read " + path);
+  bytes.resize(static_cast<size_t>(n));
+  return bytes;
+}
+
+void WriteBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  const ssize_t n =
+      fd < 0 ? -1 : pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+  if (fd >= 0) close(fd);
+  if (n != static_cast<ssize_t>(bytes.size())) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<uint8_t> Pattern(uint64_t offset, size_t length, uint32_t seed) {
+  std::vector<uint8_t> bytes(length);
+  for (size_t i = 0; i < length; ++i) {
+    uint64_t x = (offset + i) * 0x9E3779B97F4A7C15ull + seed;
+    x ^= x >> 29;
+    bytes[i] = static_cast<uint8_t>(x * 0xBF58476D1CE4E5B9ull >> 56);
+  }
+  return bytes;
+}
+
+void PartitionImage(const std::string& path, const std::string& script) {
+  Check(RunCommand("printf %s " + ShellQuote(script) +
+                   " | sfdisk --no-reread --no-tell-kernel -q " + ShellQuote(path)),
+        "sfdisk");
+}
+
+void MakeFat(const std::string& path, int fatBits, uint64_t size, const std::string& label) {
+  EnsureFile(path, size);
+  Check(RunCommand("mkfs.fat -F " + std::to_string(fatBits) + " -n " + ShellQuote(label) + " " +
+                   ShellQuote(path)),
+        "mkfs.fat");
+}
+
+void MakeNtfs(const std::string& path, uint64_t size, const std::string& label) {
+  EnsureFile(path, size);
+  Check(RunCommand("mkntfs -F -f -q -L " + ShellQuote(label) + " " + ShellQuote(path)), "mkntfs");
+}
+
+void MakeExt4(const std::string& path, uint64_t size) {
+  EnsureFile(path, size);
+  Check(RunCommand("mkfs.ext4 -q -F " + ShellQuote(path)), "mkfs.ext4");
+}
+
+void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& volume) {
+  Check(RunCommand("dd if=" + ShellQuote(volume) + " of=" + ShellQuote(disk) +
+                   " bs=1M oflag=seek_bytes seek=" + std::to_string(offset) +
+                   " conv=notrunc,sparse status=none"),
+        "dd");
+}
+
+}  // namespace kestro::testing

@@ -1,0 +1,77 @@
+// Fixtures made with the real tools: temporary folders, image files, partition tables and
+// file systems, plus environment settings that undo themselves.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace kestro::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Sets an environment variable (or unsets it, given nullopt) and restores it afterwards.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+struct CommandResult {
+  int status = -1;
+  std::string output;  // standard output and standard error together
+};
+
+// Runs `command` through the shell.
+CommandResult RunCommand(const std::string& command);
+bool HaveTool(const std::string& tool);
+
+// Single-quotes `text` for the shell.
+std::string ShellQuote(const std::string& text);
+
+void CreateSparseFile(const std::string& path, uint64_t size);
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t length);
+void WriteBytes(const std::string& path, uint64_t offset, const std::vector<uint8_t>& bytes);
+
+// A recognisable byte pattern: byte i of the pattern with `seed` at `offset`.
+std::vector<uint8_t> Pattern(uint64_t offset, size_t length, uint32_t seed);
+
+// Writes a partition table with sfdisk; `script` is sfdisk's input ("label: dos\n...").
+void PartitionImage(const std::string& path, const std::string& script);
+
+// Formats `path` (created at `size` bytes when it does not exist) with a file system.
+void MakeFat(const std::string& path, int fatBits, uint64_t size,
+             const std::string& label = "KESTRO");
+void MakeNtfs(const std::string& path, uint64_t size, const std::string& label = "KESTRO");
+void MakeExt4(const std::string& path, uint64_t size);
+
+// Copies the volume image at `volume` into `disk` at byte `offset`.
+void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& volume);
+
+}  // namespace kestro::testing
+
+// Skips the current test when a tool the fixture needs is not installed.
+#define KESTRO_REQUIRE_TOOL(tool) \
+  if (!::kestro::testing::HaveTool(tool)) GTEST_SKIP() << tool " is not installed"
