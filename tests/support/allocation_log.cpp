@@ -49,6 +49,10 @@ void* operator new(size_t size) {
   return header + 1;
 }
 
+// This is the replacement allocator itself: its blocks come from malloc, whatever the caller
+// believes.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* block) noexcept {
   if (block == nullptr) return;
   Header* header = static_cast<Header*>(block) - 1;
@@ -58,6 +62,7 @@ void operator delete(void* block) noexcept {
   }
   std::free(header);
 }
+#pragma GCC diagnostic pop
 
 void operator delete(void* block, size_t) noexcept {
   operator delete(block);
@@ -92,7 +97,7 @@ std::vector<std::string> AllocationLog::Events(size_t minimumSize) const {
   entries.reserve(kCapacity);  // so that the copy below allocates nothing while holding the lock
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    entries.assign(g_entries, g_entries + g_count);
+    for (size_t i = 0; i < g_count; ++i) entries.push_back(g_entries[i]);
   }
   std::vector<std::string> events;
   for (const Entry& entry : entries) {
