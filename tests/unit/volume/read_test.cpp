@@ -36,13 +36,13 @@ class NtRead : public kestro::testing::NtVolume {
     return sizes;
   }
 
-  // Fails the `nth` pointer move from now on (1 = the next one).
-  void FailPointerMove(int nth) {
-    fake.intercept = [nth, seen = 0](const Call& call) mutable -> std::optional<Outcome> {
-      if (call.function == "SetFilePointerEx" && ++seen == nth) {
-        return Outcome::Failure(ERROR_INVALID_PARAMETER);
-      }
-      return std::nullopt;
+  // Fails the next pointer move to `target` (any move when it is -1).
+  void FailPointerMove(LONGLONG target = -1) {
+    fake.intercept = [target, done = false](const Call& call) mutable -> std::optional<Outcome> {
+      if (done || call.function != "SetFilePointerEx") return std::nullopt;
+      if (target != -1 && call.args[0] != static_cast<uint64_t>(target)) return std::nullopt;
+      done = true;
+      return Outcome::Failure(ERROR_INVALID_PARAMETER);
     };
   }
 };
@@ -238,7 +238,7 @@ TEST_F(NtRead, AMissingBufferOrHandleFailsTheRead) {
 
 TEST_F(NtRead, AFailedAdvancingMoveDoesNotMisplaceTheNextRead) {
   At(0);
-  FailPointerMove(2);  // the move after the read
+  FailPointerMove(512);  // the move after the read, to the sector holding byte 600
   std::vector<uint8_t> got(600);
   ASSERT_EQ(volume.ReadNT(got.data(), 600, nullptr), 0u);
   EXPECT_EQ(volume.m_llPos, 600u);
@@ -262,7 +262,7 @@ TEST_F(NtRead, AReadThatFailedAfterMovingThePointerDoesNotMisplaceTheNextOne) {
 TEST_F(NtRead, AFailedPositioningMoveFailsTheReadBeforeTheDevice) {
   ExpectRead(0, 10);
   At(kVolumeSize - 10);
-  FailPointerMove(1);
+  FailPointerMove();
   fake.ClearCalls();
   std::vector<uint8_t> got(10);
   EXPECT_EQ(volume.ReadNT(got.data(), 10, nullptr), KESTRO_ERR_READ);

@@ -162,6 +162,22 @@ TEST_F(NtWrite, DirectWritesEndTheWindow) {
   EXPECT_EQ(got, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 100));
 }
 
+TEST_F(NtWrite, NoReadOrWriteAllocates) {
+  std::vector<uint8_t> bytes = Fresh(3000);
+  void* data = nullptr;
+  for (ULONGLONG at : {0ull, 700ull, 4096ull, kVolumeSize - 900}) {
+    At(at);
+    ASSERT_NE(volume.ReadNT(bytes.data(), 3000, nullptr), KESTRO_ERR_READ);
+    ASSERT_NE(volume.ReadNT(bytes.data(), 100, nullptr), KESTRO_ERR_READ);
+    ASSERT_NE(volume.ReadNT(nullptr, 600, nullptr, &data), KESTRO_ERR_READ);
+    At(at);
+    ASSERT_NE(volume.WriteNT(bytes.data(), 1024), KESTRO_WRITE_FAILED);
+    ASSERT_NE(volume.WriteNT(bytes.data(), 1000), KESTRO_WRITE_FAILED);
+  }
+  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
+  EXPECT_EQ(fake.CountOf("VirtualFree"), 0u);
+}
+
 class LegacyWrite : public kestro::testing::LegacyVolume {
  protected:
   using Writer = DWORD (CKestro32::*)(void*, DWORD);
@@ -307,6 +323,19 @@ TEST_F(LegacyWrite, TheFirstReleaseUsesInterrupt26hForEveryKind) {
     EXPECT_EQ(vwin32.transfers().at(0).code, VWIN32_DIOC_DOS_INT26);
   }
   EXPECT_EQ(drive, Patched(before, 512, bytes));
+}
+
+TEST_F(LegacyWrite, NoReadOrWriteAllocates) {
+  std::vector<uint8_t> got(3000);
+  for (ULONGLONG at : {0ull, 700ull, 4096ull, kVolumeSize - 900}) {
+    At(at);
+    ASSERT_EQ(volume.ReadNT(got.data(), 3000, nullptr), 0u);
+    ASSERT_EQ(volume.ReadNT(got.data(), 100, nullptr), 0u);
+    ASSERT_NE(Write(at, 1024), KESTRO_WRITE_FAILED);
+    ASSERT_NE(Write(at + 5, 1000, &CKestro32::WriteDirDataW), KESTRO_WRITE_FAILED);
+  }
+  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
+  EXPECT_EQ(fake.CountOf("VirtualFree"), 0u);
 }
 
 }  // namespace
