@@ -11,25 +11,22 @@ constexpr size_t kSector = 512;
 constexpr DWORD kSectorNotFound = 0x0408;  // AH 04h "sector not found", AL 08h
 constexpr DWORD kGeneralFailure = 0x001F;
 
-uintptr_t Distance(uintptr_t a, uintptr_t b) {
+uint64_t Distance(uint64_t a, uint64_t b) {
   return a > b ? a - b : b - a;
 }
 
 }  // namespace
 
 void* WidenAddress(DWORD low, const void* near) {
-  const uintptr_t anchor = reinterpret_cast<uintptr_t>(near);
-  if constexpr (sizeof(uintptr_t) == sizeof(DWORD)) {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(low));
-  } else {
-    const uintptr_t span = uintptr_t(1) << 32;
-    const uintptr_t same = (anchor & ~(span - 1)) | low;
-    uintptr_t best = same;
-    for (uintptr_t candidate : {same - span, same + span}) {
-      if (Distance(candidate, anchor) < Distance(best, anchor)) best = candidate;
-    }
-    return reinterpret_cast<void*>(best);
+  // In a 32-bit process the nearest candidate is `low` itself.
+  const uint64_t anchor = reinterpret_cast<uintptr_t>(near);
+  const uint64_t span = uint64_t(1) << 32;
+  const uint64_t same = (anchor & ~(span - 1)) | low;
+  uint64_t best = same;
+  for (uint64_t candidate : {same - span, same + span}) {
+    if (Distance(candidate, anchor) < Distance(best, anchor)) best = candidate;
   }
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(best));
 }
 
 ScriptedVwin32::ScriptedVwin32(win32::testing::FakeBackend& fake, std::vector<uint8_t>& drive)

@@ -333,6 +333,16 @@ TEST_F(LegacyRead, AStartInsideASectorReadsOneSectorMore) {
   EXPECT_EQ(vwin32.foreignBuffers, 0);
 }
 
+TEST_F(LegacyRead, WithLessThanABufferLeftTheSpanIsRead) {
+  volume.m_llVolumeSize = 32768;
+  ASSERT_EQ(Read(1000, 100), 0u);  // pRead may be null
+  EXPECT_EQ(got, Stored(1000, 100));
+  EXPECT_EQ(vwin32.transfers().at(0).firstSector, 1u);
+  EXPECT_EQ(vwin32.transfers().at(0).sectors, 2u);
+  EXPECT_EQ(volume.m_llWindowStart, 512u);
+  EXPECT_EQ(volume.m_llWindowLength, 1024u);
+}
+
 TEST_F(LegacyRead, ReadAheadFetchesAWholeBuffer) {
   ASSERT_EQ(Read(1000, 100), 0u);
   EXPECT_EQ(got, Stored(1000, 100));
