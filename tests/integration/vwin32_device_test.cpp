@@ -308,14 +308,10 @@ TEST_F(Vwin32Device, MediaIdIsTheBootSectorsSerialLabelAndType) {
     if (device == nullptr) device = Open();
     _MID mid{};
     EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_IOCTL, Ioctl(0x0866, c.drive, &mid))), 0u);
-    const std::string uuid = ProbeValue(image, "UUID");  // the serial as XXXX-XXXX
-    EXPECT_EQ(Value(mid.midSerialNum), std::stoul(uuid.substr(0, 4) + uuid.substr(5), nullptr, 16));
-    std::string label = ProbeValue(image, "LABEL_FATBOOT");
-    label.resize(11, ' ');
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(mid.midVolLabel), 11), label);
-    std::string type = ProbeValue(image, "VERSION");
-    type.resize(8, ' ');
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(mid.midFileSysType), 8), type);
+    const FatVolumeId written = ProbeFatVolumeId(image);
+    EXPECT_EQ(Value(mid.midSerialNum), written.serial);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(mid.midVolLabel), 11), written.label);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(mid.midFileSysType), 8), written.type);
   }
   _MID mid{};
   mid.midInfoLevel = 1;

@@ -158,6 +158,17 @@ std::string ProbeValue(const std::string& path, const std::string& key) {
   return "";
 }
 
+FatVolumeId ProbeFatVolumeId(const std::string& path) {
+  FatVolumeId id;
+  const std::string uuid = ProbeValue(path, "UUID");  // the serial number as XXXX-XXXX
+  if (uuid.size() == 9) id.serial = std::stoul(uuid.substr(0, 4) + uuid.substr(5), nullptr, 16);
+  id.label = ProbeValue(path, "LABEL_FATBOOT");
+  id.label.resize(11, ' ');
+  id.type = ProbeValue(path, "VERSION");
+  id.type.resize(8, ' ');
+  return id;
+}
+
 std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string& field) {
   const CommandResult info = RunCommand("MTOOLS_SKIP_CHECK=1 minfo -i " + ShellQuote(path) + " ::");
   Check(info, "minfo");
