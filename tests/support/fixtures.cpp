@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 namespace kestro::testing {
@@ -139,6 +140,41 @@ void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& vo
                    " bs=1M oflag=seek_bytes seek=" + std::to_string(offset) +
                    " conv=notrunc,sparse status=none"),
         "dd");
+}
+
+std::string ProbeValue(const std::string& path, const std::string& key) {
+  const CommandResult probe = RunCommand("blkid -p -o export " + ShellQuote(path));
+  Check(probe, "blkid");
+  std::istringstream lines(probe.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(key + "=", 0) != 0) continue;
+    std::string value;
+    for (size_t i = key.size() + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      value += line[i];
+    }
+    return value;
+  }
+  return "";
+}
+
+FatVolumeId ProbeFatVolumeId(const std::string& path) {
+  FatVolumeId id;
+  const std::string uuid = ProbeValue(path, "UUID");  // the serial number as XXXX-XXXX
+  if (uuid.size() == 9) id.serial = std::stoul(uuid.substr(0, 4) + uuid.substr(5), nullptr, 16);
+  id.label = ProbeValue(path, "LABEL_FATBOOT");
+  id.label.resize(11, ' ');
+  id.type = ProbeValue(path, "VERSION");
+  id.type.resize(8, ' ');
+  return id;
+}
+
+std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string& field) {
+  const CommandResult info = RunCommand("MTOOLS_SKIP_CHECK=1 minfo -i " + ShellQuote(path) + " ::");
+  Check(info, "minfo");
+  const size_t at = info.output.find(field + ": ");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stoull(info.output.substr(at + field.size() + 2));
 }
 
 }  // namespace kestro::testing

@@ -70,6 +70,24 @@ void MakeExt4(const std::string& path, uint64_t size);
 // Copies the volume image at `volume` into `disk` at byte `offset`.
 void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& volume);
 
+// A value `blkid -p -o export` reports for the file system in `path` ("LABEL_FATBOOT", "UUID",
+// "VERSION"...), unescaped, or "" when it reports none.
+std::string ProbeValue(const std::string& path, const std::string& key);
+
+// The volume ID blkid reads from the boot sector of the FAT volume in `path`, padded with
+// blanks as the boot sector keeps it: serial number, 11-character label, 8-character type.
+struct FatVolumeId {
+  uint32_t serial = 0;
+  std::string label;
+  std::string type;
+};
+FatVolumeId ProbeFatVolumeId(const std::string& path);
+
+// A number `minfo` reports for the FAT volume in `path` ("sector size", "cluster size",
+// "small size", "big size"...); nullopt for a field it leaves out (it shows "big size" only
+// when "small size" is 0).
+std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string& field);
+
 }  // namespace kestro::testing
 
 // Skips the current test when a tool the fixture needs is not installed.
