@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -139,6 +140,36 @@ void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& vo
                    " bs=1M oflag=seek_bytes seek=" + std::to_string(offset) +
                    " conv=notrunc,sparse status=none"),
         "dd");
+}
+
+std::optional<LoopDevice> LoopDevice::Attach(const std::string& image, std::string* whyNot) {
+  if (geteuid() != 0) {
+    *whyNot = "loop devices need root";
+    return std::nullopt;
+  }
+  if (!HaveTool("losetup") || !HaveTool("partx")) {
+    *whyNot = "losetup or partx is not installed";
+    return std::nullopt;
+  }
+  const CommandResult attached = RunCommand("losetup -f --show " + ShellQuote(image));
+  if (attached.status != 0 || attached.output.rfind("/dev/loop", 0) != 0) {
+    *whyNot = "no loop device: " + attached.output;
+    return std::nullopt;
+  }
+  LoopDevice loop(attached.output.substr(0, attached.output.find('\n')));
+  // Without a partition table partx has nothing to add; the device itself still serves.
+  RunCommand("partx -a " + ShellQuote(loop.device_));
+  return loop;
+}
+
+LoopDevice::LoopDevice(LoopDevice&& other) noexcept : device_(std::move(other.device_)) {
+  other.device_.clear();
+}
+
+LoopDevice::~LoopDevice() {
+  if (device_.empty()) return;
+  RunCommand("partx -d " + ShellQuote(device_));
+  RunCommand("losetup -d " + ShellQuote(device_));
 }
 
 }  // namespace kestro::testing

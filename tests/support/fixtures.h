@@ -70,6 +70,24 @@ void MakeExt4(const std::string& path, uint64_t size);
 // Copies the volume image at `volume` into `disk` at byte `offset`.
 void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& volume);
 
+// A loop device over an image file, with partition devices (/dev/loopNpM) for its partition
+// table, detached again with everything it added. Only root can make one.
+class LoopDevice {
+ public:
+  // Attaches `image`; nullopt with the reason in *whyNot when the machine does not allow it.
+  static std::optional<LoopDevice> Attach(const std::string& image, std::string* whyNot);
+  LoopDevice(LoopDevice&& other) noexcept;
+  LoopDevice& operator=(LoopDevice&&) = delete;
+  ~LoopDevice();
+
+  const std::string& device() const { return device_; }
+  std::string Partition(unsigned number) const { return device_ + "p" + std::to_string(number); }
+
+ private:
+  explicit LoopDevice(std::string device) : device_(std::move(device)) {}
+  std::string device_;
+};
+
 }  // namespace kestro::testing
 
 // Skips the current test when a tool the fixture needs is not installed.
