@@ -172,4 +172,27 @@ LoopDevice::~LoopDevice() {
   RunCommand("losetup -d " + ShellQuote(device_));
 }
 
+std::optional<NtfsMount> NtfsMount::Mount(const std::string& source, const std::string& mountPoint,
+                                          std::string* whyNot) {
+  if (geteuid() != 0 || !HaveTool("ntfs-3g") || access("/dev/fuse", R_OK | W_OK) != 0) {
+    *whyNot = "mounting NTFS needs root, ntfs-3g and /dev/fuse";
+    return std::nullopt;
+  }
+  const CommandResult mounted =
+      RunCommand("ntfs-3g " + ShellQuote(source) + " " + ShellQuote(mountPoint));
+  if (mounted.status != 0) {
+    *whyNot = "ntfs-3g failed: " + mounted.output;
+    return std::nullopt;
+  }
+  return NtfsMount(mountPoint);
+}
+
+NtfsMount::NtfsMount(NtfsMount&& other) noexcept : mountPoint_(std::move(other.mountPoint_)) {
+  other.mountPoint_.clear();
+}
+
+NtfsMount::~NtfsMount() {
+  if (!mountPoint_.empty()) RunCommand("fusermount -u " + ShellQuote(mountPoint_));
+}
+
 }  // namespace kestro::testing

@@ -88,6 +88,22 @@ class LoopDevice {
   std::string device_;
 };
 
+// An NTFS volume mounted through ntfs-3g (FUSE) for as long as the object lives.
+class NtfsMount {
+ public:
+  // Mounts `source` (an image or a device) at `mountPoint`, which must exist; nullopt with the
+  // reason in *whyNot when the machine does not allow it.
+  static std::optional<NtfsMount> Mount(const std::string& source, const std::string& mountPoint,
+                                        std::string* whyNot);
+  NtfsMount(NtfsMount&& other) noexcept;
+  NtfsMount& operator=(NtfsMount&&) = delete;
+  ~NtfsMount();
+
+ private:
+  explicit NtfsMount(std::string mountPoint) : mountPoint_(std::move(mountPoint)) {}
+  std::string mountPoint_;
+};
+
 }  // namespace kestro::testing
 
 // Skips the current test when a tool the fixture needs is not installed.

@@ -10,6 +10,7 @@
 #include "errno_map.h"
 #include "partition_records.h"
 #include "volume_extents.h"
+#include "volume_safety.h"
 
 namespace win32::posix {
 namespace {
@@ -41,6 +42,10 @@ BOOL Dispatch(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, ControlBu
       return AnswerDriveLayout(object, output);
     case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
       return AnswerDiskExtents(object, output);
+    case FSCTL_LOCK_VOLUME:
+      return LockVolume(object);
+    case FSCTL_UNLOCK_VOLUME:
+      return UnlockVolume(object);
     default:
       return Fail(ERROR_INVALID_FUNCTION);
   }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "drive_map.h"
+#include "handle_guard.h"
 
 namespace win32::posix {
 
@@ -27,7 +28,8 @@ struct OpenObject {
   bool noBuffering = false;  // Windows' alignment rules apply to every transfer
   std::optional<VolumeTarget> volume;
   std::optional<DiskTarget> disk;
-  std::mutex mutex;  // guards pointer against concurrent use of one handle
+  HandleGuard guard;  // volume lock and mount state (volumes and disks)
+  std::mutex mutex;   // guards pointer and guard against concurrent use of one handle
 
   OpenObject() = default;
   OpenObject(const OpenObject&) = delete;
