@@ -195,4 +195,60 @@ NtfsMount::~NtfsMount() {
   if (!mountPoint_.empty()) RunCommand("fusermount -u " + ShellQuote(mountPoint_));
 }
 
+namespace {
+
+// The first number after `label` on its line in `text`.
+uint64_t NumberAfter(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) throw std::runtime_error("no \"" + label + "\" in: " + text);
+  const size_t first = text.find_first_of("0123456789\n", at + label.size());
+  if (first == std::string::npos || text[first] == '\n') {
+    throw std::runtime_error("no number after \"" + label + "\"");
+  }
+  return std::stoull(text.substr(first));
+}
+
+// The number just before `label` on its line in `text`, whose thousands may be set apart by
+// spaces.
+uint64_t NumberBefore(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) throw std::runtime_error("no \"" + label + "\" in: " + text);
+  const size_t lineStart = text.rfind('\n', at) + 1;
+  std::string digits;
+  for (size_t i = lineStart; i < at; ++i) {
+    if (std::isdigit(static_cast<unsigned char>(text[i]))) digits += text[i];
+  }
+  if (digits.empty()) throw std::runtime_error("no number before \"" + label + "\"");
+  return std::stoull(digits);
+}
+
+CommandResult Checked(const std::string& command) {
+  CommandResult result = RunCommand(command);
+  Check(result, command);
+  return result;
+}
+
+}  // namespace
+
+ToolSpace FatSpaceByTools(const std::string& volume) {
+  const std::string fsck = Checked("fsck.fat -n -v " + ShellQuote(volume)).output;
+  const std::string mdir =
+      Checked("MTOOLS_SKIP_CHECK=1 mdir -i " + ShellQuote(volume) + " ::").output;
+  ToolSpace space;
+  space.totalBytes = NumberAfter(fsck.substr(fsck.find("data clusters")), "(");
+  space.freeBytes = NumberBefore(mdir, "bytes free");
+  space.clusterBytes = NumberBefore(fsck, "bytes per cluster");
+  return space;
+}
+
+ToolSpace NtfsSpaceByTools(const std::string& volume) {
+  const std::string info = Checked("ntfsinfo -m -f " + ShellQuote(volume)).output;
+  const std::string cluster = Checked("ntfscluster -f " + ShellQuote(volume)).output;
+  ToolSpace space;
+  space.clusterBytes = NumberAfter(info, "Cluster Size:");
+  space.totalBytes = NumberAfter(info, "Volume Size in Clusters:") * space.clusterBytes;
+  space.freeBytes = NumberAfter(cluster, "bytes of free space");
+  return space;
+}
+
 }  // namespace kestro::testing

@@ -104,6 +104,19 @@ class NtfsMount {
   std::string mountPoint_;
 };
 
+// Total and free bytes of a file system, as its own tools report them.
+struct ToolSpace {
+  uint64_t totalBytes = 0;
+  uint64_t freeBytes = 0;
+  uint64_t clusterBytes = 0;
+};
+
+// A FAT volume image: total from `fsck.fat -n -v` (data clusters), free from mtools' `mdir`.
+ToolSpace FatSpaceByTools(const std::string& volume);
+// An NTFS volume image: total from `ntfsinfo -m` (clusters x cluster size), free from
+// `ntfscluster`.
+ToolSpace NtfsSpaceByTools(const std::string& volume);
+
 }  // namespace kestro::testing
 
 // Skips the current test when a tool the fixture needs is not installed.
