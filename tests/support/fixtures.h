@@ -87,6 +87,52 @@ FatVolumeId ProbeFatVolumeId(const std::string& path);
 // "small size", "big size"...); nullopt for a field it leaves out (it shows "big size" only
 // when "small size" is 0).
 std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string& field);
+// A loop device over an image file, with partition devices (/dev/loopNpM) for its partition
+// table, detached again with everything it added. Only root can make one.
+class LoopDevice {
+ public:
+  // Attaches `image`; nullopt with the reason in *whyNot when the machine does not allow it.
+  static std::optional<LoopDevice> Attach(const std::string& image, std::string* whyNot);
+  LoopDevice(LoopDevice&& other) noexcept;
+  LoopDevice& operator=(LoopDevice&&) = delete;
+  ~LoopDevice();
+
+  const std::string& device() const { return device_; }
+  std::string Partition(unsigned number) const { return device_ + "p" + std::to_string(number); }
+
+ private:
+  explicit LoopDevice(std::string device) : device_(std::move(device)) {}
+  std::string device_;
+};
+
+// An NTFS volume mounted through ntfs-3g (FUSE) for as long as the object lives.
+class NtfsMount {
+ public:
+  // Mounts `source` (an image or a device) at `mountPoint`, which must exist; nullopt with the
+  // reason in *whyNot when the machine does not allow it.
+  static std::optional<NtfsMount> Mount(const std::string& source, const std::string& mountPoint,
+                                        std::string* whyNot);
+  NtfsMount(NtfsMount&& other) noexcept;
+  NtfsMount& operator=(NtfsMount&&) = delete;
+  ~NtfsMount();
+
+ private:
+  explicit NtfsMount(std::string mountPoint) : mountPoint_(std::move(mountPoint)) {}
+  std::string mountPoint_;
+};
+
+// Total and free bytes of a file system, as its own tools report them.
+struct ToolSpace {
+  uint64_t totalBytes = 0;
+  uint64_t freeBytes = 0;
+  uint64_t clusterBytes = 0;
+};
+
+// A FAT volume image: total from `fsck.fat -n -v` (data clusters), free from mtools' `mdir`.
+ToolSpace FatSpaceByTools(const std::string& volume);
+// An NTFS volume image: total from `ntfsinfo -m` (clusters x cluster size), free from
+// `ntfscluster`.
+ToolSpace NtfsSpaceByTools(const std::string& volume);
 
 }  // namespace kestro::testing
 

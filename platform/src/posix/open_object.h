@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "drive_map.h"
+#include "handle_guard.h"
 
 namespace win32::posix {
 
@@ -31,7 +32,8 @@ struct OpenObject {
   std::optional<VolumeTarget> volume;
   std::optional<DiskTarget> disk;
   std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds
-  std::mutex mutex;                         // guards pointer against concurrent use of one handle
+  HandleGuard guard;                        // volume lock and mount state (volumes and disks)
+  std::mutex mutex;  // guards pointer and guard against concurrent use of one handle
 
   OpenObject() = default;
   OpenObject(const OpenObject&) = delete;
