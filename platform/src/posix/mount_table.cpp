@@ -3,20 +3,18 @@
 #include <fcntl.h>
 #include <libmount/libmount.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "block_device.h"
 
@@ -91,63 +89,46 @@ struct IterDeleter {
   void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
 };
 
-// Follows the mount table from a thread of its own that sleeps in poll(2) on /proc/self/mountinfo
-// (the kernel flags it with POLLPRI after every change) and counts the changes, so that asking
-// for the generation is one atomic load and no system call. Without the file every question
-// gets a fresh generation, and every caller looks at the table itself.
+// Notices changes of the mount table without a thread of its own: the kernel flags
+// /proc/self/mountinfo with POLLPRI after every change until the next poll(2) of the same
+// descriptor, and a zero-timeout poll asks for that flag. Asking is rate-limited by the clock,
+// which costs no system call, so a transfer pays for a poll at most once per interval. Without
+// the file every question gets a fresh generation, and every caller looks at the table itself.
 class MountWatch {
  public:
-  MountWatch() {
-    pthread_atfork(nullptr, nullptr, [] { Instance().ForgetThread(); });
-  }
-
   static MountWatch& Instance() {
-    // Never destroyed: the thread uses it until the process ends.
     static MountWatch* watch = new MountWatch();
     return *watch;
   }
 
   uint64_t Generation() {
-    if (!watching_.load(std::memory_order_acquire)) Start();
-    if (!watching_.load(std::memory_order_acquire)) return ++generation_;
-    return generation_.load(std::memory_order_acquire);
+    const int64_t now = MonotonicNanoseconds();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (fd_ < 0) fd_ = open(kMountInfo, O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return ++generation_;
+    if (now - lastPoll_ < kPollInterval) return generation_;
+    lastPoll_ = now;
+    pollfd watch{fd_, POLLPRI, 0};
+    if (poll(&watch, 1, 0) != 1 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL))) {
+      ++generation_;
+    }
+    return generation_;
   }
 
  private:
-  void Start() {
-    std::lock_guard<std::mutex> lock(startMutex_);
-    if (watching_.load(std::memory_order_acquire)) return;
-    // The descriptor remembers the table's state when it is opened, so no change is missed
-    // between here and the thread's first poll.
-    if (fd_ < 0) fd_ = open(kMountInfo, O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return;
-    ++generation_;
-    watching_.store(true, std::memory_order_release);
-    std::thread([this] { Watch(); }).detach();
+  // A mount made within this long of the last look may go unnoticed until the next one.
+  static constexpr int64_t kPollInterval = 1'000'000;  // 1 ms
+
+  static int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
   }
 
-  void Watch() {
-    for (;;) {
-      pollfd watch{fd_, POLLPRI, 0};
-      const int ready = poll(&watch, 1, -1);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0 || (watch.revents & POLLNVAL)) break;
-      if (watch.revents & (POLLPRI | POLLERR)) ++generation_;
-    }
-    watching_.store(false, std::memory_order_release);
-    ++generation_;
-  }
-
-  // A child of fork() has no watcher thread; it starts its own when it first asks.
-  void ForgetThread() {
-    watching_.store(false, std::memory_order_release);
-    ++generation_;
-  }
-
-  std::mutex startMutex_;
+  std::mutex mutex_;
   int fd_ = -1;
-  std::atomic<bool> watching_{false};
-  std::atomic<uint64_t> generation_{0};
+  int64_t lastPoll_ = INT64_MIN / 2;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace

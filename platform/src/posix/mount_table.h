@@ -27,8 +27,9 @@ std::vector<StoragePlace> PlacesOf(const std::string& path, uint64_t offset);
 // The mount point of a mounted volume with `places`, or nullopt when none is mounted there.
 std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& places);
 
-// A number that changes whenever the process's mount table may have changed. It costs an atomic
-// load, so callers can afford it per transfer and rescan the table only when it moves.
+// A number that changes whenever the process's mount table may have changed. It costs a clock
+// read and, at most once a millisecond, a zero-timeout poll, so callers can afford it per
+// transfer and rescan the table only when it moves.
 uint64_t MountTableGeneration();
 
 }  // namespace win32::posix
