@@ -39,7 +39,10 @@ install(FILES
 # and installed under another prefix than the one configured.
 file(RELATIVE_PATH KESTRO_PC_PREFIX_FROM_PCDIR /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" KESTRO_PC_PREFIX_FROM_PCDIR "${KESTRO_PC_PREFIX_FROM_PCDIR}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/kestro32.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kestro32.pc
+# The library names differ on Windows (Kestro32.dll); the generator expressions name them.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kestro32.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kestro32.pc.in
   @ONLY)
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/kestro32.pc
+  INPUT ${CMAKE_CURRENT_BINARY_DIR}/kestro32.pc.in)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kestro32.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,8 +1,10 @@
 // A host of the library as an application links it: it reads the sample exports, constructs,
-// copies and assigns volume objects, and moves a file pointer with MySetFilePointerEx on a
-// scratch file, writing a mark where the pointer landed so that the caller can check the move.
+// copies and assigns volume objects, opens drive Z: (which cannot be measured under Wine nor when
+// unmapped on Linux), has the library print one diagnostic line, and moves a file pointer with
+// MySetFilePointerEx on a scratch file, writing a mark where the pointer landed so that the
+// caller can check the move and the line.
 //
-//   kestro-host SCRATCH-FILE     (an existing file of at least 8 KiB)
+//   kestro-host SCRATCH-FILE     (the absolute path of a file of at least 8 KiB)
 #include <Kestro32.h>
 
 #include <cstdio>
@@ -57,6 +59,13 @@ void CheckObjects() {
   assigned = copy;
   Check(copy.m_bWin9x == first.m_bWin9x && assigned.m_hDisk == INVALID_HANDLE_VALUE,
         "copies differ from their source");
+
+  // Without a device the query fails and says so on standard output.
+  PARTITION_INFORMATION_EX info = {};
+  Check(first.GetPartitionInfoEx(&info) == 0, "a query without a device succeeded");
+
+  CKestro32 drive(26, 0);
+  std::printf("kestro-host: drive Z: ready %d\n", drive.m_bReady);
 }
 
 void CheckFilePointer(const char* path) {

@@ -47,18 +47,7 @@ cmake --build "$work/host-build" >"$work/build.log" || { cat "$work/build.log"; 
 
 # The pkg-config host finds the libraries through the loader's path; the CMake one through the
 # run path CMake gives it.
-run_host() {  # run_host <host> [env assignments...]
-  local scratch=$work/scratch.bin host=$1
-  shift
-  truncate -s 0 "$scratch"
-  truncate -s 8K "$scratch"
-  env -u LD_LIBRARY_PATH "$@" "$host" "$scratch"
-  mark=$(dd if="$scratch" bs=1 skip=3072 count=6 status=none)
-  if [ "$mark" != KESTRO ]; then
-    echo "$host did not write its mark at offset 3072 (found '$mark')"
-    exit 1
-  fi
-}
-run_host "$work/host-pkg-config" LD_LIBRARY_PATH="$libdir"
-run_host "$work/host-build/kestro-host"
+run_host=$(dirname "$0")/../host/run_host.sh
+"$run_host" "$work/host-pkg-config" env -u LD_LIBRARY_PATH LD_LIBRARY_PATH="$libdir"
+"$run_host" "$work/host-build/kestro-host" env -u LD_LIBRARY_PATH
 echo "installed tree works through pkg-config and find_package"
