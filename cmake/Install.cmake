@@ -9,6 +9,12 @@ include(CMakePackageConfigHelpers)
 set(KESTRO_INSTALL_HEADERS ${CMAKE_INSTALL_INCLUDEDIR}/kestro32)
 set(KESTRO_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestro32)
 
+# Installed anywhere, the libraries find each other beside themselves: a host's run path does
+# not reach the dependencies of the libraries it loads.
+if(NOT WIN32)
+  set_target_properties(kestro32 shadrel PROPERTIES INSTALL_RPATH "$ORIGIN")
+endif()
+
 install(TARGETS kestro32 shadrel kestroplat
   EXPORT Kestro32Targets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
