@@ -4,12 +4,15 @@
 # runs both. The libraries must carry versioned sonames and the headers must resolve from the
 # one include directory.
 #
-#   check_install.sh <build-dir> <c++ compiler> "<compile and link flags>"
+#   check_install.sh <build-dir> <c++ compiler> "<compile and link flags>" [runner...]
 #
-# The flags are those the libraries were built with that a host must share (-m32, sanitizers).
+# The flags are those the libraries were built with that a host must share (-m32, sanitizers);
+# the runner, if any, runs the hosts (qemu-i386 where 32-bit programs do not run natively).
 set -euo pipefail
 
 build=$1 compiler=$2 flags=$3
+shift 3
+runner=("$@")
 host_source=$(cd "$(dirname "$0")/../host" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -48,6 +51,6 @@ cmake --build "$work/host-build" >"$work/build.log" || { cat "$work/build.log"; 
 # The pkg-config host finds the libraries through the loader's path; the CMake one through the
 # run path CMake gives it.
 run_host=$(dirname "$0")/../host/run_host.sh
-"$run_host" "$work/host-pkg-config" env -u LD_LIBRARY_PATH LD_LIBRARY_PATH="$libdir"
-"$run_host" "$work/host-build/kestro-host" env -u LD_LIBRARY_PATH
+"$run_host" "$work/host-pkg-config" env -u LD_LIBRARY_PATH LD_LIBRARY_PATH="$libdir" "${runner[@]}"
+"$run_host" "$work/host-build/kestro-host" env -u LD_LIBRARY_PATH "${runner[@]}"
 echo "installed tree works through pkg-config and find_package"

@@ -12,7 +12,9 @@
 #
 #   check_load.sh <load_library program> <library>
 #
-# Exits 77 (skipped) when strace cannot trace here or cannot show stacks.
+# Exits 77 (skipped) when strace cannot trace here or cannot show stacks, or when the program
+# does not run natively (a 32-bit build on a kernel without 32-bit support runs its programs
+# through qemu, into which strace cannot see).
 set -euo pipefail
 
 program=$1 library=$2
@@ -24,6 +26,13 @@ if ! command -v strace >/dev/null || ! strace -f -o /dev/null true 2>/dev/null; 
 fi
 if ! strace -f -k -o /dev/null true 2>/dev/null; then
   echo "strace cannot show the stack of a call here (built without stack tracing)"
+  exit 77
+fi
+
+usage_status=0
+"$program" >/dev/null 2>&1 || usage_status=$?
+if [ "$usage_status" -ne 2 ]; then
+  echo "$program does not run natively here (exit status $usage_status)"
   exit 77
 fi
 
