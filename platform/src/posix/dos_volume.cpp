@@ -103,7 +103,7 @@ std::optional<FatBootSector> DosVolume::BootSector(uint8_t* sector, VolumeStatus
   *status = VolumeStatus::kOk;
   if (sectors() == 0) return std::nullopt;
   *status = Read(0, 1, sector);
-  if (*status != VolumeStatus::kOk) return std::nullopt;
+  if (*status != VolumeStatus::kOk || !HasBootSignature(sector)) return std::nullopt;
   return ParseFatBootSector(sector);
 }
 
