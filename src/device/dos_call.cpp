@@ -1,8 +1,14 @@
 #include "device/dos_call.h"
 
+#include <cstdint>
+
 using namespace win32;
 
 namespace kestro {
+
+DWORD LinearAddress(const void* pointer) {
+  return static_cast<DWORD>(reinterpret_cast<uintptr_t>(pointer));
+}
 
 bool RunDosCall(HANDLE device, DWORD code, _DEVIOCTL_REGISTERS& registers) {
   DWORD returned = 0;

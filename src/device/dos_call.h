@@ -1,9 +1,16 @@
-// One DOS call through the legacy family's VWIN32 device.
+// One DOS call through the legacy family's VWIN32 device, shared by the sector transfers and the
+// volume control calls.
 #pragma once
 
 #include <Kestro32.h>
 
 namespace kestro {
+
+// The Flags a register block is sent with: bit 15 set, the carry flag clear.
+inline constexpr win32::DWORD kDosFlagsPreset = 0x8000;
+
+// Register blocks carry 32-bit linear addresses, as the legacy family's processes have.
+win32::DWORD LinearAddress(const void* pointer);
 
 // Sends `registers` to the device on `device` under control code `code`, as both the input and
 // the output of the request, so that they come back as the DOS call left them. True when the

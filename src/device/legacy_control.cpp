@@ -20,9 +20,6 @@ constexpr DWORD kGetDeviceParametersFat32 = 0x4860;
 // The lock permissions: other processes may go on writing while a level-1 lock is held.
 constexpr DWORD kLockPermissions = 0x0001;
 
-// DoIOCTL's preset flags: bit 15 set, carry clear.
-constexpr DWORD kPresetFlags = 0x8000;
-
 constexpr int kLockStateFailed = -1;
 
 _DEVIOCTL_REGISTERS GenericIoctl(DWORD function, DWORD drive) {
@@ -33,14 +30,10 @@ _DEVIOCTL_REGISTERS GenericIoctl(DWORD function, DWORD drive) {
   return registers;
 }
 
-DWORD AddressOf(const void* record) {
-  return static_cast<DWORD>(reinterpret_cast<uintptr_t>(record));
-}
-
 }  // namespace
 
 int CKestro32::DoIOCTL(_DEVIOCTL_REGISTERS* regs) {
-  regs->reg_Flags = kPresetFlags;
+  regs->reg_Flags = kestro::kDosFlagsPreset;
   if (m_hDisk == INVALID_HANDLE_VALUE) return 0;
   return kestro::RunDosCall(m_hDisk, VWIN32_DIOC_DOS_IOCTL, *regs);
 }
@@ -69,12 +62,12 @@ int CKestro32::GetCurrentLockState(unsigned int drive) {
 
 int CKestro32::GetMediaID(_MID* mid, unsigned int drive) {
   _DEVIOCTL_REGISTERS registers = GenericIoctl(kGetMediaId, drive);
-  registers.reg_EDX = AddressOf(mid);
+  registers.reg_EDX = kestro::LinearAddress(mid);
   return DoIOCTL(&registers);
 }
 
 int CKestro32::GetGeometry(EA_DEVICEPARAMETERS* params, unsigned int drive) {
   _DEVIOCTL_REGISTERS registers = GenericIoctl(kGetDeviceParametersFat32, drive);
-  registers.reg_EDX = AddressOf(params);
+  registers.reg_EDX = kestro::LinearAddress(params);
   return DoIOCTL(&registers);
 }

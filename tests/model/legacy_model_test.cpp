@@ -77,8 +77,7 @@ void UseRelease(FakeBackend& fake, int configuration) {
 void RunLegacyModel(bool faults) {
   for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
-    std::mt19937_64 rng(seed);
-    const ModelShape shape = RandomShape(rng);
+    const ModelShape shape = RandomShape(seed);
     FakeBackend fake;
     ScopedBackend useFake(fake);
     UseRelease(fake, configuration);

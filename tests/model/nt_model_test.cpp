@@ -2,14 +2,10 @@
 // fake backend with failed, short and zero-byte transfers and failed pointer moves injected.
 #include <Kestro32.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <optional>
 #include <random>
 
 #include <fake_backend.h>
-#include <fixtures.h>
 #include <gtest/gtest.h>
 #include <win32/drive_map.h>
 
@@ -39,26 +35,6 @@ void OpenVolume(CKestro32& volume, const ModelShape& shape) {
   volume.Initial(shape.bufferSize);
   ASSERT_NE(volume.m_pBuffer, nullptr);
 }
-
-// The image file, read whole (through its own descriptor) whenever the model looks.
-class ImageFile : public ModelDevice {
- public:
-  ImageFile(const std::string& path, uint64_t size)
-      : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)), bytes_(size) {}
-  ~ImageFile() override {
-    if (fd_ >= 0) close(fd_);
-  }
-  const std::vector<uint8_t>& Bytes() override {
-    if (pread(fd_, bytes_.data(), bytes_.size(), 0) != static_cast<ssize_t>(bytes_.size())) {
-      bytes_.clear();  // reported as a change of size
-    }
-    return bytes_;
-  }
-
- private:
-  int fd_;
-  std::vector<uint8_t> bytes_;
-};
 
 // The fake's volume, whose transfers and pointer moves now and then fail or fall short.
 class FaultyFakeVolume : public ModelDevice {
@@ -113,18 +89,13 @@ class FaultyFakeVolume : public ModelDevice {
 TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
   for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
-    std::mt19937_64 rng(seed);
-    const ModelShape shape = RandomShape(rng);
-    TempDir dir;
-    const std::string image = dir.File("volume.img");
-    CreateSparseFile(image, shape.deviceSize);
-    WriteBytes(image, 0, RandomBytes(shape.deviceSize, seed));
-    ASSERT_TRUE(MapDrive('C', image));
+    const ModelShape shape = RandomShape(seed);
+    ModelImage image(shape, seed);
+    ASSERT_TRUE(MapDrive('C', image.path()));
     {
       CKestro32 volume;
       OpenVolume(volume, shape);
-      ImageFile device(image, shape.deviceSize);
-      RunVolumeModel({&volume, &device, seed, kModelOperations, true});
+      RunVolumeModel({&volume, &image, seed, kModelOperations, true});
     }
     UnmapDrive('C');
     if (HasFailure()) return;
@@ -134,8 +105,7 @@ TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
 TEST(NtModel, UnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {
   for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
-    std::mt19937_64 rng(seed);
-    const ModelShape shape = RandomShape(rng);
+    const ModelShape shape = RandomShape(seed);
     FakeBackend fake;
     ScopedBackend useFake(fake);
     fake.AddDevice(kVolumeName, RandomBytes(shape.deviceSize, seed), DeviceKind::kVolume);

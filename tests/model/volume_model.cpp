@@ -1,7 +1,11 @@
 #include "volume_model.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -302,7 +306,8 @@ void RunVolumeModel(const ModelRun& run) {
   Model(run).Run();
 }
 
-ModelShape RandomShape(std::mt19937_64& rng) {
+ModelShape RandomShape(uint64_t seed) {
+  std::mt19937_64 rng(seed);
   auto uniform = [&rng](uint64_t low, uint64_t high) {
     return std::uniform_int_distribution<uint64_t>(low, high)(rng);
   };
@@ -324,6 +329,25 @@ std::vector<uint8_t> RandomBytes(size_t length, uint64_t seed) {
     std::memcpy(bytes.data() + i, &word, std::min(sizeof word, length - i));
   }
   return bytes;
+}
+
+ModelImage::ModelImage(const ModelShape& shape, uint64_t seed)
+    : path_(dir_.File("drive.img")), bytes_(RandomBytes(shape.deviceSize, seed)) {
+  bytes_[510] = 0;
+  CreateSparseFile(path_, shape.deviceSize);
+  WriteBytes(path_, 0, bytes_);
+  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+ModelImage::~ModelImage() {
+  if (fd_ >= 0) close(fd_);
+}
+
+const std::vector<uint8_t>& ModelImage::Bytes() {
+  if (pread(fd_, bytes_.data(), bytes_.size(), 0) != static_cast<ssize_t>(bytes_.size())) {
+    bytes_.clear();  // reported as a change of size
+  }
+  return bytes_;
 }
 
 }  // namespace kestro::testing

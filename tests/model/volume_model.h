@@ -11,8 +11,10 @@
 #include <Kestro32.h>
 
 #include <cstdint>
-#include <random>
+#include <string>
 #include <vector>
+
+#include <fixtures.h>
 
 namespace kestro::testing {
 
@@ -48,9 +50,29 @@ struct ModelShape {
   uint64_t volumeSize = 0;
   uint64_t deviceSize = 0;
 };
-ModelShape RandomShape(std::mt19937_64& rng);
+ModelShape RandomShape(uint64_t seed);
 
 // Random bytes, deterministic for `seed`.
 std::vector<uint8_t> RandomBytes(size_t length, uint64_t seed);
+
+// An image file of shape.deviceSize random bytes for `seed`, in a folder of its own, read whole
+// through its own descriptor whenever the model looks. Its boot sector has no signature, so that
+// nothing takes the bytes for a file system.
+class ModelImage : public ModelDevice {
+ public:
+  ModelImage(const ModelShape& shape, uint64_t seed);
+  ~ModelImage() override;
+  ModelImage(const ModelImage&) = delete;
+  ModelImage& operator=(const ModelImage&) = delete;
+
+  const std::string& path() const { return path_; }
+  const std::vector<uint8_t>& Bytes() override;
+
+ private:
+  TempDir dir_;
+  std::string path_;
+  int fd_ = -1;
+  std::vector<uint8_t> bytes_;
+};
 
 }  // namespace kestro::testing

@@ -25,8 +25,9 @@ constexpr WORD kAbsoluteNeedsOtherCall = 0x0207;
 constexpr WORD kAbsoluteLockedRead = 0x8002;
 constexpr WORD kAbsoluteLockedWrite = 0x0300;
 
-constexpr DosErrorCodes kExtendedErrors{dos::kInvalidDrive, dos::kWriteProtect,
-                                        dos::kSectorNotFound, dos::kReadFault, dos::kWriteFault};
+constexpr DosErrorCodes kExtendedErrors{ERROR_INVALID_DRIVE, ERROR_WRITE_PROTECT,
+                                        ERROR_SECTOR_NOT_FOUND, ERROR_READ_FAULT,
+                                        ERROR_WRITE_FAULT};
 
 constexpr WORD kPacketForm = 0xFFFF;          // CX value that selects the packet form
 constexpr WORD kOldFormSectorLimit = 0xFFFF;  // largest volume the old form can address
@@ -111,7 +112,7 @@ DWORD AbsoluteDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner,
 DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner) {
   DosRegisters regs(registers);
   if (regs.cx() != kPacketForm || (regs.si() & kReservedModeBits)) {
-    regs.Fail(dos::kInvalidParameter);
+    regs.Fail(ERROR_INVALID_PARAMETER);
     return ERROR_SUCCESS;
   }
   const bool write = regs.si() & kWriteMode;
@@ -124,7 +125,7 @@ DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner)
   }
   Transfer transfer;
   if (!ReadPacket(regs.ebxAddress(), &transfer)) return ERROR_NOACCESS;
-  return Carry(regs, *volume, letter, owner, transfer, write, kExtendedErrors, dos::kAccessDenied);
+  return Carry(regs, *volume, letter, owner, transfer, write, kExtendedErrors, ERROR_ACCESS_DENIED);
 }
 
 }  // namespace win32::posix

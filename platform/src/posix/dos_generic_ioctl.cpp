@@ -24,8 +24,8 @@ constexpr BYTE kGetDeviceParameters = 0x60;
 constexpr WORD kNotLockedLevel = 0xFFFF;  // AX of the lock state when no lock is held
 
 // Generic IOCTL answers 0002h for a drive it does not know.
-constexpr DosErrorCodes kIoctlErrors{dos::kFileNotFound, dos::kWriteProtect, dos::kSectorNotFound,
-                                     dos::kReadFault, dos::kWriteFault};
+constexpr DosErrorCodes kIoctlErrors{ERROR_FILE_NOT_FOUND, ERROR_WRITE_PROTECT,
+                                     ERROR_SECTOR_NOT_FOUND, ERROR_READ_FAULT, ERROR_WRITE_FAULT};
 
 // What device parameters report for every mapped volume: a fixed disk.
 constexpr BYTE kFixedDisk = 0x05;
@@ -48,18 +48,18 @@ std::optional<FatBootSector> ReadBootSector(char letter, uint8_t* sector, WORD* 
   if (status != VolumeStatus::kOk) {
     *error = kIoctlErrors.For(status);
   } else if (!boot) {
-    *error = dos::kInvalidFunction;  // no FAT file system that could answer
+    *error = ERROR_INVALID_FUNCTION;  // no FAT file system that could answer
   }
   return boot;
 }
 
 WORD FillMediaId(char letter, _MID& mid) {
-  if (mid.midInfoLevel != 0) return dos::kInvalidFunction;
+  if (mid.midInfoLevel != 0) return ERROR_INVALID_FUNCTION;
   WORD error = 0;
   uint8_t sector[kBootSectorSize];
   const auto boot = ReadBootSector(letter, sector, &error);
   if (!boot) return error;
-  if (!boot->hasVolumeId) return dos::kInvalidFunction;
+  if (!boot->hasVolumeId) return ERROR_INVALID_FUNCTION;
   mid.midSerialNum = boot->serialNumber;
   std::copy(boot->label.begin(), boot->label.end(), mid.midVolLabel);
   std::copy(boot->fileSystemType.begin(), boot->fileSystemType.end(), mid.midFileSysType);
@@ -94,16 +94,16 @@ WORD FillDeviceParameters(char letter, EA_DEVICEPARAMETERS& params, bool fat32Fo
 DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner) {
   DosRegisters regs(registers);
   const bool fat32Category = regs.ch() == kBlockDeviceFat32 && ReleaseHasFat32Calls();
-  if (regs.ch() != kBlockDevice && !fat32Category) return Answer(regs, dos::kInvalidFunction);
+  if (regs.ch() != kBlockDevice && !fat32Category) return Answer(regs, ERROR_INVALID_FUNCTION);
   const BYTE minor = regs.cl();
   const bool recordCall = minor == kGetMediaId || minor == kGetDeviceParameters;
   if (!recordCall && minor != kLockLogicalVolume && minor != kUnlockLogicalVolume &&
       minor != kGetLockState) {
-    return Answer(regs, dos::kInvalidFunction);
+    return Answer(regs, ERROR_INVALID_FUNCTION);
   }
   // The record calls name the drive in BX, the lock calls in BL (BH holds the lock level).
   const char letter = DriveLetter(recordCall ? regs.bx() : regs.bl());
-  if (!DriveExists(letter)) return Answer(regs, dos::kFileNotFound);
+  if (!DriveExists(letter)) return Answer(regs, ERROR_FILE_NOT_FOUND);
   if (recordCall && regs.edxAddress() == nullptr) return ERROR_NOACCESS;
 
   switch (minor) {

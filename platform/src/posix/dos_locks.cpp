@@ -26,13 +26,13 @@ DosLockOwner::~DosLockOwner() {
 }
 
 WORD TakeVolumeLock(char letter, const DosLockOwner& owner, unsigned level, WORD permissions) {
-  if (level > kHighestLockLevel) return dos::kInvalidFunction;
+  if (level > kHighestLockLevel) return ERROR_INVALID_FUNCTION;
   std::lock_guard<std::mutex> guard(g_mutex);
   auto found = g_locks.find(letter);
   const bool held = found != g_locks.end();
-  if (held && found->second.owner != &owner) return dos::kAccessDenied;
+  if (held && found->second.owner != &owner) return ERROR_ACCESS_DENIED;
   const int current = held ? found->second.state.level : kNotLocked;
-  if (static_cast<int>(level) != current + 1) return dos::kAccessDenied;
+  if (static_cast<int>(level) != current + 1) return ERROR_ACCESS_DENIED;
   HeldLock& lock = g_locks[letter];
   lock.owner = &owner;
   lock.state.level = static_cast<int>(level);
@@ -43,7 +43,7 @@ WORD TakeVolumeLock(char letter, const DosLockOwner& owner, unsigned level, WORD
 WORD ReleaseVolumeLock(char letter, const DosLockOwner& owner) {
   std::lock_guard<std::mutex> guard(g_mutex);
   auto found = g_locks.find(letter);
-  if (found == g_locks.end() || found->second.owner != &owner) return dos::kAccessDenied;
+  if (found == g_locks.end() || found->second.owner != &owner) return ERROR_ACCESS_DENIED;
   VolumeLockState& state = found->second.state;
   if (--state.level == kNotLocked) {
     g_locks.erase(found);

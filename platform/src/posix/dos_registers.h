@@ -1,26 +1,13 @@
 // A DOS call as the VWIN32 device carries it: the 8- and 16-bit register views DOS reads and
-// writes inside the 32-bit register image, the carry-flag result, and DOS's error codes.
+// writes inside the 32-bit register image, and the carry-flag result.
 #pragma once
 
 #include <cstdint>
 
+#include <win32/errors.h>
 #include <win32/vwin32.h>
 
 namespace win32::posix {
-
-// Error codes of interrupt 21h calls (the extended error codes), returned in AX with carry set.
-namespace dos {
-inline constexpr WORD kInvalidFunction = 0x0001;
-inline constexpr WORD kFileNotFound = 0x0002;  // what generic IOCTL answers for a bad drive
-inline constexpr WORD kAccessDenied = 0x0005;
-inline constexpr WORD kInvalidDrive = 0x000F;
-inline constexpr WORD kWriteProtect = 0x0013;
-inline constexpr WORD kSectorNotFound = 0x001B;
-inline constexpr WORD kWriteFault = 0x001D;
-inline constexpr WORD kReadFault = 0x001E;
-inline constexpr WORD kGeneralFailure = 0x001F;
-inline constexpr WORD kInvalidParameter = 0x0057;
-}  // namespace dos
 
 class DosRegisters {
  public:
@@ -51,6 +38,8 @@ class DosRegisters {
   void SetCx(WORD value) { r_.reg_ECX = (r_.reg_ECX & 0xFFFF0000u) | value; }
 
   void Succeed() { r_.reg_Flags &= ~CARRY_FLAG; }
+  // A failed call sets carry and leaves its error code in AX. Interrupt 21h's extended error
+  // codes are the numbers Win32 kept, so those calls fail with the ERROR_ constant of that value.
   void Fail(WORD errorCode) {
     SetAx(errorCode);
     r_.reg_Flags |= CARRY_FLAG;

@@ -54,7 +54,7 @@ WORD DosErrorCodes::For(VolumeStatus status) const {
 
 std::optional<DosVolume> DosVolume::Open(char letter, bool forWriting, VolumeStatus* status) {
   DWORD error = 0;
-  auto target = ResolveVolume(letter, &error);
+  auto target = LocateVolume(letter, &error);
   if (!target) {
     *status = VolumeStatus::kNoDrive;
     return std::nullopt;
@@ -103,7 +103,7 @@ std::optional<FatBootSector> DosVolume::BootSector(uint8_t* sector, VolumeStatus
   *status = VolumeStatus::kOk;
   if (sectors() == 0) return std::nullopt;
   *status = Read(0, 1, sector);
-  if (*status != VolumeStatus::kOk) return std::nullopt;
+  if (*status != VolumeStatus::kOk || !HasBootSignature(sector)) return std::nullopt;
   return ParseFatBootSector(sector);
 }
 
@@ -113,7 +113,7 @@ char DriveLetter(unsigned drive) {
 
 bool DriveExists(char letter) {
   DWORD error = 0;
-  return letter != 0 && ResolveVolume(letter, &error).has_value();
+  return letter != 0 && LocateVolume(letter, &error).has_value();
 }
 
 }  // namespace win32::posix

@@ -182,6 +182,37 @@ std::optional<posix::PartitionEntry> FindPartitionOf(const std::string& path, ui
   return *entry;
 }
 
+// The window of drive `letter` under `mappings`, without its disk's number.
+std::optional<posix::VolumeTarget> Locate(const Mappings& mappings, char letter, DWORD* error) {
+  auto found = mappings.drives.find(Upper(letter));
+  if (!IsLetter(letter) || found == mappings.drives.end()) {
+    return FailResolve(error, ERROR_FILE_NOT_FOUND);
+  }
+  const DriveMapping& mapping = found->second;
+  auto facts = posix::ExamineDevice(mapping.path);
+  if (!facts) return FailResolve(error, posix::Win32ErrorFromErrno(errno));
+
+  posix::VolumeTarget target;
+  target.letter = mapping.letter;
+  target.path = mapping.path;
+  if (mapping.partition == 0) {
+    target.length = facts->size;
+    target.disk.path = facts->partitionNumber ? facts->parentDisk : mapping.path;
+    target.diskOffset = facts->partitionStart;
+    target.partitionNumber = facts->partitionNumber.value_or(0);
+  } else {
+    if (facts->partitionNumber) return FailResolve(error, ERROR_FILE_NOT_FOUND);
+    auto entry = FindPartitionOf(mapping.path, facts->size, mapping.partition);
+    if (!entry) return FailResolve(error, ERROR_FILE_NOT_FOUND);
+    target.offset = entry->start;
+    target.length = entry->size;
+    target.disk.path = mapping.path;
+    target.diskOffset = entry->start;
+    target.partitionNumber = mapping.partition;
+  }
+  return target;
+}
+
 }  // namespace
 
 bool MapDrive(char letter, const std::string& path, unsigned partition) {
@@ -229,35 +260,14 @@ std::vector<PhysicalDriveMapping> MappedPhysicalDrives() {
 
 namespace posix {
 
+std::optional<VolumeTarget> LocateVolume(char letter, DWORD* error) {
+  return Locate(LoadMappings(), letter, error);
+}
+
 std::optional<VolumeTarget> ResolveVolume(char letter, DWORD* error) {
   const Mappings mappings = LoadMappings();
-  auto found = mappings.drives.find(Upper(letter));
-  if (!IsLetter(letter) || found == mappings.drives.end()) {
-    return FailResolve(error, ERROR_FILE_NOT_FOUND);
-  }
-  const DriveMapping& mapping = found->second;
-  auto facts = ExamineDevice(mapping.path);
-  if (!facts) return FailResolve(error, Win32ErrorFromErrno(errno));
-
-  VolumeTarget target;
-  target.letter = mapping.letter;
-  target.path = mapping.path;
-  if (mapping.partition == 0) {
-    target.length = facts->size;
-    target.disk.path = facts->partitionNumber ? facts->parentDisk : mapping.path;
-    target.diskOffset = facts->partitionStart;
-    target.partitionNumber = facts->partitionNumber.value_or(0);
-  } else {
-    if (facts->partitionNumber) return FailResolve(error, ERROR_FILE_NOT_FOUND);
-    auto entry = FindPartitionOf(mapping.path, facts->size, mapping.partition);
-    if (!entry) return FailResolve(error, ERROR_FILE_NOT_FOUND);
-    target.offset = entry->start;
-    target.length = entry->size;
-    target.disk.path = mapping.path;
-    target.diskOffset = entry->start;
-    target.partitionNumber = mapping.partition;
-  }
-  target.disk.number = DiskNumberOf(NumberDisks(mappings), target.disk.path);
+  auto target = Locate(mappings, letter, error);
+  if (target) target->disk.number = DiskNumberOf(NumberDisks(mappings), target->disk.path);
   return target;
 }
 

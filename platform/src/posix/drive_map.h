@@ -29,6 +29,10 @@ struct VolumeTarget {
 // an unmapped letter or a missing partition, or to the error the file system gave.
 std::optional<VolumeTarget> ResolveVolume(char letter, DWORD* error);
 
+// ResolveVolume without the disk's number (disk.number stays -1), which costs a look at every
+// mapped drive; for callers that only move the volume's bytes.
+std::optional<VolumeTarget> LocateVolume(char letter, DWORD* error);
+
 // Resolves disk `number`, mapped explicitly or numbered automatically.
 std::optional<DiskTarget> ResolveDisk(int number, DWORD* error);
 

@@ -22,7 +22,10 @@ struct FatBootSector {
   uint8_t sectorsPerCluster = 0;
   uint16_t sectorsPerTrack = 0;
   uint16_t heads = 0;
-  uint64_t totalSectors = 0;  // of bytesPerSector bytes
+  uint64_t totalSectors = 0;     // of bytesPerSector bytes
+  uint64_t reservedSectors = 0;  // in front of the first FAT
+  uint64_t fatSectors = 0;       // of one FAT
+  uint64_t clusterCount = 0;     // data clusters, numbered from 2
   // The volume ID that the extended boot record holds when its signature (29h) is present.
   bool hasVolumeId = false;
   uint32_t serialNumber = 0;
@@ -30,7 +33,11 @@ struct FatBootSector {
   std::array<uint8_t, 8> fileSystemType{};
 };
 
-// Reads a 512-byte boot sector; nullopt when it is not a plausible FAT boot sector.
+// Reads the parameter block of a 512-byte boot sector; nullopt when its fields do not describe a
+// FAT volume that adds up. The signature at offset 510 is not looked at.
 std::optional<FatBootSector> ParseFatBootSector(const uint8_t* sector);
+
+// Whether the sector ends in the boot signature 55h AAh.
+bool HasBootSignature(const uint8_t* sector);
 
 }  // namespace win32::posix

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <vector>
 
+#include "fat_boot_sector.h"
 #include "little_endian.h"
 
 namespace win32::posix {
 namespace {
 
-constexpr size_t kBootSectorBytes = 512;
-constexpr uint32_t kMaxFat12Clusters = 4084;
 constexpr uint32_t kMaxFat32Clusters = 0x0FFFFFF5 - 2;
 constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
 constexpr uint32_t kFirstDataCluster = 2;
@@ -23,41 +22,20 @@ struct FatLayout {
   unsigned entryBits = 0;     // 12, 16 or 32
 };
 
-bool IsPowerOfTwo(uint32_t value) {
-  return value != 0 && (value & (value - 1)) == 0;
-}
-
 // The layout the boot sector describes, when it is self-consistent and its first FAT lies inside
 // the volume.
-std::optional<FatLayout> ParseBootSector(const uint8_t* boot, uint64_t volumeLength) {
-  const uint32_t bytesPerSector = static_cast<uint32_t>(LittleEndian(boot + 11, 2));
-  const uint32_t sectorsPerCluster = boot[13];
-  const uint64_t reservedSectors = LittleEndian(boot + 14, 2);
-  const uint64_t fatCount = boot[16];
-  const uint64_t rootEntries = LittleEndian(boot + 17, 2);
-  const uint64_t smallTotal = LittleEndian(boot + 19, 2);
-  const uint64_t totalSectors = smallTotal != 0 ? smallTotal : LittleEndian(boot + 32, 4);
-  const uint64_t smallFatSectors = LittleEndian(boot + 22, 2);
-  const uint64_t fatSectors = smallFatSectors != 0 ? smallFatSectors : LittleEndian(boot + 36, 4);
-  if (bytesPerSector < 512 || bytesPerSector > 4096 || !IsPowerOfTwo(bytesPerSector) ||
-      !IsPowerOfTwo(sectorsPerCluster) || reservedSectors == 0 || fatCount == 0 ||
-      fatSectors == 0) {
+std::optional<FatLayout> LayoutOf(const uint8_t* sector, uint64_t volumeLength) {
+  const auto boot = ParseFatBootSector(sector);
+  if (!boot || boot->clusterCount == 0 || boot->clusterCount > kMaxFat32Clusters) {
     return std::nullopt;
   }
-  const uint64_t rootSectors = (rootEntries * 32 + bytesPerSector - 1) / bytesPerSector;
-  const uint64_t metadataSectors = reservedSectors + fatCount * fatSectors + rootSectors;
-  if (metadataSectors >= totalSectors) return std::nullopt;
-  const uint64_t clusterCount = (totalSectors - metadataSectors) / sectorsPerCluster;
-  if (clusterCount == 0 || clusterCount > kMaxFat32Clusters) return std::nullopt;
-
   FatLayout layout;
-  layout.clusterBytes = bytesPerSector * sectorsPerCluster;
-  layout.fatOffset = reservedSectors * bytesPerSector;
-  layout.clusterCount = static_cast<uint32_t>(clusterCount);
-  // FAT32 is told by its 16-bit FAT size of 0, FAT12 from FAT16 by the cluster count.
-  layout.entryBits = smallFatSectors == 0 ? 32 : clusterCount <= kMaxFat12Clusters ? 12 : 16;
-  const uint64_t entryBytes = ((clusterCount + kFirstDataCluster) * layout.entryBits + 7) / 8;
-  const uint64_t fatBytes = fatSectors * bytesPerSector;
+  layout.clusterBytes = uint32_t{boot->bytesPerSector} * boot->sectorsPerCluster;
+  layout.fatOffset = boot->reservedSectors * boot->bytesPerSector;
+  layout.clusterCount = static_cast<uint32_t>(boot->clusterCount);
+  layout.entryBits = boot->fatBits;
+  const uint64_t entryBytes = ((boot->clusterCount + kFirstDataCluster) * layout.entryBits + 7) / 8;
+  const uint64_t fatBytes = boot->fatSectors * boot->bytesPerSector;
   if (entryBytes > fatBytes || layout.fatOffset > volumeLength ||
       fatBytes > volumeLength - layout.fatOffset) {
     return std::nullopt;
@@ -100,9 +78,9 @@ std::optional<uint64_t> CountFreeClusters(const VolumeWindow& volume, const FatL
 }  // namespace
 
 std::optional<VolumeSpace> CountFatSpace(const VolumeWindow& volume) {
-  uint8_t boot[kBootSectorBytes];
+  uint8_t boot[kBootSectorSize];
   if (!volume.Read(0, boot, sizeof boot)) return std::nullopt;
-  const auto layout = ParseBootSector(boot, volume.length());
+  const auto layout = LayoutOf(boot, volume.length());
   if (!layout) return std::nullopt;
   const auto free = CountFreeClusters(volume, *layout);
   if (!free) return std::nullopt;

@@ -5,13 +5,10 @@
 #include <cstring>
 #include <memory>
 
-#include "little_endian.h"
+#include "fat_boot_sector.h"
 
 namespace win32::posix {
 namespace {
-
-constexpr size_t kBootSectorBytes = 512;
-constexpr size_t kSectorsPerFat16Offset = 22;
 
 struct ProbeDeleter {
   void operator()(blkid_probe probe) const { blkid_free_probe(probe); }
@@ -23,12 +20,13 @@ std::string Value(blkid_probe probe, const char* name) {
   return blkid_probe_lookup_value(probe, name, &value, nullptr) == 0 && value ? value : "";
 }
 
-// FAT32 keeps its FAT size in the 32-bit field and 0 in the 16-bit one; FAT12 and FAT16 never do.
+// FAT12 and FAT16 are both "FAT" to Windows; a parameter block that does not add up is taken for
+// one of them.
 FileSystemKind FatKind(const VolumeWindow& volume) {
-  uint8_t boot[kBootSectorBytes];
+  uint8_t boot[kBootSectorSize];
   if (!volume.Read(0, boot, sizeof boot)) return FileSystemKind::kNone;
-  return LittleEndian(boot + kSectorsPerFat16Offset, 2) == 0 ? FileSystemKind::kFat32
-                                                             : FileSystemKind::kFat;
+  const auto parsed = ParseFatBootSector(boot);
+  return parsed && parsed->fatBits == 32 ? FileSystemKind::kFat32 : FileSystemKind::kFat;
 }
 
 }  // namespace

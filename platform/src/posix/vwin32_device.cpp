@@ -39,7 +39,7 @@ DWORD RunDosCall(DWORD code, DIOC_REGISTERS& registers, const DosLockOwner& owne
     default:
       return ERROR_NOT_SUPPORTED;
   }
-  regs.Fail(dos::kInvalidFunction);
+  regs.Fail(ERROR_INVALID_FUNCTION);
   return ERROR_SUCCESS;
 }
 
