@@ -40,7 +40,7 @@ void WriteRescueMap(const std::string& image, const RescueMap& map, const std::s
 void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t tailBytes,
                   double seconds, const RescueMap* rescue, const std::string& digest) {
   const uint64_t total = volume.size() + tailBytes;
-  std::printf("backed up %s: %llu bytes", volume.name().c_str(),
+  std::printf("backed up %s into %s: %llu bytes", volume.name().c_str(), options.image.c_str(),
               static_cast<unsigned long long>(total));
   if (tailBytes) {
     std::printf(" (%llu of the volume, %llu of the partition's tail)",

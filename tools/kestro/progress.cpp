@@ -52,9 +52,12 @@ std::string RenderProgress(uint64_t done, uint64_t total, double seconds, int wi
     right += "  " + FormatDuration(static_cast<double>(total - done) / rate) + " left";
   }
   const int barWidth = width - static_cast<int>(std::strlen(left) + right.size()) - 2;
-  if (barWidth < 10) return left + right;
-  const int filled = barWidth * percent / 100;
-  return "[" + std::string(filled, '#') + std::string(barWidth - filled, '.') + "]" + left + right;
+  std::string line;
+  if (barWidth >= 10) {
+    const int filled = barWidth * percent / 100;
+    line.append(1, '[').append(filled, '#').append(barWidth - filled, '.').append(1, ']');
+  }
+  return line.append(left).append(right);
 }
 
 ProgressBar::ProgressBar(FILE* out, bool enabled, uint64_t total)
@@ -70,7 +73,8 @@ ProgressBar::~ProgressBar() {
 }
 
 void ProgressBar::Update(uint64_t done) {
-  if (!drawing_) return;
+  // The end is drawn once, by Finish.
+  if (!drawing_ || done >= total_) return;
   const auto now = std::chrono::steady_clock::now();
   if (Percent(done, total_) == lastPercent_ && now - lastDraw_ < kRedrawInterval) return;
   lastDraw_ = now;

@@ -147,9 +147,8 @@ ordered_json DescribeVolume(const Volume& volume) {
       {"source", volume.source()},
   };
   if (volume.partition() != 0) report["source_partition"] = volume.partition();
-  for (auto& [key, value] : DescribeObject(volume.object(), volume.tail_bytes()).items()) {
-    report[key] = value;
-  }
+  const ordered_json members = DescribeObject(volume.object(), volume.tail_bytes());
+  for (const auto& [key, value] : members.items()) report[key] = value;
   return report;
 }
 
