@@ -6,6 +6,7 @@
 #include "errors.h"
 #include "image_format.h"
 #include "image_placement.h"
+#include "interrupt.h"
 #include "sizes.h"
 #include "transfer.h"
 
@@ -40,12 +41,8 @@ class VolumeLock {
   bool locked_ = false;
 };
 
-}  // namespace
-
-int RunRestore(const RestoreOptions& options) {
-  ImageReader image(options.image);
-  const ImageLayout layout = ReadImageLayout(options.image, image.size());
-  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
+             const RestoreOptions& options) {
   ImagePlacement placement(volume, image.size(), true);
   VolumeLock lock(volume, options.force);
 
@@ -73,6 +70,20 @@ int RunRestore(const RestoreOptions& options) {
               options.image.c_str(), volume.name().c_str(), static_cast<unsigned long long>(total),
               seconds, FormatRate(total, seconds).c_str());
   if (!written.empty()) std::printf("%s  %s\n", written.c_str(), options.image.c_str());
+}
+
+}  // namespace
+
+int RunRestore(const RestoreOptions& options) {
+  ImageReader image(options.image);
+  const ImageLayout layout = ReadImageLayout(options.image, image.size());
+  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+  try {
+    Restore(volume, image, layout, options);
+  } catch (const Failure&) {
+    if (InterruptRequested()) throw Failure(volume.name(), "interrupted; only partly restored");
+    throw;
+  }
   return kExitSuccess;
 }
 

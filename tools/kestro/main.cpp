@@ -107,6 +107,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Back up, restore and inspect volumes through the Kestro32 volume library.",
                "kestro"};
   app.require_subcommand(1, 1);
+  app.fallthrough();  // --verbose after the subcommand too
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "Show the library's diagnostic lines on standard error");
   Commands c;

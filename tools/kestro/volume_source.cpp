@@ -138,15 +138,38 @@ uint64_t Volume::tail_bytes() const {
   return length > size() ? (length - size()) / kSectorSize * kSectorSize : 0;
 }
 
-std::unique_ptr<DiskRange> Volume::OpenPartitionRange(uint64_t offset, uint64_t length,
-                                                      bool writable) {
+int Volume::DiskNumber() const {
   int disk = -1;
   ULONGLONG start = 0, extent = 0;
   SetLastError(ERROR_SUCCESS);
-  if (!object_->GetDiskNumber(disk, start, extent) || disk < 0) {
-    throw Failure(name_, "cannot find the disk that holds its partition: " +
-                             DescribeError(LastErrorOr(ERROR_NOT_SUPPORTED)));
+  if (object_->GetDiskNumber(disk, start, extent) && disk >= 0) return disk;
+  DWORD error = LastErrorOr(ERROR_NOT_SUPPORTED);
+  // A snapshot device lies on no disk of its own; the volume device says where the volume is.
+  WCHAR device[16];
+  swprintf(device, 16, WTEXT("\\.\%c:"), static_cast<WCHAR>(letter_));
+  const HANDLE live = CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (live != INVALID_HANDLE_VALUE) {
+    VOLUME_DISK_EXTENTS extents{};
+    DWORD returned = 0;
+    if (DeviceIoControl(live, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents,
+                        sizeof extents, &returned, nullptr) &&
+        extents.NumberOfDiskExtents == 1) {
+      disk = static_cast<int>(extents.Extents[0].DiskNumber);
+    } else {
+      error = LastErrorOr(ERROR_NOT_SUPPORTED);
+    }
+    CloseHandle(live);
   }
+  if (disk < 0) {
+    throw Failure(name_, "cannot find the disk that holds its partition: " + DescribeError(error));
+  }
+  return disk;
+}
+
+std::unique_ptr<DiskRange> Volume::OpenPartitionRange(uint64_t offset, uint64_t length,
+                                                      bool writable) {
+  const int disk = DiskNumber();
   DWORD error = ERROR_SUCCESS;
   auto tail = DiskRange::Open(disk, object_->m_llPartOffset + offset, length, writable, &error);
   if (!tail) {

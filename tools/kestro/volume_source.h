@@ -70,6 +70,8 @@ class Volume {
 
  private:
   [[noreturn]] void ExplainOpenFailure(win32::DWORD lastError) const;
+  // The number n of \\.\PHYSICALDRIVEn that holds the volume; throws Failure when unknown.
+  int DiskNumber() const;
 
   std::string name_;
   char letter_ = 0;
