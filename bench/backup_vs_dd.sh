@@ -5,7 +5,8 @@
 # incompressible data, so that almost every block has to be read, hashed and written. Every
 # program reads the same image from the page cache and writes its copy beside it, and each copy is
 # flushed to disk before the clock stops (dd with conv=fsync; kestro always flushes its image).
-# Each measurement is the best of RUNS (default 3).
+# Each measurement is the best of RUNS (default 3). OUT_DIR (default: beside the volume) takes the
+# copies elsewhere, e.g. OUT_DIR=/dev/shm to time the programs without the disk's write speed.
 #
 #   bench/backup_vs_dd.sh [KESTRO]     KESTRO defaults to build/release/tools/kestro/kestro
 set -euo pipefail
@@ -15,7 +16,8 @@ kestro="${1:-$root/build/release/tools/kestro/kestro}"
 size_mib="${SIZE_MIB:-1024}"
 runs="${RUNS:-3}"
 work="$(mktemp -d "${TMPDIR:-/tmp}/kestro-bench-XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+out_dir="$(mktemp -d "${OUT_DIR:-$work}/kestro-bench-out-XXXXXX")"
+trap 'rm -rf "$work" "$out_dir"' EXIT
 
 [ -x "$kestro" ] || { echo "no kestro at $kestro; build the release preset first" >&2; exit 1; }
 
@@ -34,7 +36,7 @@ cat "$volume" >/dev/null  # into the page cache, for every program alike
 best_rate() {
   local best=0 start end rate
   for _ in $(seq "$runs"); do
-    rm -f "$work/out.img" "$work/out.img.kestro"
+    rm -f "$out_dir/out.img" "$out_dir/out.img.kestro"
     start=$(date +%s.%N)
     "$@" >/dev/null
     end=$(date +%s.%N)
@@ -44,14 +46,14 @@ best_rate() {
   printf '%8.1f MB/s' "$best"
 }
 
-printf 'volume: %s MiB FAT32, %s MiB of it random data; best of %s runs\n' "$size_mib" \
-  "$fill_mib" "$runs"
+printf 'volume: %s MiB FAT32, %s MiB of it random data; copies in %s; best of %s runs\n' \
+  "$size_mib" "$fill_mib" "$(dirname "$out_dir")" "$runs"
 printf '%-36s %s\n' "dd bs=1M conv=fsync" \
-  "$(best_rate dd if="$volume" of="$work/out.img" bs=1M conv=fsync status=none)"
+  "$(best_rate dd if="$volume" of="$out_dir/out.img" bs=1M conv=fsync status=none)"
 printf '%-36s %s\n' "dd bs=1M conv=sparse,fsync" \
-  "$(best_rate dd if="$volume" of="$work/out.img" bs=1M conv=sparse,fsync status=none)"
+  "$(best_rate dd if="$volume" of="$out_dir/out.img" bs=1M conv=sparse,fsync status=none)"
 for hash in none xxh128 sha256; do
   printf '%-36s %s\n' "kestro backup --hash $hash" \
-    "$(best_rate "$kestro" backup "$volume" "$work/out.img" --quiet --hash "$hash")"
+    "$(best_rate "$kestro" backup "$volume" "$out_dir/out.img" --quiet --hash "$hash")"
 done
 printf '%-36s %s\n' "sha256sum (for reference)" "$(best_rate sha256sum "$volume")"

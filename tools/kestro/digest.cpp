@@ -3,6 +3,8 @@
 #include <openssl/evp.h>
 #include <xxhash.h>
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace kestro::cli {
@@ -100,6 +102,19 @@ const char* HashName(HashKind kind) {
       break;
   }
   return "none";
+}
+
+std::optional<HashKind> HashKindNamed(std::string_view name) {
+  for (HashKind kind : {HashKind::kSha256, HashKind::kXxh128, HashKind::kNone}) {
+    const std::string_view known = HashName(kind);
+    if (known.size() == name.size() &&
+        std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
+          return a == std::tolower(static_cast<unsigned char>(b));
+        })) {
+      return kind;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace kestro::cli

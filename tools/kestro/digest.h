@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace kestro::cli {
 
@@ -22,5 +24,8 @@ std::unique_ptr<Digest> MakeDigest(HashKind kind);
 
 // "sha256", "xxh128" or "none", as the command line and the image's sidecar spell it.
 const char* HashName(HashKind kind);
+
+// The kind a name gives, in any letter case.
+std::optional<HashKind> HashKindNamed(std::string_view name);
 
 }  // namespace kestro::cli

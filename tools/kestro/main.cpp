@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
-#include <map>
 
 #include "commands.h"
 #include "diagnostics.h"
@@ -48,7 +47,8 @@ void AddVolume(CLI::App* command, VolumeArgs& volume) {
   command
       ->add_option("--partition", volume.partition,
                    "Partition N of the device or image (as its partition table numbers it)")
-      ->check(CLI::Range(1u, 256u));
+      ->check(CLI::Range(1u, 256u))
+      ->option_text("N");
 }
 
 void AddImage(CLI::App* command, std::string& image, const char* what) {
@@ -57,15 +57,25 @@ void AddImage(CLI::App* command, std::string& image, const char* what) {
 
 void AddBuffer(CLI::App* command, std::string& buffer) {
   command->add_option("--buffer", buffer, "Transfer size and staging buffer (default 4M)")
-      ->check(kBufferSize);
+      ->check(kBufferSize)
+      ->option_text("SIZE");
 }
 
-void AddHash(CLI::App* command, HashKind& hash, bool allowNone) {
-  std::map<std::string, HashKind> kinds = {{"sha256", HashKind::kSha256},
-                                           {"xxh128", HashKind::kXxh128}};
-  if (allowNone) kinds["none"] = HashKind::kNone;
+void AddHash(CLI::App* command, std::string& hash, bool allowNone) {
+  const char* names = allowNone ? "sha256|xxh128|none" : "sha256|xxh128";
   command->add_option("--hash", hash, "Digest of the image (default sha256)")
-      ->transform(CLI::CheckedTransformer(kinds, CLI::ignore_case));
+      ->check(CLI::Validator(
+          [allowNone, names](std::string& text) -> std::string {
+            const auto kind = HashKindNamed(text);
+            if (kind && (allowNone || *kind != HashKind::kNone)) return "";
+            return "not a digest: " + text + " (" + names + ")";
+          },
+          names))
+      ->option_text(names);
+}
+
+HashKind HashOf(const std::string& text) {
+  return text.empty() ? HashKind::kSha256 : *HashKindNamed(text);
 }
 
 struct Commands {
@@ -76,6 +86,7 @@ struct Commands {
   CatOptions cat;
   DemoOptions demo;
   std::string backupBuffer, restoreBuffer, verifyBuffer, catOffset, catLength;
+  std::string backupHash, restoreHash;
 };
 
 int Dispatch(CLI::App& app, Commands& c) {
@@ -83,10 +94,12 @@ int Dispatch(CLI::App& app, Commands& c) {
   if (app.got_subcommand("info")) return RunInfo(c.info);
   if (app.got_subcommand("backup")) {
     c.backup.bufferSize = SizeOf(c.backupBuffer, kDefaultBufferSize);
+    c.backup.hash = HashOf(c.backupHash);
     return RunBackup(c.backup);
   }
   if (app.got_subcommand("restore")) {
     c.restore.bufferSize = SizeOf(c.restoreBuffer, kDefaultBufferSize);
+    c.restore.hash = HashOf(c.restoreHash);
     return RunRestore(c.restore);
   }
   if (app.got_subcommand("verify")) {
@@ -124,7 +137,7 @@ int main(int argc, char** argv) {
   AddImage(backup, c.backup.image, "The image file to write");
   backup->add_flag("--snapshot", c.backup.snapshot, "Read a point-in-time snapshot of the volume");
   AddBuffer(backup, c.backupBuffer);
-  AddHash(backup, c.backup.hash, true);
+  AddHash(backup, c.backupHash, true);
   backup->add_flag("-q,--quiet", c.backup.quiet, "No progress bar");
   backup->add_flag("--rescue", c.backup.rescue,
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
@@ -134,7 +147,7 @@ int main(int argc, char** argv) {
   AddVolume(restore, c.restore.volume);
   restore->add_flag("--force", c.restore.force, "Write even when the volume cannot be locked");
   AddBuffer(restore, c.restoreBuffer);
-  AddHash(restore, c.restore.hash, false);
+  AddHash(restore, c.restoreHash, false);
   restore->add_flag("-q,--quiet", c.restore.quiet, "No progress bar");
 
   CLI::App* verify = app.add_subcommand("verify", "Compare a volume with an image");
@@ -145,8 +158,12 @@ int main(int argc, char** argv) {
 
   CLI::App* cat = app.add_subcommand("cat", "Write a volume's raw bytes to standard output");
   AddVolume(cat, c.cat.volume);
-  cat->add_option("--offset", c.catOffset, "First byte (default 0)")->check(kSize);
-  cat->add_option("--length", c.catLength, "Bytes to write (default: to the end)")->check(kSize);
+  cat->add_option("--offset", c.catOffset, "First byte (default 0)")
+      ->check(kSize)
+      ->option_text("SIZE");
+  cat->add_option("--length", c.catLength, "Bytes to write (default: to the end)")
+      ->check(kSize)
+      ->option_text("SIZE");
 
   CLI::App* demo = app.add_subcommand("demo", "Run info, backup and verify on the bundled sample");
   demo->add_flag("--keep", c.demo.keep, "Keep the unpacked sample and the images");

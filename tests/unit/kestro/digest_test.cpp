@@ -31,6 +31,14 @@ TEST(Digest, Sha256AndXxh128MatchPublishedValues) {
   EXPECT_EQ(MakeDigest(HashKind::kNone)->HexFinal(), "");
 }
 
+TEST(Digest, NamesAreTakenInAnyCase) {
+  EXPECT_EQ(HashKindNamed("SHA256"), HashKind::kSha256);
+  EXPECT_EQ(HashKindNamed("xxh128"), HashKind::kXxh128);
+  EXPECT_EQ(HashKindNamed("None"), HashKind::kNone);
+  EXPECT_FALSE(HashKindNamed("md5").has_value());
+  EXPECT_FALSE(HashKindNamed("sha2566").has_value());
+}
+
 // Blocks are refilled as soon as the pipeline hands them back; a block handed back before it was
 // hashed, or hashed out of order, changes the digest.
 TEST(HashPipeline, DigestsBlocksInOrderWhileTheyAreReused) {
