@@ -349,6 +349,7 @@ BOOL FakeBackend::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
   if (returned) *returned = 0;
   if (!scripted) {
     if (!FindHandle(device)) return Fail(ERROR_INVALID_HANDLE);
+    if (controlResponder) return controlResponder(calls_.back(), in, out, outSize, returned);
     auto reply = ioctlReplies_.find(code);
     if (reply == ioctlReplies_.end()) return Fail(ERROR_INVALID_FUNCTION);
     scripted = reply->second;

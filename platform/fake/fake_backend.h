@@ -101,6 +101,10 @@ class FakeBackend : public Backend {
   void Script(const std::string& function, Outcome outcome);
   // Consulted before the model on every call; returning an outcome overrides the model.
   std::function<std::optional<Outcome>(const Call&)> intercept;
+  // Answers control requests on open handles in place of SetIoctlReply, working on the
+  // request's own buffers as a test's device emulator would (scripts and `intercept` come first).
+  std::function<BOOL(const Call&, LPVOID in, LPVOID out, DWORD outSize, LPDWORD returned)>
+      controlResponder;
 
   // --- What happened -----------------------------------------------------------------------
   const std::vector<Call>& calls() const { return calls_; }

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 namespace kestro::testing {
@@ -139,6 +141,150 @@ void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& vo
                    " bs=1M oflag=seek_bytes seek=" + std::to_string(offset) +
                    " conv=notrunc,sparse status=none"),
         "dd");
+}
+
+std::string ProbeValue(const std::string& path, const std::string& key) {
+  const CommandResult probe = RunCommand("blkid -p -o export " + ShellQuote(path));
+  Check(probe, "blkid");
+  std::istringstream lines(probe.output);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(key + "=", 0) != 0) continue;
+    std::string value;
+    for (size_t i = key.size() + 1; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      value += line[i];
+    }
+    return value;
+  }
+  return "";
+}
+
+FatVolumeId ProbeFatVolumeId(const std::string& path) {
+  FatVolumeId id;
+  const std::string uuid = ProbeValue(path, "UUID");  // the serial number as XXXX-XXXX
+  if (uuid.size() == 9) id.serial = std::stoul(uuid.substr(0, 4) + uuid.substr(5), nullptr, 16);
+  id.label = ProbeValue(path, "LABEL_FATBOOT");
+  id.label.resize(11, ' ');
+  id.type = ProbeValue(path, "VERSION");
+  id.type.resize(8, ' ');
+  return id;
+}
+
+std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string& field) {
+  const CommandResult info = RunCommand("MTOOLS_SKIP_CHECK=1 minfo -i " + ShellQuote(path) + " ::");
+  Check(info, "minfo");
+  const size_t at = info.output.find(field + ": ");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stoull(info.output.substr(at + field.size() + 2));
+}
+
+std::optional<LoopDevice> LoopDevice::Attach(const std::string& image, std::string* whyNot) {
+  if (geteuid() != 0) {
+    *whyNot = "loop devices need root";
+    return std::nullopt;
+  }
+  if (!HaveTool("losetup") || !HaveTool("partx")) {
+    *whyNot = "losetup or partx is not installed";
+    return std::nullopt;
+  }
+  const CommandResult attached = RunCommand("losetup -f --show " + ShellQuote(image));
+  if (attached.status != 0 || attached.output.rfind("/dev/loop", 0) != 0) {
+    *whyNot = "no loop device: " + attached.output;
+    return std::nullopt;
+  }
+  LoopDevice loop(attached.output.substr(0, attached.output.find('\n')));
+  // Without a partition table partx has nothing to add; the device itself still serves.
+  RunCommand("partx -a " + ShellQuote(loop.device_));
+  return loop;
+}
+
+LoopDevice::LoopDevice(LoopDevice&& other) noexcept : device_(std::move(other.device_)) {
+  other.device_.clear();
+}
+
+LoopDevice::~LoopDevice() {
+  if (device_.empty()) return;
+  RunCommand("partx -d " + ShellQuote(device_));
+  RunCommand("losetup -d " + ShellQuote(device_));
+}
+
+std::optional<NtfsMount> NtfsMount::Mount(const std::string& source, const std::string& mountPoint,
+                                          std::string* whyNot) {
+  if (geteuid() != 0 || !HaveTool("ntfs-3g") || access("/dev/fuse", R_OK | W_OK) != 0) {
+    *whyNot = "mounting NTFS needs root, ntfs-3g and /dev/fuse";
+    return std::nullopt;
+  }
+  const CommandResult mounted =
+      RunCommand("ntfs-3g " + ShellQuote(source) + " " + ShellQuote(mountPoint));
+  if (mounted.status != 0) {
+    *whyNot = "ntfs-3g failed: " + mounted.output;
+    return std::nullopt;
+  }
+  return NtfsMount(mountPoint);
+}
+
+NtfsMount::NtfsMount(NtfsMount&& other) noexcept : mountPoint_(std::move(other.mountPoint_)) {
+  other.mountPoint_.clear();
+}
+
+NtfsMount::~NtfsMount() {
+  if (!mountPoint_.empty()) RunCommand("fusermount -u " + ShellQuote(mountPoint_));
+}
+
+namespace {
+
+// The first number after `label` on its line in `text`.
+uint64_t NumberAfter(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) throw std::runtime_error("no \"" + label + "\" in: " + text);
+  const size_t first = text.find_first_of("0123456789\n", at + label.size());
+  if (first == std::string::npos || text[first] == '\n') {
+    throw std::runtime_error("no number after \"" + label + "\"");
+  }
+  return std::stoull(text.substr(first));
+}
+
+// The number just before `label` on its line in `text`, whose thousands may be set apart by
+// spaces.
+uint64_t NumberBefore(const std::string& text, const std::string& label) {
+  const size_t at = text.find(label);
+  if (at == std::string::npos) throw std::runtime_error("no \"" + label + "\" in: " + text);
+  const size_t lineStart = text.rfind('\n', at) + 1;
+  std::string digits;
+  for (size_t i = lineStart; i < at; ++i) {
+    if (std::isdigit(static_cast<unsigned char>(text[i]))) digits += text[i];
+  }
+  if (digits.empty()) throw std::runtime_error("no number before \"" + label + "\"");
+  return std::stoull(digits);
+}
+
+CommandResult Checked(const std::string& command) {
+  CommandResult result = RunCommand(command);
+  Check(result, command);
+  return result;
+}
+
+}  // namespace
+
+ToolSpace FatSpaceByTools(const std::string& volume) {
+  const std::string fsck = Checked("fsck.fat -n -v " + ShellQuote(volume)).output;
+  const std::string mdir =
+      Checked("MTOOLS_SKIP_CHECK=1 mdir -i " + ShellQuote(volume) + " ::").output;
+  ToolSpace space;
+  space.totalBytes = NumberAfter(fsck.substr(fsck.find("data clusters")), "(");
+  space.freeBytes = NumberBefore(mdir, "bytes free");
+  space.clusterBytes = NumberBefore(fsck, "bytes per cluster");
+  return space;
+}
+
+ToolSpace NtfsSpaceByTools(const std::string& volume) {
+  const std::string info = Checked("ntfsinfo -m -f " + ShellQuote(volume)).output;
+  const std::string cluster = Checked("ntfscluster -f " + ShellQuote(volume)).output;
+  ToolSpace space;
+  space.clusterBytes = NumberAfter(info, "Cluster Size:");
+  space.totalBytes = NumberAfter(info, "Volume Size in Clusters:") * space.clusterBytes;
+  space.freeBytes = NumberAfter(cluster, "bytes of free space");
+  return space;
 }
 
 }  // namespace kestro::testing

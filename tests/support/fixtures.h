@@ -70,6 +70,70 @@ void MakeExt4(const std::string& path, uint64_t size);
 // Copies the volume image at `volume` into `disk` at byte `offset`.
 void PlaceVolume(const std::string& disk, uint64_t offset, const std::string& volume);
 
+// A value `blkid -p -o export` reports for the file system in `path` ("LABEL_FATBOOT", "UUID",
+// "VERSION"...), unescaped, or "" when it reports none.
+std::string ProbeValue(const std::string& path, const std::string& key);
+
+// The volume ID blkid reads from the boot sector of the FAT volume in `path`, padded with
+// blanks as the boot sector keeps it: serial number, 11-character label, 8-character type.
+struct FatVolumeId {
+  uint32_t serial = 0;
+  std::string label;
+  std::string type;
+};
+FatVolumeId ProbeFatVolumeId(const std::string& path);
+
+// A number `minfo` reports for the FAT volume in `path` ("sector size", "cluster size",
+// "small size", "big size"...); nullopt for a field it leaves out (it shows "big size" only
+// when "small size" is 0).
+std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string& field);
+// A loop device over an image file, with partition devices (/dev/loopNpM) for its partition
+// table, detached again with everything it added. Only root can make one.
+class LoopDevice {
+ public:
+  // Attaches `image`; nullopt with the reason in *whyNot when the machine does not allow it.
+  static std::optional<LoopDevice> Attach(const std::string& image, std::string* whyNot);
+  LoopDevice(LoopDevice&& other) noexcept;
+  LoopDevice& operator=(LoopDevice&&) = delete;
+  ~LoopDevice();
+
+  const std::string& device() const { return device_; }
+  std::string Partition(unsigned number) const { return device_ + "p" + std::to_string(number); }
+
+ private:
+  explicit LoopDevice(std::string device) : device_(std::move(device)) {}
+  std::string device_;
+};
+
+// An NTFS volume mounted through ntfs-3g (FUSE) for as long as the object lives.
+class NtfsMount {
+ public:
+  // Mounts `source` (an image or a device) at `mountPoint`, which must exist; nullopt with the
+  // reason in *whyNot when the machine does not allow it.
+  static std::optional<NtfsMount> Mount(const std::string& source, const std::string& mountPoint,
+                                        std::string* whyNot);
+  NtfsMount(NtfsMount&& other) noexcept;
+  NtfsMount& operator=(NtfsMount&&) = delete;
+  ~NtfsMount();
+
+ private:
+  explicit NtfsMount(std::string mountPoint) : mountPoint_(std::move(mountPoint)) {}
+  std::string mountPoint_;
+};
+
+// Total and free bytes of a file system, as its own tools report them.
+struct ToolSpace {
+  uint64_t totalBytes = 0;
+  uint64_t freeBytes = 0;
+  uint64_t clusterBytes = 0;
+};
+
+// A FAT volume image: total from `fsck.fat -n -v` (data clusters), free from mtools' `mdir`.
+ToolSpace FatSpaceByTools(const std::string& volume);
+// An NTFS volume image: total from `ntfsinfo -m` (clusters x cluster size), free from
+// `ntfscluster`.
+ToolSpace NtfsSpaceByTools(const std::string& volume);
+
 }  // namespace kestro::testing
 
 // Skips the current test when a tool the fixture needs is not installed.

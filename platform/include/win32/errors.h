@@ -21,6 +21,7 @@ inline constexpr DWORD ERROR_BAD_UNIT = 20;
 inline constexpr DWORD ERROR_NOT_READY = 21;
 inline constexpr DWORD ERROR_BAD_COMMAND = 22;
 inline constexpr DWORD ERROR_CRC = 23;
+inline constexpr DWORD ERROR_BAD_LENGTH = 24;
 inline constexpr DWORD ERROR_SEEK = 25;
 inline constexpr DWORD ERROR_SECTOR_NOT_FOUND = 27;
 inline constexpr DWORD ERROR_WRITE_FAULT = 29;

@@ -2,6 +2,8 @@
 // No system header declares these, so the layer does on every platform.
 #pragma once
 
+#include <cstddef>
+
 #ifdef _WIN32
 #include <windows.h>
 #define KESTRO_VWIN32_NAMESPACE_BEGIN
@@ -21,6 +23,20 @@ inline constexpr DWORD VWIN32_DIOC_DOS_INT13 = 4;      // BIOS disk services
 inline constexpr DWORD VWIN32_DIOC_DOS_DRIVEINFO = 6;  // interrupt 21h, AX = 73xxh
 
 inline constexpr DWORD CARRY_FLAG = 0x0001;
+
+// The register image a DOS call travels in: the device loads it into the processor's registers
+// before the call and writes them back after it. Registers that carry an address hold a 32-bit
+// linear address.
+struct DIOCRegs {
+  DWORD reg_EBX;
+  DWORD reg_EDX;
+  DWORD reg_ECX;
+  DWORD reg_EAX;
+  DWORD reg_EDI;
+  DWORD reg_ESI;
+  DWORD reg_Flags;  // bit 0 is the carry flag, set by a DOS call that failed
+};
+typedef DIOCRegs DIOC_REGISTERS, *PDIOC_REGISTERS;
 
 #pragma pack(push, 1)
 
@@ -73,15 +89,31 @@ struct EA_DEVICEPARAMETERS {
 
 #pragma pack(pop)
 
+static_assert(sizeof(DIOC_REGISTERS) == 28 && offsetof(DIOC_REGISTERS, reg_Flags) == 24);
 static_assert(sizeof(_MID) == 25);
+static_assert(offsetof(_MID, midSerialNum) == 2 && offsetof(_MID, midVolLabel) == 6 &&
+              offsetof(_MID, midFileSysType) == 17);
+// Each field lies at its boot-sector offset less 11.
 static_assert(sizeof(A_BF_BPB) == 53);
+static_assert(offsetof(A_BF_BPB, A_BF_BPB_TotalSectors) == 19 - 11 &&
+              offsetof(A_BF_BPB, A_BF_BPB_HiddenSectors) == 28 - 11 &&
+              offsetof(A_BF_BPB, A_BF_BPB_BigTotalSectors) == 32 - 11 &&
+              offsetof(A_BF_BPB, A_BF_BPB_BigSectorsPerFat) == 36 - 11 &&
+              offsetof(A_BF_BPB, A_BF_BPB_RootDirStrtClus) == 44 - 11 &&
+              offsetof(A_BF_BPB, A_BF_BPB_Reserved) == 52 - 11);
 static_assert(sizeof(EA_DEVICEPARAMETERS) == 92);
+static_assert(offsetof(EA_DEVICEPARAMETERS, dCylinders) == 4 &&
+              offsetof(EA_DEVICEPARAMETERS, bMediaType) == 6 &&
+              offsetof(EA_DEVICEPARAMETERS, stdBpb) == 7 &&
+              offsetof(EA_DEVICEPARAMETERS, reserved) == 60);
 
 KESTRO_VWIN32_NAMESPACE_END
 
 #ifdef _WIN32
 namespace win32 {
 using ::_MID;
+using ::A_BF_BPB;
+using ::DIOC_REGISTERS;
 using ::EA_DEVICEPARAMETERS;
 }  // namespace win32
 #endif

@@ -15,13 +15,6 @@
 namespace win32::posix {
 namespace {
 
-std::string ResolveSysfsDir(dev_t device) {
-  const std::string link =
-      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
-  char resolved[PATH_MAX];
-  return realpath(link.c_str(), resolved) ? std::string(resolved) : std::string();
-}
-
 std::string BaseName(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
 }
@@ -43,7 +36,33 @@ void AddSysfsFacts(DeviceFacts& facts) {
   }
 }
 
+// Adds what the kernel knows about the block device open on `fd` with device number `device`.
+void AddBlockFacts(int fd, dev_t device, DeviceFacts& facts) {
+  facts.isBlockDevice = true;
+  facts.size = SizeOfOpenFile(fd).value_or(0);
+  int sectorSize = 0;
+  if (ioctl(fd, BLKSSZGET, &sectorSize) == 0 && sectorSize > 0) {
+    facts.logicalSectorSize = static_cast<uint32_t>(sectorSize);
+  }
+  facts.sysfsDir = SysfsDirOf(device);
+  AddSysfsFacts(facts);
+}
+
 }  // namespace
+
+std::string SysfsDirOf(dev_t device) {
+  const std::string link =
+      "/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  char resolved[PATH_MAX];
+  return realpath(link.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+std::optional<std::string> ReadSysfsLine(const std::string& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  return line;
+}
 
 std::optional<uint64_t> ReadSysfsNumber(const std::string& file) {
   std::ifstream in(file);
@@ -73,17 +92,22 @@ std::optional<DeviceFacts> ExamineDevice(const std::string& path) {
     errno = EINVAL;
     return std::nullopt;
   }
-  facts.isBlockDevice = true;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
-  facts.size = SizeOfOpenFile(fd).value_or(0);
-  int sectorSize = 0;
-  if (ioctl(fd, BLKSSZGET, &sectorSize) == 0 && sectorSize > 0) {
-    facts.logicalSectorSize = static_cast<uint32_t>(sectorSize);
-  }
+  AddBlockFacts(fd, st.st_rdev, facts);
   close(fd);
-  facts.sysfsDir = ResolveSysfsDir(st.st_rdev);
-  AddSysfsFacts(facts);
+  return facts;
+}
+
+std::optional<DeviceFacts> ExamineOpenDevice(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return std::nullopt;
+  DeviceFacts facts;
+  if (S_ISBLK(st.st_mode)) {
+    AddBlockFacts(fd, st.st_rdev, facts);
+  } else {
+    facts.size = static_cast<uint64_t>(st.st_size);
+  }
   return facts;
 }
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 namespace win32::posix {
 
 struct DeviceFacts {
@@ -24,10 +26,19 @@ struct DeviceFacts {
 // Facts about `path`, or nullopt with errno set when it cannot be examined.
 std::optional<DeviceFacts> ExamineDevice(const std::string& path);
 
+// Facts about the file or block device open on `fd`.
+std::optional<DeviceFacts> ExamineOpenDevice(int fd);
+
+// The sysfs folder of block device `device` (/sys/devices/...), or empty when it has none.
+std::string SysfsDirOf(dev_t device);
+
 // Size of an open file or block device in bytes.
 std::optional<uint64_t> SizeOfOpenFile(int fd);
 
 // Reads one unsigned number from a sysfs attribute file.
 std::optional<uint64_t> ReadSysfsNumber(const std::string& file);
+
+// Reads the first line of a sysfs attribute file.
+std::optional<std::string> ReadSysfsLine(const std::string& file);
 
 }  // namespace win32::posix

@@ -11,6 +11,7 @@
 
 #include "block_device.h"
 #include "errno_map.h"
+#include "volume_safety.h"
 
 namespace win32::posix {
 namespace {
@@ -97,6 +98,10 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
   std::lock_guard<std::mutex> lock(object.mutex);
   DWORD allowed = 0;
   if (!Begin(object, buffer, size, done, true, &allowed)) return FALSE;
+  if (object.kind == ObjectKind::kVolume && allowed > 0 &&
+      !VolumeWriteAllowed(object, object.pointer, allowed)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
   const char* bytes = static_cast<const char*>(buffer);
   const ssize_t n = TransferFully(object, allowed, object.base + object.pointer,
                                   [&](size_t at, size_t chunk, off_t offset) {

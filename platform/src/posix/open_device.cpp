@@ -11,7 +11,7 @@
 #include "block_device.h"
 #include "device_name.h"
 #include "errno_map.h"
-#include "legacy_device.h"
+#include "vwin32_device.h"
 
 namespace win32::posix {
 namespace {
@@ -123,7 +123,9 @@ std::shared_ptr<OpenObject> OpenFile(const std::string& path, DWORD access, DWOR
 std::shared_ptr<OpenObject> OpenNamedObject(LPCWSTR name, DWORD access, DWORD disposition,
                                             DWORD flags) {
   const DeviceName parsed = ParseDeviceName(name);
-  const bool device = parsed.kind != NameKind::kPosixPath && parsed.kind != NameKind::kInvalid;
+  // Programs open the legacy device with a disposition of 0, which that device accepts.
+  const bool device = parsed.kind == NameKind::kVolume || parsed.kind == NameKind::kPhysicalDrive ||
+                      parsed.kind == NameKind::kDeviceObject;
   if (device && disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
     return Failed(ERROR_INVALID_PARAMETER);
   }

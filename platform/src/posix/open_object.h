@@ -2,12 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 
 #include "drive_map.h"
+#include "handle_guard.h"
 
 namespace win32::posix {
+
+class DosLockOwner;
 
 enum class ObjectKind {
   kVolume,        // \\.\X:, a window of a file or device; transfers stop at its end
@@ -27,7 +31,9 @@ struct OpenObject {
   bool noBuffering = false;  // Windows' alignment rules apply to every transfer
   std::optional<VolumeTarget> volume;
   std::optional<DiskTarget> disk;
-  std::mutex mutex;  // guards pointer against concurrent use of one handle
+  std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds
+  HandleGuard guard;                        // volume lock and mount state (volumes and disks)
+  std::mutex mutex;  // guards pointer and guard against concurrent use of one handle
 
   OpenObject() = default;
   OpenObject(const OpenObject&) = delete;

@@ -12,7 +12,7 @@
 #include "device_control.h"
 #include "errno_map.h"
 #include "file_io.h"
-#include "legacy_device.h"
+#include "vwin32_device.h"
 #include "open_device.h"
 #include "version.h"
 #include "virtual_memory.h"

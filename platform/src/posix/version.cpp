@@ -14,6 +14,7 @@ namespace win32::posix {
 namespace {
 
 constexpr DWORD kOsVersionInfoExSize = 284;
+constexpr DWORD kFirstFat32Build = 1111;
 
 bool IsLegacyRelease(unsigned major, unsigned minor) {
   return major == 4 && (minor == 0 || minor == 10 || minor == 90);
@@ -62,6 +63,15 @@ BOOL FillVersion(LPOSVERSIONINFOW info) {
     SetCsdText(info, "");
   }
   return TRUE;
+}
+
+bool ReleaseHasFat32Calls() {
+  OSVERSIONINFOW info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  FillVersion(&info);
+  const bool first95 = info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS &&
+                       info.dwMinorVersion == 0 && (info.dwBuildNumber & 0xFFFF) < kFirstFat32Build;
+  return !first95;
 }
 
 }  // namespace win32::posix

@@ -8,4 +8,9 @@ namespace win32::posix {
 
 BOOL FillVersion(LPOSVERSIONINFOW info);
 
+// Whether the reported release knows FAT32 and its DOS calls (function 7305h, generic IOCTL
+// category 48h): every release but the first ones of 95 (builds before 1111, the OEM Service
+// Release 2, which brought FAT32).
+bool ReleaseHasFat32Calls();
+
 }  // namespace win32::posix

@@ -1,0 +1,44 @@
+#include "disk_layout.h"
+
+#include <win32/errors.h>
+
+#include "errno_map.h"
+
+namespace win32::posix {
+namespace {
+
+// Windows marks the single partition of an unpartitioned disk with this disk signature.
+constexpr DWORD kSuperfloppySignature = 1;
+
+DiskLayout SuperfloppyLayout(const DiskAccess& disk) {
+  DiskLayout layout;
+  layout.style = PARTITION_STYLE_MBR;
+  layout.mbrSignature = kSuperfloppySignature;
+  LayoutEntry whole;
+  whole.length = disk.size();
+  whole.mbrType = kPartitionTypeFat16;
+  layout.entries.push_back(whole);
+  NumberPartitions(layout);
+  return layout;
+}
+
+}  // namespace
+
+std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
+  auto table = ReadPartitionTable(disk.fd(), disk.size());
+  if (!table) {
+    Fail(ERROR_IO_DEVICE);
+    return std::nullopt;
+  }
+  switch (table->style) {
+    case TableStyle::kGpt:
+      return ReadGptLayout(disk, *table);
+    case TableStyle::kMbr:
+      return ReadMbrLayout(disk);
+    case TableStyle::kNone:
+      break;
+  }
+  return SuperfloppyLayout(disk);
+}
+
+}  // namespace win32::posix

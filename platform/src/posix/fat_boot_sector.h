@@ -1,0 +1,36 @@
+// What the boot sector of a FAT12, FAT16 or FAT32 volume says about it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace win32::posix {
+
+inline constexpr size_t kBootSectorSize = 512;
+
+// The BIOS parameter block copied as it lies on disk: the boot sector's bytes 11 to 63, which is
+// the whole FAT32 block and the part of it that FAT12 and FAT16 share (bytes 11 to 35).
+inline constexpr size_t kBpbOffset = 11;
+inline constexpr size_t kCommonBpbSize = 25;
+inline constexpr size_t kFat32BpbSize = 53;
+
+struct FatBootSector {
+  unsigned fatBits = 0;  // 12, 16 or 32
+  uint16_t bytesPerSector = 0;
+  uint8_t sectorsPerCluster = 0;
+  uint16_t sectorsPerTrack = 0;
+  uint16_t heads = 0;
+  uint64_t totalSectors = 0;  // of bytesPerSector bytes
+  // The volume ID that the extended boot record holds when its signature (29h) is present.
+  bool hasVolumeId = false;
+  uint32_t serialNumber = 0;
+  std::array<uint8_t, 11> label{};
+  std::array<uint8_t, 8> fileSystemType{};
+};
+
+// Reads a 512-byte boot sector; nullopt when it is not a plausible FAT boot sector.
+std::optional<FatBootSector> ParseFatBootSector(const uint8_t* sector);
+
+}  // namespace win32::posix

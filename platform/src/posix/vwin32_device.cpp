@@ -1,0 +1,75 @@
+#include "vwin32_device.h"
+
+#include <cstring>
+
+#include <win32/errors.h>
+#include <win32/vwin32.h>
+
+#include "dos_disk_io.h"
+#include "dos_generic_ioctl.h"
+#include "dos_locks.h"
+#include "dos_registers.h"
+#include "errno_map.h"
+#include "version.h"
+
+namespace win32::posix {
+namespace {
+
+constexpr bool kAddressesFitRegisters = sizeof(void*) == sizeof(DWORD);
+
+constexpr WORD kGenericIoctl = 0x440D;
+constexpr WORD kExtendedDiskIo = 0x7305;
+
+// Runs the DOS call the control code names; returns the Win32 error of a call not carried out.
+DWORD RunDosCall(DWORD code, DIOC_REGISTERS& registers, const DosLockOwner& owner) {
+  DosRegisters regs(registers);
+  switch (code) {
+    case VWIN32_DIOC_DOS_INT25:
+      return AbsoluteDiskTransfer(registers, owner, false);
+    case VWIN32_DIOC_DOS_INT26:
+      return AbsoluteDiskTransfer(registers, owner, true);
+    case VWIN32_DIOC_DOS_IOCTL:
+      if (regs.ax() == kGenericIoctl) return GenericIoctl(registers, owner);
+      break;
+    case VWIN32_DIOC_DOS_DRIVEINFO:
+      if (regs.ax() == kExtendedDiskIo && ReleaseHasFat32Calls()) {
+        return ExtendedDiskTransfer(registers, owner);
+      }
+      break;
+    default:
+      return ERROR_NOT_SUPPORTED;
+  }
+  regs.Fail(dos::kInvalidFunction);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::shared_ptr<OpenObject> OpenLegacyDevice() {
+  if (!kAddressesFitRegisters) {
+    Fail(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto device = std::make_shared<OpenObject>();
+  device->kind = ObjectKind::kLegacyDevice;
+  device->lockOwner = std::make_shared<DosLockOwner>();
+  return device;
+}
+
+BOOL ControlLegacyDevice(OpenObject& device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                         DWORD outSize, LPDWORD returned) {
+  if (returned) *returned = 0;
+  if (in == nullptr || out == nullptr || inSize < sizeof(DIOC_REGISTERS) ||
+      outSize < sizeof(DIOC_REGISTERS)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  DIOC_REGISTERS registers;
+  std::memcpy(&registers, in, sizeof registers);
+  const DWORD error = RunDosCall(code, registers, *device.lockOwner);
+  if (error != ERROR_SUCCESS) return Fail(error);
+  std::memcpy(out, &registers, sizeof registers);
+  if (returned) *returned = sizeof registers;
+  return TRUE;
+}
+
+}  // namespace win32::posix

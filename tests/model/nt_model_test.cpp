@@ -1,0 +1,150 @@
+// The NT family under the model: on a real image file through the POSIX backend, and on the
+// fake backend with failed, short and zero-byte transfers and failed pointer moves injected.
+#include <Kestro32.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <optional>
+#include <random>
+
+#include <fake_backend.h>
+#include <fixtures.h>
+#include <gtest/gtest.h>
+#include <win32/drive_map.h>
+
+#include "model_seed.h"
+#include "volume_model.h"
+
+using namespace win32;
+using namespace kestro::testing;
+using win32::testing::Call;
+using win32::testing::DeviceKind;
+using win32::testing::FakeBackend;
+using win32::testing::Outcome;
+
+namespace {
+
+constexpr const char16_t* kVolumeName = u"\\\\.\\C:";
+
+// Opens drive C: as a host of either family would set an object up by hand.
+void OpenVolume(CKestro32& volume, const ModelShape& shape) {
+  volume.m_hDisk =
+      CreateFileW(kVolumeName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(volume.m_hDisk, INVALID_HANDLE_VALUE);
+  volume.m_llVolumeSize = shape.volumeSize;
+  volume.m_llPos = 0;
+  volume.m_llSector = 0;
+  volume.Initial(shape.bufferSize);
+  ASSERT_NE(volume.m_pBuffer, nullptr);
+}
+
+// The image file, read whole (through its own descriptor) whenever the model looks.
+class ImageFile : public ModelDevice {
+ public:
+  ImageFile(const std::string& path, uint64_t size)
+      : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)), bytes_(size) {}
+  ~ImageFile() override {
+    if (fd_ >= 0) close(fd_);
+  }
+  const std::vector<uint8_t>& Bytes() override {
+    if (pread(fd_, bytes_.data(), bytes_.size(), 0) != static_cast<ssize_t>(bytes_.size())) {
+      bytes_.clear();  // reported as a change of size
+    }
+    return bytes_;
+  }
+
+ private:
+  int fd_;
+  std::vector<uint8_t> bytes_;
+};
+
+// The fake's volume, whose transfers and pointer moves now and then fail or fall short.
+class FaultyFakeVolume : public ModelDevice {
+ public:
+  FaultyFakeVolume(FakeBackend& fake, uint64_t seed) : fake_(fake), rng_(seed) {
+    fake_.intercept = [this](const Call& call) { return Strike(call); };
+  }
+  ~FaultyFakeVolume() override { fake_.intercept = nullptr; }
+
+  const std::vector<uint8_t>& Bytes() override { return fake_.DeviceBytes(kVolumeName); }
+  void BeginOperation() override {
+    faulted_ = false;
+    fake_.ClearCalls();
+  }
+  bool Faulted() const override { return faulted_; }
+
+ private:
+  std::optional<Outcome> Strike(const Call& call) {
+    const bool transfer = call.function == "ReadFile" || call.function == "WriteFile";
+    const uint64_t percent = transfer ? 8 : call.function == "SetFilePointerEx" ? 4 : 0;
+    if (Uniform(1, 100) > percent) return std::nullopt;
+    faulted_ = true;
+    if (!transfer) return Outcome::Failure(ERROR_INVALID_PARAMETER);
+    const DWORD size = static_cast<DWORD>(call.args[0]);
+    const DWORD part = static_cast<DWORD>(Uniform(0, size > 0 ? size - 1 : 0));
+    switch (Uniform(0, 4)) {
+      case 0:
+        return Outcome::Failure(ERROR_CRC);
+      case 1: {  // some bytes moved, then the transfer failed
+        Outcome outcome = Outcome::Failure(ERROR_CRC);
+        outcome.transfer = part;
+        return outcome;
+      }
+      case 2:
+        return Outcome::Short(0);
+      case 3:
+        return Outcome::Short(part - part % 512);
+      default:
+        return Outcome::Short(part);
+    }
+  }
+
+  uint64_t Uniform(uint64_t low, uint64_t high) {
+    return std::uniform_int_distribution<uint64_t>(low, high)(rng_);
+  }
+
+  FakeBackend& fake_;
+  std::mt19937_64 rng_;
+  bool faulted_ = false;
+};
+
+TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
+  for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
+    const uint64_t seed = ModelSeed(configuration);
+    std::mt19937_64 rng(seed);
+    const ModelShape shape = RandomShape(rng);
+    TempDir dir;
+    const std::string image = dir.File("volume.img");
+    CreateSparseFile(image, shape.deviceSize);
+    WriteBytes(image, 0, RandomBytes(shape.deviceSize, seed));
+    ASSERT_TRUE(MapDrive('C', image));
+    {
+      CKestro32 volume;
+      OpenVolume(volume, shape);
+      ImageFile device(image, shape.deviceSize);
+      RunVolumeModel({&volume, &device, seed, kModelOperations, true});
+    }
+    UnmapDrive('C');
+    if (HasFailure()) return;
+  }
+}
+
+TEST(NtModel, UnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {
+  for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
+    const uint64_t seed = ModelSeed(configuration);
+    std::mt19937_64 rng(seed);
+    const ModelShape shape = RandomShape(rng);
+    FakeBackend fake;
+    ScopedBackend useFake(fake);
+    fake.AddDevice(kVolumeName, RandomBytes(shape.deviceSize, seed), DeviceKind::kVolume);
+    CKestro32 volume;
+    OpenVolume(volume, shape);
+    FaultyFakeVolume device(fake, seed);
+    RunVolumeModel({&volume, &device, seed, kModelOperations, true});
+    if (HasFailure()) return;
+  }
+}
+
+}  // namespace
