@@ -11,7 +11,7 @@
 
 namespace kestro::cli {
 
-inline constexpr uint64_t kDefaultBufferSize = 4u << 20;
+inline constexpr uint64_t kDefaultBufferSize = 1u << 20;
 
 struct InfoOptions {
   VolumeArgs volume;

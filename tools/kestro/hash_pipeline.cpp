@@ -17,13 +17,13 @@ uint8_t* AllocateBlock(size_t size) {
 
 }  // namespace
 
-HashPipeline::HashPipeline(std::unique_ptr<Digest> digest, size_t blockSize, size_t blockCount)
-    : digest_(std::move(digest)), blockSize_(blockSize) {
+HashPipeline::HashPipeline(HashKind kind, size_t blockSize, size_t blockCount)
+    : digest_(MakeDigest(kind)), blockSize_(blockSize) {
   for (size_t i = 0; i < blockCount; ++i) {
     storage_.emplace_back(AllocateBlock(blockSize), &std::free);
     free_.push_back(storage_.back().get());
   }
-  hasher_ = std::thread([this] { HashLoop(); });
+  if (kind != HashKind::kNone) hasher_ = std::thread([this] { HashLoop(); });
 }
 
 HashPipeline::~HashPipeline() {
@@ -46,6 +46,10 @@ uint8_t* HashPipeline::Acquire() {
 void HashPipeline::Submit(uint8_t* block, size_t length) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!hasher_.joinable()) {
+      free_.push_back(block);
+      return;
+    }
     filled_.push_back(Filled{block, length});
   }
   changed_.notify_all();

@@ -1,7 +1,8 @@
 // Hashing on a second thread. The command fills a block, moves it on (writes it, compares it),
 // then submits it here; the hashing thread digests blocks in submission order and hands them
 // back. A fixed set of blocks bounds the memory and lets reading and writing run ahead of the
-// hash by at most that many blocks. Blocks travel by pointer: nothing is copied.
+// hash by at most that many blocks. Blocks travel by pointer: nothing is copied. Without a digest
+// there is no thread, and a submitted block is free again at once.
 #pragma once
 
 #include <condition_variable>
@@ -20,7 +21,7 @@ namespace kestro::cli {
 
 class HashPipeline {
  public:
-  HashPipeline(std::unique_ptr<Digest> digest, size_t blockSize, size_t blockCount = 4);
+  HashPipeline(HashKind kind, size_t blockSize, size_t blockCount = 4);
   ~HashPipeline();
   HashPipeline(const HashPipeline&) = delete;
   HashPipeline& operator=(const HashPipeline&) = delete;

@@ -56,7 +56,7 @@ void AddImage(CLI::App* command, std::string& image, const char* what) {
 }
 
 void AddBuffer(CLI::App* command, std::string& buffer) {
-  command->add_option("--buffer", buffer, "Transfer size and staging buffer (default 4M)")
+  command->add_option("--buffer", buffer, "Transfer size and staging buffer (default 1M)")
       ->check(kBufferSize)
       ->option_text("SIZE");
 }

@@ -41,7 +41,7 @@ void ForEachBlock(const std::vector<Segment>& segments, const LoopSettings& sett
 
 std::string ReadIntoImage(const std::vector<Segment>& segments, SparseImageWriter& image,
                           const LoopSettings& settings, RescueMap* rescue) {
-  HashPipeline hasher(MakeDigest(settings.hash), settings.blockSize);
+  HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
     uint8_t* block = hasher.Acquire();
     const DWORD error =
@@ -57,7 +57,7 @@ std::string ReadIntoImage(const std::vector<Segment>& segments, SparseImageWrite
 
 std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segments,
                            const LoopSettings& settings) {
-  HashPipeline hasher(MakeDigest(settings.hash), settings.blockSize);
+  HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
     uint8_t* block = hasher.Acquire();
     image.ReadAt(segment.imageOffset + offset, block, length);
@@ -72,7 +72,7 @@ std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segme
 }
 
 std::string DigestSegments(const std::vector<Segment>& segments, const LoopSettings& settings) {
-  HashPipeline hasher(MakeDigest(settings.hash), settings.blockSize);
+  HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
     uint8_t* block = hasher.Acquire();
     const DWORD error = segment.range->ReadAt(offset, block, length);

@@ -20,7 +20,7 @@ struct VolumeArgs {
 
 struct OpenOptions {
   bool snapshot = false;
-  uint64_t bufferSize = 4u << 20;
+  uint64_t bufferSize = 1u << 20;
 };
 
 // The drive letter that `text` names ("C:", "c:", "C:\"), or 0 when it names a path.
