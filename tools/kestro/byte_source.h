@@ -72,7 +72,6 @@ class ImageReader {
   ImageReader& operator=(const ImageReader&) = delete;
 
   uint64_t size() const { return size_; }
-  const std::string& path() const { return path_; }
   void ReadAt(uint64_t offset, void* buffer, size_t length);
 
  private:

@@ -18,7 +18,7 @@ uint8_t* AllocateBlock(size_t size) {
 }  // namespace
 
 HashPipeline::HashPipeline(HashKind kind, size_t blockSize, size_t blockCount)
-    : digest_(MakeDigest(kind)), blockSize_(blockSize) {
+    : digest_(MakeDigest(kind)) {
   for (size_t i = 0; i < blockCount; ++i) {
     storage_.emplace_back(AllocateBlock(blockSize), &std::free);
     free_.push_back(storage_.back().get());

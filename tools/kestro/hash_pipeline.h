@@ -26,8 +26,6 @@ class HashPipeline {
   HashPipeline(const HashPipeline&) = delete;
   HashPipeline& operator=(const HashPipeline&) = delete;
 
-  size_t block_size() const { return blockSize_; }
-
   // A block that no one uses, page-aligned and `block_size()` bytes long; waits while every
   // block is still being hashed.
   uint8_t* Acquire();
@@ -46,7 +44,6 @@ class HashPipeline {
   void HashLoop();
 
   std::unique_ptr<Digest> digest_;
-  size_t blockSize_;
   std::vector<std::unique_ptr<uint8_t, void (*)(void*)>> storage_;
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -1,4 +1,4 @@
-// Where an image lies on a volume's partition.
+// The image's bytes on a volume: through the volume object, and past it through the disk.
 #pragma once
 
 #include <cstdint>

@@ -24,7 +24,6 @@ class SparseImageWriter {
   void Commit();
 
   uint64_t size() const { return size_; }
-  const std::string& path() const { return path_; }
 
  private:
   void WriteRun(const uint8_t* data, size_t length, uint64_t offset);
