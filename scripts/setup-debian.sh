@@ -16,7 +16,7 @@ apt-get update -q
 
 packages=(
   # Build
-  build-essential cmake pkg-config g++-multilib g++-mingw-w64-i686
+  build-essential cmake pkg-config g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libblkid-dev libmount-dev libblkid-dev:i386 libmount-dev:i386
   libcli11-dev nlohmann-json3-dev libssl-dev libxxhash-dev liblzma-dev xz-utils

@@ -1,7 +1,7 @@
 #include "fake_backend.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <new>
 #include <cstring>
 #include <sstream>
 
@@ -21,8 +21,9 @@ std::u16string Key(const std::u16string& name) {
   return key;
 }
 
-std::u16string Text(LPCWSTR text) {
-  return text ? std::u16string(text) : std::u16string();
+// Blocks of whole pages on a page boundary, as VirtualAlloc gives them.
+void FreePages(void* block) {
+  ::operator delete(block, std::align_val_t(kPage));
 }
 
 uint64_t Address(const void* pointer) {
@@ -37,7 +38,7 @@ BOOL Fail(DWORD error) {
 void CopyName(const std::u16string& text, LPWSTR buffer, DWORD size) {
   if (buffer == nullptr || size == 0) return;
   const size_t n = std::min<size_t>(text.size(), size - 1);
-  text.copy(buffer, n);
+  std::copy_n(text.begin(), n, buffer);
   buffer[n] = 0;
 }
 
@@ -99,7 +100,7 @@ FakeBackend::FakeBackend() {
 }
 
 FakeBackend::~FakeBackend() {
-  for (auto& [address, size] : allocations_) std::free(reinterpret_cast<void*>(address));
+  for (auto& [address, size] : allocations_) FreePages(reinterpret_cast<void*>(address));
 }
 
 void FakeBackend::AddDevice(const std::u16string& name, std::vector<uint8_t> bytes,
@@ -178,12 +179,12 @@ FakeBackend::Device* FakeBackend::FindDevice(const std::u16string& name) {
 HANDLE FakeBackend::CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                                 DWORD disposition, DWORD flags, HANDLE) {
   auto scripted =
-      Record(Call{"CreateFileW", nullptr, Text(name), {access, share, disposition, flags}, {}});
+      Record(Call{"CreateFileW", nullptr, Utf16(name), {access, share, disposition, flags}, {}});
   if (scripted && !scripted->result) {
     Finish(*scripted);
     return INVALID_HANDLE_VALUE;
   }
-  const std::u16string key = Key(Text(name));
+  const std::u16string key = Key(Utf16(name));
   if (!scripted && !FindDevice(key)) {
     Fail(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -372,7 +373,7 @@ LPVOID FakeBackend::VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD 
     return nullptr;
   }
   const size_t rounded = (size + kPage - 1) / kPage * kPage;
-  void* block = std::aligned_alloc(kPage, rounded);
+  void* block = ::operator new(rounded, std::align_val_t(kPage));
   std::memset(block, 0, rounded);
   allocations_[Address(block)] = size;
   return block;
@@ -384,7 +385,7 @@ BOOL FakeBackend::VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
   if (found == allocations_.end() || type != MEM_RELEASE || size != 0) {
     return Fail(found == allocations_.end() ? ERROR_INVALID_ADDRESS : ERROR_INVALID_PARAMETER);
   }
-  std::free(address);
+  FreePages(address);
   allocations_.erase(found);
   return scripted ? Finish(*scripted) : TRUE;
 }
@@ -412,14 +413,14 @@ BOOL FakeBackend::GetVersionExW(LPOSVERSIONINFOW info) {
 BOOL FakeBackend::GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize,
                                         LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
                                         LPWSTR fileSystemName, DWORD fileSystemNameSize) {
-  auto scripted = Record(
-      Call{"GetVolumeInformationW", nullptr, Text(root), {volumeNameSize, fileSystemNameSize}, {}});
+  auto scripted = Record(Call{
+      "GetVolumeInformationW", nullptr, Utf16(root), {volumeNameSize, fileSystemNameSize}, {}});
   if (scripted) {
     CopyName(FromUtf8(std::string(scripted->output.begin(), scripted->output.end())),
              fileSystemName, fileSystemNameSize);
     return Finish(*scripted);
   }
-  auto found = volumeInfo_.find(Key(Text(root)));
+  auto found = volumeInfo_.find(Key(Utf16(root)));
   if (found == volumeInfo_.end()) return Fail(ERROR_PATH_NOT_FOUND);
   if (found->second.fileSystem.empty()) return Fail(ERROR_UNRECOGNIZED_VOLUME);
   CopyName(found->second.label, volumeName, volumeNameSize);
@@ -432,9 +433,9 @@ BOOL FakeBackend::GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD v
 
 BOOL FakeBackend::GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
                                     LPDWORD freeClusters, LPDWORD totalClusters) {
-  auto scripted = Record(Call{"GetDiskFreeSpaceW", nullptr, Text(root), {}, {}});
+  auto scripted = Record(Call{"GetDiskFreeSpaceW", nullptr, Utf16(root), {}, {}});
   if (scripted) return Finish(*scripted);
-  auto found = freeSpace_.find(Key(Text(root)));
+  auto found = freeSpace_.find(Key(Utf16(root)));
   if (found == freeSpace_.end()) return Fail(ERROR_PATH_NOT_FOUND);
   const FakeFreeSpace& space = found->second;
   if (sectorsPerCluster) *sectorsPerCluster = space.sectorsPerCluster;
@@ -446,9 +447,9 @@ BOOL FakeBackend::GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPD
 
 BOOL FakeBackend::GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToCaller,
                                       PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) {
-  auto scripted = Record(Call{"GetDiskFreeSpaceExW", nullptr, Text(root), {}, {}});
+  auto scripted = Record(Call{"GetDiskFreeSpaceExW", nullptr, Utf16(root), {}, {}});
   if (scripted) return Finish(*scripted);
-  auto found = freeSpace_.find(Key(Text(root)));
+  auto found = freeSpace_.find(Key(Utf16(root)));
   if (found == freeSpace_.end()) return Fail(ERROR_PATH_NOT_FOUND);
   if (availableToCaller) availableToCaller->QuadPart = found->second.availableBytes;
   if (totalBytes) totalBytes->QuadPart = found->second.totalBytes;
@@ -457,12 +458,12 @@ BOOL FakeBackend::GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToC
 }
 
 HMODULE FakeBackend::GetModuleHandleW(LPCWSTR moduleName) {
-  auto scripted = Record(Call{"GetModuleHandleW", nullptr, Text(moduleName), {}, {}});
+  auto scripted = Record(Call{"GetModuleHandleW", nullptr, Utf16(moduleName), {}, {}});
   if (scripted && !scripted->result) {
     Finish(*scripted);
     return nullptr;
   }
-  if (moduleName && _wcsicmp(moduleName, u"kernel32.dll") == 0) return Kernel32ModuleHandle();
+  if (Key(Utf16(moduleName)) == u"kernel32.dll") return Kernel32ModuleHandle();
   Fail(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }

@@ -185,7 +185,7 @@ class FakeBackend : public Backend {
   std::set<std::string> hiddenExports_;
   std::map<uintptr_t, OpenHandle> handles_;
   uintptr_t nextHandle_ = 0x1000;
-  std::map<uintptr_t, size_t> allocations_;  // page-aligned blocks from aligned_alloc
+  std::map<uintptr_t, size_t> allocations_;  // blocks of whole pages, by address
 };
 
 }  // namespace win32::testing

@@ -1,129 +1,119 @@
-// The kernel32 functions: each forwards to the current backend.
+// The kernel32 functions: each forwards to the current backend. GetLastError and SetLastError
+// keep the per-thread code where the platform does (posix/last_error.cpp, windows/).
 #include <win32/windows.h>
 #include <win32/backend.h>
 
 #include <cstring>
 
 namespace win32 {
-namespace {
 
-thread_local DWORD t_lastError = ERROR_SUCCESS;
-
-}  // namespace
-
-DWORD GetLastError() {
-  return t_lastError;
-}
-
-void SetLastError(DWORD dwErrCode) {
-  t_lastError = dwErrCode;
-}
-
-HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   return CurrentBackend().CreateFileW(lpFileName, dwDesiredAccess, dwShareMode,
                                       lpSecurityAttributes, dwCreationDisposition,
                                       dwFlagsAndAttributes, hTemplateFile);
 }
 
-BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
   return CurrentBackend().ReadFile(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead,
                                    lpOverlapped);
 }
 
-BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-               LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
   return CurrentBackend().WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
                                     lpOverlapped);
 }
 
-BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
-                      DWORD dwMoveMethod) {
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                             PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod) {
   return CurrentBackend().SetFilePointerEx(hFile, liDistanceToMove, lpNewFilePointer, dwMoveMethod);
 }
 
-DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh,
-                     DWORD dwMoveMethod) {
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, LONG* lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
   return CurrentBackend().SetFilePointer(hFile, lDistanceToMove, lpDistanceToMoveHigh,
                                          dwMoveMethod);
 }
 
-BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
   return CurrentBackend().GetFileSizeEx(hFile, lpFileSize);
 }
 
-BOOL FlushFileBuffers(HANDLE hFile) {
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
   return CurrentBackend().FlushFileBuffers(hFile);
 }
 
-BOOL CloseHandle(HANDLE hObject) {
+BOOL WINAPI CloseHandle(HANDLE hObject) {
   return CurrentBackend().CloseHandle(hObject);
 }
 
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
-                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
-                     LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
+                            DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
+                            LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
   return CurrentBackend().DeviceIoControl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize,
                                           lpOutBuffer, nOutBufferSize, lpBytesReturned,
                                           lpOverlapped);
 }
 
-LPVOID VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType,
+                           DWORD flProtect) {
   return CurrentBackend().VirtualAlloc(lpAddress, dwSize, flAllocationType, flProtect);
 }
 
-BOOL VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
+BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
   return CurrentBackend().VirtualFree(lpAddress, dwSize, dwFreeType);
 }
 
-BOOL VirtualLock(LPVOID lpAddress, SIZE_T dwSize) {
+BOOL WINAPI VirtualLock(LPVOID lpAddress, SIZE_T dwSize) {
   return CurrentBackend().VirtualLock(lpAddress, dwSize);
 }
 
-BOOL VirtualUnlock(LPVOID lpAddress, SIZE_T dwSize) {
+BOOL WINAPI VirtualUnlock(LPVOID lpAddress, SIZE_T dwSize) {
   return CurrentBackend().VirtualUnlock(lpAddress, dwSize);
 }
 
-BOOL GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
   return CurrentBackend().GetVersionExW(lpVersionInformation);
 }
 
-BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
-                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                           LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer,
-                           DWORD nFileSystemNameSize) {
+BOOL WINAPI GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer,
+                                  DWORD nVolumeNameSize, LPDWORD lpVolumeSerialNumber,
+                                  LPDWORD lpMaximumComponentLength, LPDWORD lpFileSystemFlags,
+                                  LPWSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize) {
   return CurrentBackend().GetVolumeInformationW(
       lpRootPathName, lpVolumeNameBuffer, nVolumeNameSize, lpVolumeSerialNumber,
       lpMaximumComponentLength, lpFileSystemFlags, lpFileSystemNameBuffer, nFileSystemNameSize);
 }
 
-BOOL GetDiskFreeSpaceW(LPCWSTR lpRootPathName, LPDWORD lpSectorsPerCluster,
-                       LPDWORD lpBytesPerSector, LPDWORD lpNumberOfFreeClusters,
-                       LPDWORD lpTotalNumberOfClusters) {
+BOOL WINAPI GetDiskFreeSpaceW(LPCWSTR lpRootPathName, LPDWORD lpSectorsPerCluster,
+                              LPDWORD lpBytesPerSector, LPDWORD lpNumberOfFreeClusters,
+                              LPDWORD lpTotalNumberOfClusters) {
   return CurrentBackend().GetDiskFreeSpaceW(lpRootPathName, lpSectorsPerCluster, lpBytesPerSector,
                                             lpNumberOfFreeClusters, lpTotalNumberOfClusters);
 }
 
-BOOL GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
-                         PULARGE_INTEGER lpTotalNumberOfBytes,
-                         PULARGE_INTEGER lpTotalNumberOfFreeBytes) {
+BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName,
+                                PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                PULARGE_INTEGER lpTotalNumberOfBytes,
+                                PULARGE_INTEGER lpTotalNumberOfFreeBytes) {
   return CurrentBackend().GetDiskFreeSpaceExW(lpDirectoryName, lpFreeBytesAvailableToCaller,
                                               lpTotalNumberOfBytes, lpTotalNumberOfFreeBytes);
 }
 
-HMODULE GetModuleHandleW(LPCWSTR lpModuleName) {
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
   return CurrentBackend().GetModuleHandleW(lpModuleName);
 }
 
-FARPROC GetProcAddress(HMODULE hModule, const char* lpProcName) {
+FARPROC WINAPI GetProcAddress(HMODULE hModule, const char* lpProcName) {
   return CurrentBackend().GetProcAddress(hModule, lpProcName);
 }
 
 HMODULE Kernel32ModuleHandle() {
   static int marker;
-  return &marker;
+  return reinterpret_cast<HMODULE>(&marker);
 }
 
 namespace {

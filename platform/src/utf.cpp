@@ -74,4 +74,13 @@ std::u16string FromUtf8(std::string_view text) {
   return out;
 }
 
+std::u16string Utf16(const WCHAR* text) {
+  if (text == nullptr) return std::u16string();
+  return std::u16string(text, text + std::char_traits<WCHAR>::length(text));
+}
+
+std::basic_string<WCHAR> ToWide(std::u16string_view text) {
+  return std::basic_string<WCHAR>(text.begin(), text.end());
+}
+
 }  // namespace win32

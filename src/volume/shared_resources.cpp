@@ -60,7 +60,9 @@ SharedValues& Buffers() {
 }  // namespace
 
 void RetainHandle(win32::HANDLE handle) {
-  if (handle != win32::INVALID_HANDLE_VALUE) Handles().Retain(handle);
+  // A macro on Windows, so it is named unqualified.
+  using namespace win32;
+  if (handle != INVALID_HANDLE_VALUE) Handles().Retain(handle);
 }
 
 bool ReleaseHandle(win32::HANDLE handle) {

@@ -3,6 +3,14 @@
 // release is noted, and a chosen allocation can be made to throw.
 #pragma once
 
+// On Windows every DLL carries its own runtime and allocator, so a test binary's replacement
+// neither sees the library's allocations nor may free its blocks: the log exists elsewhere only.
+#ifdef _WIN32
+#define KESTRO_HAVE_ALLOCATION_LOG 0
+#else
+#define KESTRO_HAVE_ALLOCATION_LOG 1
+#endif
+
 #include <cstddef>
 #include <string>
 #include <vector>

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <win32/utf.h>
+
 namespace kestro::testing {
 
 FakeRequester::FakeRequester(win32::testing::FakeBackend* log) : log_(log), installed_(*this) {}
@@ -35,9 +37,10 @@ void FakeRequester::Destroy(CShadrel&) {
 int FakeRequester::StartBackupNoWriter(CShadrel&, win32::WCHAR* rootPath,
                                        win32::WCHAR* snapshotPath, int& rootLength) {
   Event("start");
-  lastRoot = rootPath;
+  lastRoot = win32::Utf16(rootPath);
   lastRootLength = rootLength;
-  const size_t n = std::min<size_t>(startPath.size(), win32::MAX_PATH);
+  using namespace win32;
+  const size_t n = std::min<size_t>(startPath.size(), MAX_PATH);
   std::copy_n(startPath.begin(), n, snapshotPath);
   return startResult;
 }

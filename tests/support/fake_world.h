@@ -6,6 +6,7 @@
 
 #include <fake_backend.h>
 #include <gtest/gtest.h>
+#include <win32/utf.h>
 
 #include "fake_requester.h"
 
@@ -20,10 +21,10 @@ class FakeWorld : public ::testing::Test {
   // Adds a device under `name` and opens it as a handle of the fake.
   win32::HANDLE OpenDevice(const std::u16string& name, std::vector<uint8_t> bytes,
                            win32::testing::DeviceKind kind = win32::testing::DeviceKind::kVolume) {
+    using namespace win32;
     fake.AddDevice(name, std::move(bytes), kind);
-    return win32::CreateFileW(name.c_str(), win32::GENERIC_READ | win32::GENERIC_WRITE,
-                              win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE, nullptr,
-                              win32::OPEN_EXISTING, 0, nullptr);
+    return CreateFileW(ToWide(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   }
 };
 

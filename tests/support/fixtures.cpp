@@ -103,16 +103,6 @@ void WriteBytes(const std::string& path, uint64_t offset, const std::vector<uint
   if (n != static_cast<ssize_t>(bytes.size())) throw std::runtime_error("cannot write " + path);
 }
 
-std::vector<uint8_t> Pattern(uint64_t offset, size_t length, uint32_t seed) {
-  std::vector<uint8_t> bytes(length);
-  for (size_t i = 0; i < length; ++i) {
-    uint64_t x = (offset + i) * 0x9E3779B97F4A7C15ull + seed;
-    x ^= x >> 29;
-    bytes[i] = static_cast<uint8_t>(x * 0xBF58476D1CE4E5B9ull >> 56);
-  }
-  return bytes;
-}
-
 void PartitionImage(const std::string& path, const std::string& script) {
   Check(RunCommand("printf %s " + ShellQuote(script) +
                    " | sfdisk --no-reread --no-tell-kernel -q " + ShellQuote(path)),

@@ -17,9 +17,9 @@ uint64_t Distance(uint64_t a, uint64_t b) {
 
 }  // namespace
 
-void* WidenAddress(DWORD low, const void* near) {
+void* WidenAddress(DWORD low, const void* nearby) {
   // In a 32-bit process the nearest candidate is `low` itself.
-  const uint64_t anchor = reinterpret_cast<uintptr_t>(near);
+  const uint64_t anchor = reinterpret_cast<uintptr_t>(nearby);
   const uint64_t span = uint64_t(1) << 32;
   const uint64_t same = (anchor & ~(span - 1)) | low;
   uint64_t best = same;

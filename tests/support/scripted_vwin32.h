@@ -51,7 +51,7 @@ class ScriptedVwin32 {
 };
 
 // Register blocks and packets hold the low 32 bits of an address. In a 64-bit process the full
-// address is the one with those low bits nearest to `near`, a pointer into the same region.
-void* WidenAddress(win32::DWORD low, const void* near);
+// address is the one with those low bits nearest to `nearby`, a pointer into the same region.
+void* WidenAddress(win32::DWORD low, const void* nearby);
 
 }  // namespace kestro::testing

@@ -4,11 +4,12 @@
 
 #include <string_view>
 
+#include <win32/platform_api.h>
 #include <win32/types.h>
 
 namespace win32 {
 
-class Backend {
+class KESTROPLAT_API Backend {
  public:
   virtual ~Backend();
 
@@ -50,13 +51,14 @@ class Backend {
 };
 
 // The backend the kernel32 functions forward to.
-Backend& CurrentBackend();
+KESTROPLAT_API Backend& CurrentBackend();
 
-// The POSIX backend, created on first use and never destroyed.
-Backend& DefaultBackend();
+// The platform's own backend (POSIX; on Windows the system's kernel32), created on first use and
+// never destroyed.
+KESTROPLAT_API Backend& DefaultBackend();
 
 // Installs a backend for the lifetime of the guard and restores the previous one afterwards.
-class ScopedBackend {
+class KESTROPLAT_API ScopedBackend {
  public:
   explicit ScopedBackend(Backend& backend);
   ~ScopedBackend();
@@ -68,9 +70,9 @@ class ScopedBackend {
 };
 
 // The layer's own kernel32 exports, by name, as GetProcAddress resolves them.
-FARPROC LookupKernel32Export(const char* procName);
+KESTROPLAT_API FARPROC LookupKernel32Export(const char* procName);
 
 // The module handle GetModuleHandleW gives for "kernel32.dll".
-HMODULE Kernel32ModuleHandle();
+KESTROPLAT_API HMODULE Kernel32ModuleHandle();
 
 }  // namespace win32

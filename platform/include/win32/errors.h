@@ -3,6 +3,9 @@
 
 #include <win32/types.h>
 
+// On Windows the system's headers declare them (win32/system.h).
+#ifndef _WIN32
+
 namespace win32 {
 
 inline constexpr DWORD ERROR_SUCCESS = 0;
@@ -52,3 +55,5 @@ inline constexpr DWORD ERROR_IO_DEVICE = 1117;
 inline constexpr DWORD ERROR_WORKING_SET_QUOTA = 1453;
 
 }  // namespace win32
+
+#endif

@@ -1,6 +1,11 @@
 // Win32 base types, records and constants with their published sizes and values.
 #pragma once
 
+// On Windows they are the system's own (win32/system.h).
+#ifdef _WIN32
+#include <win32/system.h>
+#else
+
 #include <cstddef>
 #include <cstdint>
 
@@ -15,6 +20,8 @@ typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef uint32_t UINT;
 typedef char16_t WCHAR;
+// Wide literals are arrays of WCHAR: u"..." here, L"..." on Windows.
+#define WTEXT(quote) u##quote
 typedef void* HANDLE;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
@@ -147,3 +154,5 @@ inline constexpr DWORD DLL_THREAD_DETACH = 3;
 typedef intptr_t (*FARPROC)();
 
 }  // namespace win32
+
+#endif

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 #ifdef _WIN32
-#include <windows.h>
+#include <win32/types.h>
 #define KESTRO_VWIN32_NAMESPACE_BEGIN
 #define KESTRO_VWIN32_NAMESPACE_END
 #else

@@ -1,9 +1,12 @@
 // Disk and volume control codes and their records, with the published layouts.
 #pragma once
 
-#include <cstddef>
-
 #include <win32/types.h>
+
+// On Windows the system's headers declare them (win32/system.h).
+#ifndef _WIN32
+
+#include <cstddef>
 
 namespace win32 {
 
@@ -135,3 +138,5 @@ static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32);
 static_assert(offsetof(VOLUME_DISK_EXTENTS, Extents) == 8);
 
 }  // namespace win32
+
+#endif

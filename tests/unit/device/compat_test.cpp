@@ -20,7 +20,7 @@ class Compat : public kestro::testing::FakeWorld {
 
 TEST_F(Compat, FreeSpaceComesFromTheExtendedQueryWhenPresent) {
   ULONGLONG total = 1, free = 1;
-  EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(u"C:\\", &total, &free), 1);
+  EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), &total, &free), 1);
   EXPECT_EQ(total, 10737418240ull);
   EXPECT_EQ(free, 4294967296ull);
   EXPECT_EQ(fake.CountOf("GetDiskFreeSpaceW"), 0u);
@@ -31,15 +31,15 @@ TEST_F(Compat, FreeSpaceComesFromTheExtendedQueryWhenPresent) {
 TEST_F(Compat, FreeSpaceFallsBackToClusterCounts) {
   fake.HideExport("GetDiskFreeSpaceExW");
   ULONGLONG total = 1, free = 1;
-  EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(u"C:\\", &total, &free), 1);
+  EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), &total, &free), 1);
   EXPECT_EQ(total, 10737418240ull);
   EXPECT_EQ(free, 4294967296ull);
   EXPECT_EQ(fake.CountOf("GetDiskFreeSpaceExW"), 0u);
 }
 
 TEST_F(Compat, TheLookupIsRepeatedAtEveryCall) {
-  volume.MyGetDiskFreeSpaceEx(u"C:\\", nullptr, nullptr);
-  volume.MyGetDiskFreeSpaceEx(u"C:\\", nullptr, nullptr);
+  volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), nullptr, nullptr);
+  volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), nullptr, nullptr);
   EXPECT_EQ(fake.CountOf("GetProcAddress"), 2u);
   EXPECT_EQ(fake.CountOf("GetDiskFreeSpaceExW"), 2u);
 }
@@ -48,10 +48,10 @@ TEST_F(Compat, AFailedQueryLeavesZerosOnBothRoads) {
   for (bool hide : {false, true}) {
     if (hide) fake.HideExport("GetDiskFreeSpaceExW");
     ULONGLONG total = 7, free = 7;
-    EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(u"Q:\\", &total, &free), 0);
+    EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(WTEXT("Q:\\"), &total, &free), 0);
     EXPECT_EQ(total, 0u);
     EXPECT_EQ(free, 0u);
-    EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(u"Q:\\", nullptr, &free), 0);
+    EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(WTEXT("Q:\\"), nullptr, &free), 0);
   }
 }
 

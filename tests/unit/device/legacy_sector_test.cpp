@@ -22,12 +22,11 @@ class LegacySector : public kestro::testing::FakeWorld {
     fake.ClearCalls();
   }
 
-  void UseRelease(DWORD minor, const char16_t* csd) {
+  void UseRelease(DWORD minor, std::u16string_view csd) {
     fake.version.dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
     fake.version.dwMajorVersion = 4;
     fake.version.dwMinorVersion = minor;
-    std::char_traits<char16_t>::copy(fake.version.szCSDVersion, csd,
-                                     std::char_traits<char16_t>::length(csd) + 1);
+    *std::copy(csd.begin(), csd.end(), fake.version.szCSDVersion) = 0;
     CKestro32 refill;  // constructors refill the version record
     fake.ClearCalls();
   }

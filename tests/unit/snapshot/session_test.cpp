@@ -2,6 +2,7 @@
 #include <Kestro32.h>
 
 #include <fake_world.h>
+#include <win32/utf.h>
 
 using namespace win32;
 
@@ -11,9 +12,9 @@ class Session : public kestro::testing::FakeWorld {
  protected:
   void SetUp() override { requester.events.clear(); }
 
-  std::u16string Path() const { return volume.m_szSnapshotPath; }
+  std::u16string Path() const { return Utf16(volume.m_szSnapshotPath); }
 
-  WCHAR root[4] = {u'C', u':', u'\\', 0};
+  WCHAR root[4] = WTEXT("C:\\");
   CKestro32 volume;
 };
 
@@ -76,17 +77,17 @@ TEST_F(Session, EndCompletesOnlyAHeldSnapshot) {
 }
 
 TEST_F(Session, ARootPathThatCannotFitFailsAndChangesNothing) {
-  std::u16string longRoot(260, u'a');
+  std::basic_string<WCHAR> longRoot(260, WCHAR('a'));
   volume.m_bUseVss = 0;
   EXPECT_EQ(volume.StartVss(longRoot.data()), 0);
   EXPECT_EQ(Path(), u"");
   volume.m_bUseVss = 1;
   EXPECT_EQ(volume.StartVss(longRoot.data()), 0);
   EXPECT_TRUE(requester.events.empty());
-  std::u16string longest(259, u'b');
+  std::basic_string<WCHAR> longest(259, WCHAR('b'));
   volume.m_bUseVss = 0;
   EXPECT_EQ(volume.StartVss(longest.data()), 0);
-  EXPECT_EQ(Path(), longest);
+  EXPECT_EQ(Path(), std::u16string(259, u'b'));
 }
 
 TEST_F(Session, AnUnterminatedSnapshotPathIsCutAtTheLastPlace) {
@@ -101,7 +102,7 @@ TEST_F(Session, CopiesCarryTheStateAndEachEndsItsOwnRequester) {
   {
     CKestro32 copy(volume);
     EXPECT_EQ(copy.m_bVssActive, 1);
-    EXPECT_EQ(std::u16string(copy.m_szSnapshotPath), Path());
+    EXPECT_EQ(Utf16(copy.m_szSnapshotPath), Path());
   }
   EXPECT_EQ(requester.events, (std::vector<std::string>{"copy", "complete", "destroy"}));
 }

@@ -1,6 +1,8 @@
 // Platform-family detection over scripted version records.
 #include <Kestro32.h>
 
+#include <algorithm>
+
 #include <fake_world.h>
 
 using namespace win32;
@@ -15,7 +17,7 @@ class VersionQuery : public kestro::testing::FakeWorld {
     fake.version.dwMajorVersion = 4;
     fake.version.dwMinorVersion = minor;
     std::fill(std::begin(fake.version.szCSDVersion), std::end(fake.version.szCSDVersion), 0);
-    csd.copy(fake.version.szCSDVersion, csd.size());
+    std::copy(csd.begin(), csd.end(), fake.version.szCSDVersion);
     if (csd.empty()) fake.version.szCSDVersion[1] = second;
     CKestro32 refill;
   }

@@ -66,13 +66,13 @@ class LegacyVolume : public VolumeTest {
   }
 
   // Reports a legacy-family release from now on, as a freshly constructed object reads it.
-  void SetRelease(win32::DWORD minor, const char16_t* csd) {
-    fake.version.dwPlatformId = win32::VER_PLATFORM_WIN32_WINDOWS;
+  void SetRelease(win32::DWORD minor, std::u16string_view csd) {
+    using namespace win32;
+    fake.version.dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
     fake.version.dwMajorVersion = 4;
     fake.version.dwMinorVersion = minor;
     std::memset(fake.version.szCSDVersion, 0, sizeof fake.version.szCSDVersion);
-    std::char_traits<char16_t>::copy(fake.version.szCSDVersion, csd,
-                                     std::char_traits<char16_t>::length(csd));
+    std::copy(csd.begin(), csd.end(), fake.version.szCSDVersion);
     CKestro32 refill;
     volume.m_bWin9x = refill.m_bWin9x;
   }
