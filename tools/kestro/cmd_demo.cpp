@@ -52,19 +52,11 @@ struct DemoVolume {
 void RunOn(const std::string& drive, const std::string& image, const DemoOptions& options) {
   const VolumeArgs volume{drive, 0};
   Say("\n$ kestro info " + drive);
-  RunInfo(InfoOptions{volume, false, false});
+  RunInfo(InfoOptions{.volume = volume});
   Say("\n$ kestro backup " + drive + " " + image);
-  BackupOptions backup;
-  backup.volume = volume;
-  backup.image = image;
-  backup.quiet = options.quiet;
-  RunBackup(backup);
+  RunBackup(BackupOptions{.volume = volume, .image = image, .quiet = options.quiet});
   Say("\n$ kestro verify " + drive + " " + image);
-  VerifyOptions verify;
-  verify.volume = volume;
-  verify.image = image;
-  verify.quiet = options.quiet;
-  RunVerify(verify);
+  RunVerify(VerifyOptions{.volume = volume, .image = image, .quiet = options.quiet});
 }
 
 }  // namespace
