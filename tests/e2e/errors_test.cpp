@@ -1,0 +1,83 @@
+// Bad input: one line that names the volume and says why, exit status 1 (2 for bad usage), and
+// nothing written.
+#include <filesystem>
+#include <regex>
+
+#include "kestro_support.h"
+
+namespace kestro::testing {
+namespace {
+
+class Errors : public KestroTest {
+ protected:
+  // Expects exactly one line of output, starting "kestro: <start>" and giving `reason` (a
+  // regular expression).
+  static void ExpectOneLine(const CommandResult& result, int status, const std::string& start,
+                            const std::string& reason) {
+    EXPECT_EQ(result.status, status) << result.output;
+    const auto lines = Lines(result.output);
+    ASSERT_EQ(lines.size(), 1u) << result.output;
+    EXPECT_EQ(lines[0].rfind("kestro: " + start, 0), 0u) << result.output;
+    EXPECT_TRUE(std::regex_search(lines[0], std::regex(reason))) << result.output;
+  }
+};
+
+TEST_F(Errors, AnUnmappedLetterAMissingFileAndAMissingPartition) {
+  ExpectOneLine(Kestro("info Q:"), 1, "Q: ", "not mapped");
+  const std::string missing = dir.File("missing.img");
+  ExpectOneLine(Kestro("backup " + ShellQuote(missing) + " " + ShellQuote(dir.File("out.img"))), 1,
+                missing + ": ", "no such file or directory");
+  ExpectOneLine(Kestro("info " + ShellQuote(disk) + " --partition 7"), 1,
+                disk + " partition 7: ", "no such partition");
+  ExpectOneLine(Kestro("cat " + Partition(kSampleFat) + " --offset 1G"), 1,
+                disk + " partition 1: ", "beyond its end");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.img")));
+}
+
+TEST_F(Errors, AnImageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {
+  const std::string image = dir.File("fat.img");
+  ASSERT_EQ(Kestro("backup " + Partition(kSampleFat) + " " + ShellQuote(image) + " -q").status, 0);
+  const std::string before = Sha256(disk);
+  ExpectOneLine(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleNtfs) + " -q"), 1,
+                disk + " partition 2: ", "is smaller than the image");
+  EXPECT_EQ(Sha256(disk), before);
+}
+
+TEST_F(Errors, AReadOnlyTargetIsRefusedAndKeepsItsBytes) {
+  KESTRO_REQUIRE_TOOL("losetup");
+  const auto attached = RunCommand("losetup -r -f --show " + ShellQuote(disk));
+  if (attached.status != 0) GTEST_SKIP() << "no loop device: " << attached.output;
+  const std::string device = Lines(attached.output).at(0);
+  const std::string image = dir.File("fat.img");
+  const auto backup = Kestro("backup " + Partition(kSampleFat) + " " + ShellQuote(image) + " -q");
+  const std::string before = Sha256(disk);
+  const auto refused =
+      Kestro("restore " + ShellQuote(image) + " " + ShellQuote(device) + " --partition 1 -q");
+  RunCommand("losetup -d " + ShellQuote(device));
+  ASSERT_EQ(backup.status, 0) << backup.output;
+  // The device may refuse to be opened for writing, or refuse the first write.
+  ExpectOneLine(refused, 1, device + " partition 1: ", "write-protected|permission denied");
+  EXPECT_EQ(Sha256(disk), before);
+}
+
+TEST_F(Errors, TheImageIsNeverWrittenOverTheVolumesOwnFile) {
+  const std::string before = Sha256(disk);
+  ExpectOneLine(Kestro("backup " + ShellQuote(disk) + " " + ShellQuote(disk) + " -q"), 1,
+                disk + ": ", "choose another image path");
+  EXPECT_EQ(Sha256(disk), before);
+}
+
+TEST_F(Errors, BadUsageExitsWithTwo) {
+  for (const std::string arguments :
+       {"", "frobnicate", "backup", "backup X: out.img --hash md5", "backup X: out.img --buffer 3K",
+        "backup X: out.img --buffer 2G", "restore in.img X: --hash none", "cat X: --offset 1Q",
+        "info X: --partition 0"}) {
+    const auto result = Kestro(arguments);
+    EXPECT_EQ(result.status, 2) << arguments << "\n" << result.output;
+    EXPECT_EQ(Lines(result.output).size(), 1u) << arguments << "\n" << result.output;
+  }
+  ExpectOneLine(Kestro("info X: --partition 1"), 2, "X: ", "--partition selects");
+}
+
+}  // namespace
+}  // namespace kestro::testing

@@ -1,0 +1,49 @@
+// The sidecar that says where an image's volume bytes end.
+#include <errors.h>
+#include <image_format.h>
+
+#include <fstream>
+
+#include <fixtures.h>
+#include <gtest/gtest.h>
+
+using namespace kestro::cli;
+using kestro::testing::TempDir;
+
+TEST(ImageFormat, ASidecarRoundTripsAndWithoutOneTheWholeFileIsTheVolume) {
+  TempDir dir;
+  const std::string image = dir.File("ntfs.img");
+  EXPECT_EQ(ReadImageLayout(image, 4096).volumeBytes, 4096u);
+  EXPECT_FALSE(ReadImageLayout(image, 4096).described);
+
+  ImageLayout layout;
+  layout.volumeBytes = 12581888;
+  layout.tailBytes = 512;
+  layout.source = "X:";
+  layout.fileSystem = "NTFS";
+  layout.partitionOffset = 38797312;
+  layout.hash = "sha256";
+  layout.digest = "00ff";
+  WriteSidecar(image, layout);
+  const ImageLayout read = ReadImageLayout(image, 12582400);
+  EXPECT_TRUE(read.described);
+  EXPECT_EQ(read.volumeBytes, layout.volumeBytes);
+  EXPECT_EQ(read.tailBytes, 512u);
+  EXPECT_EQ(read.fileSystem, "NTFS");
+  EXPECT_EQ(read.partitionOffset, layout.partitionOffset);
+  EXPECT_EQ(read.digest, "00ff");
+}
+
+TEST(ImageFormat, RefusesASidecarThatDisagreesWithTheImage) {
+  TempDir dir;
+  const std::string image = dir.File("image");
+  ImageLayout layout;
+  layout.volumeBytes = 1024;
+  layout.tailBytes = UINT64_MAX - 511;  // would wrap to the right total
+  WriteSidecar(image, layout);
+  EXPECT_THROW(ReadImageLayout(image, 512), Failure);
+  std::ofstream(SidecarPath(image)) << "{\"format\": \"kestro image\"";
+  EXPECT_THROW(ReadImageLayout(image, 512), Failure);
+  std::ofstream(SidecarPath(image)) << "{\"format\": \"something else\", \"version\": 1}";
+  EXPECT_THROW(ReadImageLayout(image, 512), Failure);
+}

@@ -1,0 +1,73 @@
+// The sparse image writer: exact contents, holes where the data is zero, no partial files.
+#include <image_writer.h>
+#include <errors.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <fixtures.h>
+#include <gtest/gtest.h>
+
+using namespace kestro::cli;
+using namespace kestro::testing;
+
+namespace {
+
+uint64_t AllocatedBytes(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return static_cast<uint64_t>(st.st_blocks) * 512;
+}
+
+}  // namespace
+
+TEST(SparseImageWriter, KeepsEveryByteAndAllocatesOnlyTheData) {
+  TempDir dir;
+  const std::string path = dir.File("image");
+  // 8 MiB: data at an odd offset inside the first block, a 4 MiB zero run, data that ends
+  // mid-block, and trailing zeros that only the final size accounts for.
+  std::vector<uint8_t> data(8 << 20, 0);
+  const auto head = Pattern(100, 5000, 1);
+  const auto middle = Pattern(0, 12345, 2);
+  std::copy(head.begin(), head.end(), data.begin() + 100);
+  std::copy(middle.begin(), middle.end(), data.begin() + (5 << 20) + 7);
+  {
+    SparseImageWriter writer(path);
+    // Pieces of awkward sizes, so that zero runs span pieces and blocks straddle them.
+    for (size_t offset = 0, piece = 1000; offset < data.size(); offset += piece, piece += 3371) {
+      piece = std::min(piece, data.size() - offset);
+      writer.Write(data.data() + offset, piece);
+    }
+    writer.Commit();
+  }
+  EXPECT_EQ(ReadBytes(path, 0, data.size() + 1), data);
+  EXPECT_LE(AllocatedBytes(path), 64u << 10);
+}
+
+TEST(SparseImageWriter, RemovesAnImageThatWasNotCommitted) {
+  TempDir dir;
+  const std::string path = dir.File("partial");
+  {
+    SparseImageWriter writer(path);
+    const auto bytes = Pattern(0, 4096, 3);
+    writer.Write(bytes.data(), bytes.size());
+  }
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(SparseImageWriter, WritesOnlyRegularFiles) {
+  EXPECT_THROW(SparseImageWriter("/dev/null"), Failure);
+  TempDir dir;
+  EXPECT_THROW(SparseImageWriter(dir.File("missing/image")), Failure);
+}
+
+TEST(SparseImageWriter, TellsZeroFromNonZero) {
+  std::vector<uint8_t> bytes(1000, 0);
+  EXPECT_TRUE(IsAllZero(bytes.data(), bytes.size()));
+  for (size_t at : {0u, 31u, 32u, 999u}) {
+    bytes[at] = 1;
+    EXPECT_FALSE(IsAllZero(bytes.data(), bytes.size())) << at;
+    bytes[at] = 0;
+  }
+}

@@ -1,0 +1,95 @@
+// Byte ranges the commands move data from and to: the volume through its CKestro32 object, a
+// byte range of a disk through \\.\PHYSICALDRIVEn (the partition's tail), and image files.
+#pragma once
+
+#include <Kestro32.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestro::cli {
+
+// A device range read and written at absolute offsets. Errors come back as Win32 codes, so that
+// a caller can retry (rescue) or put them into words.
+class ByteRange {
+ public:
+  virtual ~ByteRange() = default;
+  virtual uint64_t size() const = 0;
+  // Reads exactly `length` bytes at `offset`; ERROR_SUCCESS or the failure's code.
+  virtual win32::DWORD ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
+  virtual win32::DWORD WriteAt(uint64_t offset, const void* buffer, size_t length) = 0;
+};
+
+// The volume as its object presents it: SeekNT to the offset, then ReadNT or WriteNT. Reads use
+// the zero-copy ReadNT, which fetches exactly the sectors asked for (no read-ahead, so a retry of
+// one sector touches only that sector), and copy once out of the staging buffer. A transfer must
+// fit the staging buffer: in-sector offset plus length at most its size.
+class VolumeBytes : public ByteRange {
+ public:
+  explicit VolumeBytes(CKestro32& volume) : volume_(volume) {}
+  uint64_t size() const override { return volume_.m_llVolumeSize; }
+  win32::DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  win32::DWORD WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+
+ private:
+  CKestro32& volume_;
+};
+
+// `length` bytes of disk `number` from byte `base`, in whole sectors.
+class DiskRange : public ByteRange {
+ public:
+  // Opens the disk; nullptr with `*error` set when it cannot be opened.
+  static std::unique_ptr<DiskRange> Open(int number, uint64_t base, uint64_t length, bool writable,
+                                         win32::DWORD* error);
+  ~DiskRange() override;
+  DiskRange(const DiskRange&) = delete;
+  DiskRange& operator=(const DiskRange&) = delete;
+
+  uint64_t size() const override { return length_; }
+  win32::DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  win32::DWORD WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+  win32::DWORD Flush();
+
+ private:
+  DiskRange(win32::HANDLE disk, uint64_t base, uint64_t length)
+      : disk_(disk), base_(base), length_(length) {}
+  win32::DWORD MoveTo(uint64_t offset);
+
+  win32::HANDLE disk_;
+  uint64_t base_;
+  uint64_t length_;
+};
+
+// An image file read at absolute offsets; failures throw Failure naming the file.
+class ImageReader {
+ public:
+  explicit ImageReader(std::string path);
+  ~ImageReader();
+  ImageReader(const ImageReader&) = delete;
+  ImageReader& operator=(const ImageReader&) = delete;
+
+  uint64_t size() const { return size_; }
+  void ReadAt(uint64_t offset, void* buffer, size_t length);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Part of an image: the first `length` bytes of a range, placed at `imageOffset` in the image.
+struct Segment {
+  ByteRange* range = nullptr;
+  uint64_t length = 0;
+  uint64_t imageOffset = 0;
+};
+
+uint64_t TotalLength(const std::vector<Segment>& segments);
+
+// The thread's last Win32 error, or `fallback` when the failing call left none.
+win32::DWORD LastErrorOr(win32::DWORD fallback);
+
+}  // namespace kestro::cli

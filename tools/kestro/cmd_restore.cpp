@@ -1,0 +1,90 @@
+// kestro restore IMAGE VOLUME: writes an image back while holding the volume's lock, then reads
+// it back and compares digests.
+#include <cstdio>
+
+#include "commands.h"
+#include "errors.h"
+#include "image_format.h"
+#include "image_placement.h"
+#include "interrupt.h"
+#include "sizes.h"
+#include "transfer.h"
+
+namespace kestro::cli {
+
+using namespace win32;
+
+namespace {
+
+// Holds the volume's lock while the image is written; refuses a volume it cannot lock (mounted,
+// or in use) unless forced.
+class VolumeLock {
+ public:
+  VolumeLock(Volume& volume, bool force) : volume_(volume) {
+    locked_ = volume.object().LockNTVolume() != 0;
+    if (locked_) return;
+    const std::string reason = DescribeError(LastErrorOr(ERROR_ACCESS_DENIED));
+    if (!force) {
+      throw Failure(volume.name(), "is mounted or in use (cannot lock it: " + reason +
+                                       "); unmount it, or pass --force");
+    }
+    Warn(volume.name(), "writing without the volume lock (" + reason + ")");
+  }
+  ~VolumeLock() {
+    if (locked_) volume_.object().UnlockNTVolume();
+  }
+  VolumeLock(const VolumeLock&) = delete;
+  VolumeLock& operator=(const VolumeLock&) = delete;
+
+ private:
+  Volume& volume_;
+  bool locked_ = false;
+};
+
+void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
+             const RestoreOptions& options) {
+  ImagePlacement placement(volume, image.size(), true);
+  VolumeLock lock(volume, options.force);
+
+  const uint64_t total = TotalLength(placement.segments());
+  ProgressBar writing(stderr, !options.quiet, total);
+  const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &writing};
+  const std::string written = WriteFromImage(image, placement.segments(), settings);
+  const double seconds = writing.seconds();
+  if (const DWORD error = placement.Flush()) {
+    throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));
+  }
+  if (layout.described && layout.hash == HashName(options.hash) && !layout.digest.empty() &&
+      layout.digest != written) {
+    Warn(options.image, "differs from the digest its backup recorded");
+  }
+
+  ProgressBar reading(stderr, !options.quiet, total);
+  const LoopSettings readBack{volume.name(), options.bufferSize, options.hash, &reading};
+  const std::string read = DigestSegments(placement.segments(), readBack);
+  if (read != written) {
+    throw Failure(volume.name(), "reads back differently from what was written (" + read +
+                                     " instead of " + written + ")");
+  }
+  std::printf("restored %s to %s: %llu bytes in %.2f s, %s; read back and verified\n",
+              options.image.c_str(), volume.name().c_str(), static_cast<unsigned long long>(total),
+              seconds, FormatRate(total, seconds).c_str());
+  if (!written.empty()) std::printf("%s  %s\n", written.c_str(), options.image.c_str());
+}
+
+}  // namespace
+
+int RunRestore(const RestoreOptions& options) {
+  ImageReader image(options.image);
+  const ImageLayout layout = ReadImageLayout(options.image, image.size());
+  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+  try {
+    Restore(volume, image, layout, options);
+  } catch (const Failure&) {
+    if (InterruptRequested()) throw Failure(volume.name(), "interrupted; only partly restored");
+    throw;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,34 @@
+// kestro verify VOLUME IMAGE: compares the volume (and its partition's tail, where the image has
+// one) with an image and reports the first byte that differs.
+#include <cstdio>
+
+#include "commands.h"
+#include "errors.h"
+#include "image_format.h"
+#include "image_placement.h"
+#include "transfer.h"
+
+namespace kestro::cli {
+
+int RunVerify(const VerifyOptions& options) {
+  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+  ImageReader image(options.image);
+  ReadImageLayout(options.image, image.size());
+  ImagePlacement placement(volume, image.size(), false);
+  ProgressBar progress(stderr, !options.quiet, image.size());
+  const LoopSettings settings{volume.name(), options.bufferSize, HashKind::kNone, &progress};
+  if (const auto offset = FirstDifference(image, placement.segments(), settings)) {
+    throw Failure(volume.name(),
+                  "differs from " + options.image + " at byte " + std::to_string(*offset));
+  }
+  std::printf("%s matches %s: %llu bytes compared", volume.name().c_str(), options.image.c_str(),
+              static_cast<unsigned long long>(image.size()));
+  if (image.size() < volume.size()) {
+    std::printf(" (the volume's last %llu bytes are not in the image)",
+                static_cast<unsigned long long>(volume.size() - image.size()));
+  }
+  std::printf("\n");
+  return kExitSuccess;
+}
+
+}  // namespace kestro::cli

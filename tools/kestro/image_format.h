@@ -1,0 +1,35 @@
+// What an image file holds. The image is the partition's bytes in order: first the volume's own
+// bytes (the range CKestro32 addresses, so that this part equals `dd` of the volume), then the
+// partition's tail, the sectors beyond the volume (NTFS keeps its backup boot sector in the last
+// one). Beside the image, "<image>.kestro" (JSON) says where the volume ends and records the
+// source and digest. An image without that file, such as one made with dd, is volume bytes only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestro::cli {
+
+struct ImageLayout {
+  uint64_t volumeBytes = 0;
+  uint64_t tailBytes = 0;
+  bool described = false;  // read from a sidecar file
+  std::string source;      // the volume as the backup named it
+  std::string fileSystem;
+  uint64_t partitionOffset = 0;
+  std::string hash = "none";  // "sha256", "xxh128" or "none"
+  std::string digest;         // of the whole image, volume bytes and tail
+  uint64_t unreadableBytes = 0;
+};
+
+std::string SidecarPath(const std::string& image);
+
+// Writes the sidecar; throws Failure when it cannot.
+void WriteSidecar(const std::string& image, const ImageLayout& layout);
+
+// The layout of `image`, `imageSize` bytes long: from its sidecar when there is one, otherwise
+// the whole file as volume bytes. Throws Failure when the sidecar cannot be read or disagrees
+// with the file's size.
+ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize);
+
+}  // namespace kestro::cli

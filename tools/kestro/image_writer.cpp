@@ -1,0 +1,92 @@
+#include "image_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "errors.h"
+
+namespace kestro::cli {
+namespace {
+
+// Holes are made in units of the usual file-system block, counted from the start of the file.
+constexpr uint64_t kHoleUnit = 4096;
+
+}  // namespace
+
+bool IsAllZero(const uint8_t* data, size_t length) {
+  size_t i = 0;
+  uint64_t any = 0;
+  for (; i + 32 <= length; i += 32) {
+    uint64_t words[4];
+    std::memcpy(words, data + i, sizeof words);
+    any |= words[0] | words[1] | words[2] | words[3];
+    if (any) return false;
+  }
+  for (; i < length; ++i) any |= data[i];
+  return any == 0;
+}
+
+SparseImageWriter::SparseImageWriter(std::string path) : path_(std::move(path)) {
+  struct stat st {};
+  if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw Failure(path_, "not a regular file; an image is written to a file");
+  }
+  fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) throw Failure(path_, "cannot create: " + DescribeErrno(errno));
+}
+
+SparseImageWriter::~SparseImageWriter() {
+  if (fd_ >= 0) close(fd_);
+  if (!committed_) unlink(path_.c_str());
+}
+
+void SparseImageWriter::Write(const uint8_t* data, size_t length) {
+  const uint64_t start = size_;
+  size_t done = 0;
+  while (done < length) {
+    // Walk hole-unit boundaries of the file and split the data into zero and non-zero runs.
+    const uint64_t at = start + done;
+    const size_t unit =
+        static_cast<size_t>(std::min<uint64_t>(kHoleUnit - at % kHoleUnit, length - done));
+    const bool zero = IsAllZero(data + done, unit);
+    size_t run = unit;
+    while (done + run < length) {
+      const size_t next = static_cast<size_t>(std::min<uint64_t>(kHoleUnit, length - done - run));
+      if (IsAllZero(data + done + run, next) != zero) break;
+      run += next;
+    }
+    if (!zero) WriteRun(data + done, run, at);
+    done += run;
+  }
+  size_ = start + length;
+}
+
+void SparseImageWriter::WriteRun(const uint8_t* data, size_t length, uint64_t offset) {
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = pwrite(fd_, data + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure(path_, "cannot write: " + DescribeErrno(n < 0 ? errno : ENOSPC));
+    done += static_cast<size_t>(n);
+  }
+}
+
+void SparseImageWriter::Commit() {
+  if (ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
+    throw Failure(path_, "cannot set the image's size: " + DescribeErrno(errno));
+  }
+  if (fsync(fd_) != 0) throw Failure(path_, "cannot flush: " + DescribeErrno(errno));
+  if (close(fd_) != 0) {
+    fd_ = -1;
+    throw Failure(path_, "cannot close: " + DescribeErrno(errno));
+  }
+  fd_ = -1;
+  committed_ = true;
+}
+
+}  // namespace kestro::cli
