@@ -16,7 +16,7 @@ WCHAR FoldAsciiLetter(WCHAR c) {
   return (c >= u'A' && c <= u'Z') ? WCHAR(c - u'A' + u'a') : c;
 }
 
-struct Spec {
+struct FieldFormat {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = 0;
@@ -25,36 +25,36 @@ struct Spec {
 };
 
 // Reads flags, width and length modifiers after '%'; leaves `p` on the conversion character.
-Spec ParseSpec(const WCHAR*& p) {
-  Spec spec;
+FieldFormat ParseFieldFormat(const WCHAR*& p) {
+  FieldFormat field;
   for (;; ++p) {
     if (*p == u'-') {
-      spec.leftAlign = true;
+      field.leftAlign = true;
     } else if (*p == u'0') {
-      spec.zeroPad = true;
+      field.zeroPad = true;
     } else {
       break;
     }
   }
-  while (*p >= u'0' && *p <= u'9') spec.width = spec.width * 10 + (*p++ - u'0');
+  while (*p >= u'0' && *p <= u'9') field.width = field.width * 10 + (*p++ - u'0');
   for (; *p == u'l' || *p == u'h'; ++p) {
-    if (*p == u'l') ++spec.longs;
-    if (*p == u'h') spec.half = true;
+    if (*p == u'l') ++field.longs;
+    if (*p == u'h') field.half = true;
   }
-  return spec;
+  return field;
 }
 
-void AppendPadded(std::u16string& out, std::u16string_view text, const Spec& spec) {
-  size_t pad = spec.width > 0 && size_t(spec.width) > text.size() ? spec.width - text.size() : 0;
-  if (spec.leftAlign) {
+void AppendPadded(std::u16string& out, std::u16string_view text, const FieldFormat& field) {
+  size_t pad = field.width > 0 && size_t(field.width) > text.size() ? field.width - text.size() : 0;
+  if (field.leftAlign) {
     out.append(text);
     out.append(pad, u' ');
-  } else if (spec.zeroPad && !text.empty() && text[0] == u'-') {
+  } else if (field.zeroPad && !text.empty() && text[0] == u'-') {
     out += u'-';
     out.append(pad, u'0');
     out.append(text.substr(1));
   } else {
-    out.append(pad, spec.zeroPad ? u'0' : u' ');
+    out.append(pad, field.zeroPad ? u'0' : u' ');
     out.append(text);
   }
 }
@@ -65,21 +65,21 @@ std::u16string Widen(const char* ascii) {
   return out;
 }
 
-std::u16string FormatSigned(const Spec& spec, va_list& args) {
-  long long value = spec.longs >= 2   ? va_arg(args, long long)
-                    : spec.longs == 1 ? va_arg(args, long)
-                                      : va_arg(args, int);
-  if (spec.half) value = static_cast<short>(value);
+std::u16string FormatSigned(const FieldFormat& field, va_list& args) {
+  long long value = field.longs >= 2   ? va_arg(args, long long)
+                    : field.longs == 1 ? va_arg(args, long)
+                                       : va_arg(args, int);
+  if (field.half) value = static_cast<short>(value);
   char digits[32];
   std::snprintf(digits, sizeof digits, "%lld", value);
   return Widen(digits);
 }
 
-std::u16string FormatUnsigned(const Spec& spec, WCHAR conversion, va_list& args) {
-  unsigned long long value = spec.longs >= 2   ? va_arg(args, unsigned long long)
-                             : spec.longs == 1 ? va_arg(args, unsigned long)
-                                               : va_arg(args, unsigned int);
-  if (spec.half) value = static_cast<unsigned short>(value);
+std::u16string FormatUnsigned(const FieldFormat& field, WCHAR conversion, va_list& args) {
+  unsigned long long value = field.longs >= 2   ? va_arg(args, unsigned long long)
+                             : field.longs == 1 ? va_arg(args, unsigned long)
+                                                : va_arg(args, unsigned int);
+  if (field.half) value = static_cast<unsigned short>(value);
   const char* format = conversion == u'x' ? "%llx" : conversion == u'X' ? "%llX" : "%llu";
   char digits[32];
   std::snprintf(digits, sizeof digits, format, value);
@@ -93,23 +93,23 @@ void FormatEach(std::u16string& out, const WCHAR* format, va_list& args) {
       continue;
     }
     ++p;
-    const Spec spec = ParseSpec(p);
+    const FieldFormat field = ParseFieldFormat(p);
     switch (*p) {
       case u'd':
       case u'i':
-        AppendPadded(out, FormatSigned(spec, args), spec);
+        AppendPadded(out, FormatSigned(field, args), field);
         break;
       case u'u':
       case u'x':
       case u'X':
-        AppendPadded(out, FormatUnsigned(spec, *p, args), spec);
+        AppendPadded(out, FormatUnsigned(field, *p, args), field);
         break;
       case u'c':
-        AppendPadded(out, std::u16string(1, static_cast<WCHAR>(va_arg(args, int))), spec);
+        AppendPadded(out, std::u16string(1, static_cast<WCHAR>(va_arg(args, int))), field);
         break;
       case u's': {
         const WCHAR* text = va_arg(args, const WCHAR*);
-        AppendPadded(out, text ? std::u16string_view(text) : u"(null)", spec);
+        AppendPadded(out, text ? std::u16string_view(text) : u"(null)", field);
         break;
       }
       case u'%':
