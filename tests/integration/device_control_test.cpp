@@ -8,6 +8,7 @@
 
 #include <fixtures.h>
 #include <gtest/gtest.h>
+#include <open_shared.h>
 
 #include "posix/volume_extents.h"
 
@@ -54,8 +55,7 @@ class DeviceControl : public ::testing::Test {
   }
 
   HANDLE Open(const WCHAR* name, DWORD access = GENERIC_READ | GENERIC_WRITE) {
-    HANDLE h = CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+    HANDLE h = OpenShared(name, 0, access);
     if (h != INVALID_HANDLE_VALUE) handles_.push_back(h);
     return h;
   }

@@ -7,6 +7,7 @@
 
 #include <fixtures.h>
 #include <gtest/gtest.h>
+#include <open_shared.h>
 
 using namespace win32;
 using namespace kestro::testing;
@@ -19,10 +20,7 @@ class PosixFiles : public ::testing::Test {
  protected:
   void TearDown() override { ClearMappedDrives(); }
 
-  HANDLE Open(const WCHAR* name, DWORD flags = 0) {
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, flags, nullptr);
-  }
+  HANDLE Open(const WCHAR* name, DWORD flags = 0) { return OpenShared(name, flags); }
 
   static bool Seek(HANDLE h, LONGLONG to, DWORD method = FILE_BEGIN) {
     LARGE_INTEGER distance;

@@ -9,6 +9,7 @@
 
 #include <fixtures.h>
 #include <gtest/gtest.h>
+#include <open_shared.h>
 
 using namespace win32;
 using namespace kestro::testing;
@@ -21,10 +22,7 @@ class VolumeSafety : public ::testing::Test {
  protected:
   void TearDown() override { ClearMappedDrives(); }
 
-  static HANDLE Open(const WCHAR* name) {
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
-  }
+  static HANDLE Open(const WCHAR* name) { return OpenShared(name); }
 
   static DWORD Control(HANDLE h, DWORD code) {
     DWORD bytes = 0;

@@ -7,6 +7,7 @@
 
 #include <fake_backend.h>
 #include <gtest/gtest.h>
+#include <open_shared.h>
 #include <win32/drive_map.h>
 
 #include "model_seed.h"
@@ -25,9 +26,7 @@ constexpr const char16_t* kVolumeName = u"\\\\.\\C:";
 
 // Opens drive C: as a host of either family would set an object up by hand.
 void OpenVolume(CKestro32& volume, const ModelShape& shape) {
-  volume.m_hDisk =
-      CreateFileW(kVolumeName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
+  volume.m_hDisk = kestro::testing::OpenShared(kVolumeName);
   ASSERT_NE(volume.m_hDisk, INVALID_HANDLE_VALUE);
   volume.m_llVolumeSize = shape.volumeSize;
   volume.m_llPos = 0;

@@ -9,6 +9,7 @@
 #include <win32/utf.h>
 
 #include "fake_requester.h"
+#include "open_shared.h"
 
 namespace kestro::testing {
 
@@ -23,8 +24,7 @@ class FakeWorld : public ::testing::Test {
                            win32::testing::DeviceKind kind = win32::testing::DeviceKind::kVolume) {
     using namespace win32;
     fake.AddDevice(name, std::move(bytes), kind);
-    return CreateFileW(ToWide(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    return OpenShared(ToWide(name).c_str());
   }
 };
 
