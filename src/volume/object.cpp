@@ -70,7 +70,9 @@ CKestro32::CKestro32(const CKestro32& other) : m_Requester(other.m_Requester) {
 }
 
 CKestro32& CKestro32::operator=(const CKestro32& other) {
-  // Take the source's references before dropping our own, so self-assignment keeps both.
+  if (this == &other) return *this;
+  // Take the source's references before dropping our own, so a copy sharing our handle or
+  // buffer keeps them alive.
   kestro::RetainHandle(other.m_hDisk);
   kestro::RetainBuffer(other.m_pBuffer);
   DropHandle(m_hDisk);

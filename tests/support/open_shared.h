@@ -6,8 +6,7 @@
 
 namespace kestro::testing {
 
-inline win32::HANDLE OpenShared(const win32::WCHAR* name, win32::DWORD flags,
-                                win32::DWORD access) {
+inline win32::HANDLE OpenShared(const win32::WCHAR* name, win32::DWORD flags, win32::DWORD access) {
   using namespace win32;
   return CreateFileW(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                      flags, nullptr);
