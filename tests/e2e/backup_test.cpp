@@ -125,13 +125,14 @@ TEST_F(Backup, CtrlCStopsCleanlyAndRemovesThePartialImage) {
   const std::string image = dir.File("partial.img");
   const std::string script =
       ShellQuote(KESTRO_PROGRAM) + " backup " + ShellQuote(volume) + " " + ShellQuote(image) +
-      " --buffer 64K -q & pid=$!; while [ ! -e " + ShellQuote(image) +
+      " --buffer 64K -q & pid=$!; while [ ! -e " + ShellQuote(image + ".partial") +
       " ]; do sleep 0.05; done; sleep 0.3; kill -INT $pid; wait $pid; echo status=$?";
   const auto result = RunCommand("bash -c " + ShellQuote(script));
   EXPECT_NE(result.output.find("status=1"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("interrupted; partial image removed"), std::string::npos)
       << result.output;
   EXPECT_FALSE(std::filesystem::exists(image));
+  EXPECT_FALSE(std::filesystem::exists(image + ".partial"));
   EXPECT_FALSE(std::filesystem::exists(image + ".kestro"));
 }
 

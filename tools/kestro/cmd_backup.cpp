@@ -1,40 +1,58 @@
 // kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image,
 // hashed on the way, with a sidecar that describes the image.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
+#include <filesystem>
 
 #include "commands.h"
 #include "errors.h"
 #include "image_format.h"
 #include "image_placement.h"
+#include "image_publisher.h"
 #include "image_writer.h"
 #include "interrupt.h"
 #include "report.h"
 #include "sizes.h"
+#include "small_files.h"
+#include "source_storage.h"
 #include "transfer.h"
 
 namespace kestro::cli {
 namespace {
 
-// Writing the image over the file the volume is read from would destroy the source.
+// The image is written beside the file a link names, rather than replacing the link.
+std::string ResolveImagePath(const std::string& image) {
+  struct stat st {};
+  if (lstat(image.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return image;
+  return std::filesystem::weakly_canonical(image).string();
+}
+
+// Writing over, or into, any file or device the volume is read from would destroy the source,
+// whatever name leads to it.
 void RefuseOwnSource(const Volume& volume, const std::string& image) {
-  struct stat target {
-  }, source{};
-  if (stat(image.c_str(), &target) != 0 || stat(volume.source().c_str(), &source) != 0) return;
-  if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) {
-    throw Failure(image, "is where " + volume.name() + " is read from; choose another image path");
+  const SourceStorage source(volume.source());
+  struct stat st {};
+  for (const std::string& path : BackupPaths(image)) {
+    if (stat(path.c_str(), &st) == 0 && source.Holds(st)) {
+      throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
+    }
+  }
+  const std::string folder = std::filesystem::absolute(image).parent_path().string();
+  if (stat(folder.c_str(), &st) == 0 && source.Holds(st)) {
+    throw Failure(folder, "lies on " + volume.name() +
+                              ", which the backup reads; choose another "
+                              "image path");
   }
 }
 
-void WriteRescueMap(const std::string& image, const RescueMap& map, const std::string& volume) {
-  const std::string path = RescueMapPath(image);
-  std::ofstream out(path, std::ios::trunc);
-  out << map.Text(volume);
-  out.close();
-  if (!out) throw Failure(path, "cannot write");
+// The last bytes of a source whose size is not a whole number of sectors belong to no sector the
+// volume addresses.
+void WarnAboutDroppedBytes(const Volume& volume, uint64_t tailBytes) {
+  const uint64_t covered = volume.size() + tailBytes;
+  if (volume.partition_length() <= covered) return;
+  Warn(volume.source(), "its last " + std::to_string(volume.partition_length() - covered) +
+                            " bytes are less than a sector and are not in the image");
 }
 
 void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t tailBytes,
@@ -59,20 +77,22 @@ void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t t
 }
 
 void Backup(Volume& volume, const BackupOptions& options) {
-  RefuseOwnSource(volume, options.image);
-  // What an earlier backup left beside the same path no longer describes it.
-  unlink(SidecarPath(options.image).c_str());
-  unlink(RescueMapPath(options.image).c_str());
+  const std::string path = ResolveImagePath(options.image);
+  RefuseOwnSource(volume, path);
+  for (const std::string& existing : {path, SidecarPath(path), RescueMapPath(path)}) {
+    RequireRegularOrAbsent(existing);
+  }
 
   const uint64_t tailBytes = volume.tail_bytes();
+  WarnAboutDroppedBytes(volume, tailBytes);
   ImagePlacement placement(volume, volume.size() + tailBytes, false);
-  SparseImageWriter image(options.image);
+  SparseImageWriter image(StagingPath(path));
+  ImagePublisher publisher(path);
   ProgressBar progress(stderr, !options.quiet, TotalLength(placement.segments()));
   RescueMap rescue;
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
   const std::string digest =
       ReadIntoImage(placement.segments(), image, settings, options.rescue ? &rescue : nullptr);
-  image.Commit();
   const double seconds = progress.seconds();
 
   ImageLayout layout;
@@ -84,8 +104,11 @@ void Backup(Volume& volume, const BackupOptions& options) {
   layout.hash = HashName(options.hash);
   layout.digest = digest;
   layout.unreadableBytes = rescue.bytes();
-  WriteSidecar(options.image, layout);
-  if (options.rescue) WriteRescueMap(options.image, rescue, volume.name());
+  layout.rescue = options.rescue;
+  publisher.Stage(layout,
+                  options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
+  image.Commit();
+  publisher.Publish();
   PrintSummary(volume, options, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest);
 }
 

@@ -1,9 +1,11 @@
-// kestro restore IMAGE VOLUME: writes an image back while holding the volume's lock, then reads
-// it back and compares digests.
+// kestro restore IMAGE VOLUME: checks the image against what its sidecar records before the
+// volume is opened for writing, writes it back while holding the volume's lock, then reads it
+// back and compares digests.
 #include <cstdio>
 
 #include "commands.h"
 #include "errors.h"
+#include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
 #include "interrupt.h"
@@ -42,7 +44,8 @@ class VolumeLock {
 };
 
 void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
-             const RestoreOptions& options) {
+             const RestoreOptions& options, const CheckSettings& checks) {
+  RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), true);
   VolumeLock lock(volume, options.force);
 
@@ -54,9 +57,11 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));
   }
-  if (layout.described && layout.hash == HashName(options.hash) && !layout.digest.empty() &&
-      layout.digest != written) {
-    Warn(options.image, "differs from the digest its backup recorded");
+  // The image was checked before; a difference now means it changed while it was written.
+  if (!options.force && layout.described && layout.hash == HashName(options.hash) &&
+      !layout.digest.empty() && layout.digest != written) {
+    throw Failure(options.image, "changed while it was restored; " + volume.name() +
+                                     " holds what was read, not what the backup recorded");
   }
 
   ProgressBar reading(stderr, !options.quiet, total);
@@ -77,9 +82,13 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
 int RunRestore(const RestoreOptions& options) {
   ImageReader image(options.image);
   const ImageLayout layout = ReadImageLayout(options.image, image.size());
+  const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RequireCompleteImage(layout, checks);
+  RequireNoUnreadableBytes(layout, checks);
+  RequireRecordedDigest(image, layout, checks);
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   try {
-    Restore(volume, image, layout, options);
+    Restore(volume, image, layout, options, checks);
   } catch (const Failure&) {
     if (InterruptRequested()) throw Failure(volume.name(), "interrupted; only partly restored");
     throw;

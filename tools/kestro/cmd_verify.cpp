@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
 #include "transfer.h"
@@ -13,7 +14,10 @@ namespace kestro::cli {
 int RunVerify(const VerifyOptions& options) {
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   ImageReader image(options.image);
-  ReadImageLayout(options.image, image.size());
+  const ImageLayout layout = ReadImageLayout(options.image, image.size());
+  const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RequireCompleteImage(layout, checks);
+  RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), false);
   ProgressBar progress(stderr, !options.quiet, image.size());
   const LoopSettings settings{volume.name(), options.bufferSize, HashKind::kNone, &progress};

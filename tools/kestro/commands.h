@@ -41,6 +41,7 @@ struct RestoreOptions {
 struct VerifyOptions {
   VolumeArgs volume;
   std::string image;
+  bool force = false;
   uint64_t bufferSize = kDefaultBufferSize;
   bool quiet = false;
 };

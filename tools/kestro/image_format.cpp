@@ -1,11 +1,9 @@
 #include "image_format.h"
 
-#include <cerrno>
-#include <fstream>
-
 #include <nlohmann/json.hpp>
 
 #include "errors.h"
+#include "small_files.h"
 
 namespace kestro::cli {
 
@@ -20,8 +18,8 @@ std::string SidecarPath(const std::string& image) {
   return image + ".kestro";
 }
 
-void WriteSidecar(const std::string& image, const ImageLayout& layout) {
-  nlohmann::ordered_json json = {
+std::string SidecarText(const ImageLayout& layout) {
+  const nlohmann::ordered_json json = {
       {"format", kFormat},
       {"version", kVersion},
       {"volume_bytes", layout.volumeBytes},
@@ -32,22 +30,24 @@ void WriteSidecar(const std::string& image, const ImageLayout& layout) {
       {"hash", layout.hash},
       {"digest", layout.digest},
       {"unreadable_bytes", layout.unreadableBytes},
+      {"rescue", layout.rescue},
+      {"complete", layout.complete},
   };
-  const std::string path = SidecarPath(image);
-  std::ofstream out(path, std::ios::trunc);
-  out << json.dump(2) << "\n";
-  out.close();
-  if (!out) throw Failure(path, "cannot write: " + DescribeErrno(errno));
+  return json.dump(2) + "\n";
+}
+
+void WriteSidecar(const std::string& image, const ImageLayout& layout) {
+  ReplaceFile(SidecarPath(image), SidecarText(layout));
 }
 
 ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize) {
   ImageLayout layout;
   layout.volumeBytes = imageSize;
   const std::string path = SidecarPath(image);
-  std::ifstream in(path);
-  if (!in) return layout;
+  const auto text = ReadSmallFile(path);
+  if (!text) return layout;
   try {
-    const nlohmann::json json = nlohmann::json::parse(in);
+    const nlohmann::json json = nlohmann::json::parse(*text);
     if (json.at("format") != kFormat || json.at("version") != kVersion) {
       throw Failure(path, "not a sidecar this version of kestro reads");
     }
@@ -59,6 +59,9 @@ ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize) {
     layout.hash = json.value("hash", "none");
     layout.digest = json.value("digest", "");
     layout.unreadableBytes = json.value("unreadable_bytes", uint64_t{0});
+    layout.rescue = json.value("rescue", false);
+    // Sidecars from before this field were written only once their image was complete.
+    layout.complete = json.value("complete", true);
   } catch (const nlohmann::json::exception& e) {
     throw Failure(path, std::string("cannot read: ") + e.what());
   }

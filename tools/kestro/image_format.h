@@ -20,16 +20,22 @@ struct ImageLayout {
   std::string hash = "none";  // "sha256", "xxh128" or "none"
   std::string digest;         // of the whole image, volume bytes and tail
   uint64_t unreadableBytes = 0;
+  bool rescue = false;   // made with --rescue: unreadable sectors are zeros in the image
+  bool complete = true;  // false while a backup replaces the image this sidecar stood beside
 };
 
 std::string SidecarPath(const std::string& image);
 
-// Writes the sidecar; throws Failure when it cannot.
+// The sidecar's JSON text.
+std::string SidecarText(const ImageLayout& layout);
+
+// Replaces the sidecar as a whole (a reader never sees part of one); throws Failure when it
+// cannot, leaving the previous sidecar in place.
 void WriteSidecar(const std::string& image, const ImageLayout& layout);
 
 // The layout of `image`, `imageSize` bytes long: from its sidecar when there is one, otherwise
 // the whole file as volume bytes. Throws Failure when the sidecar cannot be read or disagrees
-// with the file's size.
+// with the file's size, or is not a regular file.
 ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize);
 
 }  // namespace kestro::cli

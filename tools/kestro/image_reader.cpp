@@ -6,11 +6,14 @@
 
 #include "byte_source.h"
 #include "errors.h"
+#include "small_files.h"
 
 namespace kestro::cli {
 
 ImageReader::ImageReader(std::string path) : path_(std::move(path)) {
-  fd_ = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  RequireRegularOrAbsent(path_);
+  // Non-blocking, so that a FIFO given as the image is refused rather than waited on.
+  fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) throw Failure(path_, "cannot open: " + DescribeErrno(errno));
   struct stat st {};
   if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -1,7 +1,5 @@
 #include "image_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <cstring>
 
 #include "errors.h"
+#include "partial_file.h"
 
 namespace kestro::cli {
 namespace {
@@ -31,18 +30,13 @@ bool IsAllZero(const uint8_t* data, size_t length) {
   return any == 0;
 }
 
-SparseImageWriter::SparseImageWriter(std::string path) : path_(std::move(path)) {
-  struct stat st {};
-  if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw Failure(path_, "not a regular file; an image is written to a file");
-  }
-  fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw Failure(path_, "cannot create: " + DescribeErrno(errno));
-}
+SparseImageWriter::SparseImageWriter(std::string path)
+    : path_(std::move(path)), fd_(ClaimPartialFile(path_)) {}
 
 SparseImageWriter::~SparseImageWriter() {
-  if (fd_ >= 0) close(fd_);
+  // Removed while still locked, so that no other backup can have claimed the name meanwhile.
   if (!committed_) unlink(path_.c_str());
+  close(fd_);
 }
 
 void SparseImageWriter::Write(const uint8_t* data, size_t length) {
@@ -81,11 +75,6 @@ void SparseImageWriter::Commit() {
     throw Failure(path_, "cannot set the image's size: " + DescribeErrno(errno));
   }
   if (fsync(fd_) != 0) throw Failure(path_, "cannot flush: " + DescribeErrno(errno));
-  if (close(fd_) != 0) {
-    fd_ = -1;
-    throw Failure(path_, "cannot close: " + DescribeErrno(errno));
-  }
-  fd_ = -1;
   committed_ = true;
 }
 

@@ -1,6 +1,7 @@
 // Writes an image file front to back, leaving holes where whole blocks are zero: zero runs are
 // seeked over and the final size is set at the end, so the file takes disk space only for the
-// data. Until Commit, the file is a partial image and is removed when the writer goes away.
+// data. Until Commit, the file is a partial image and is removed when the writer goes away. The
+// writer holds the file's lock from creation until it goes away (see partial_file.h).
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,8 @@ namespace kestro::cli {
 
 class SparseImageWriter {
  public:
-  // Creates `path`, or empties it; throws Failure when it cannot.
+  // Creates `path`, replacing one left by a backup that died; throws Failure when it cannot or
+  // when a running backup holds it.
   explicit SparseImageWriter(std::string path);
   ~SparseImageWriter();
   SparseImageWriter(const SparseImageWriter&) = delete;
@@ -20,7 +22,7 @@ class SparseImageWriter {
   // Appends `length` bytes.
   void Write(const uint8_t* data, size_t length);
 
-  // Sets the final size, flushes and keeps the file.
+  // Sets the final size, flushes and keeps the file (and its lock, until the writer goes away).
   void Commit();
 
   uint64_t size() const { return size_; }

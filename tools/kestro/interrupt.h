@@ -7,7 +7,7 @@
 
 namespace kestro::cli {
 
-// Routes SIGINT and SIGTERM to the flag.
+// Routes SIGINT, SIGTERM and SIGHUP (the terminal went away) to the flag.
 void InstallInterruptHandler();
 
 bool InterruptRequested();

@@ -8,6 +8,7 @@
 #include "diagnostics.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "read_only_backend.h"
 #include "sizes.h"
 
 using namespace kestro::cli;
@@ -145,7 +146,9 @@ int main(int argc, char** argv) {
   CLI::App* restore = app.add_subcommand("restore", "Write an image back onto a volume");
   AddImage(restore, c.restore.image, "The image file to read");
   AddVolume(restore, c.restore.volume);
-  restore->add_flag("--force", c.restore.force, "Write even when the volume cannot be locked");
+  restore->add_flag("--force", c.restore.force,
+                    "Write even when the volume cannot be locked, or the image is incomplete, a "
+                    "rescue image or differs from its recorded digest");
   AddBuffer(restore, c.restoreBuffer);
   AddHash(restore, c.restoreHash, false);
   restore->add_flag("-q,--quiet", c.restore.quiet, "No progress bar");
@@ -153,6 +156,8 @@ int main(int argc, char** argv) {
   CLI::App* verify = app.add_subcommand("verify", "Compare a volume with an image");
   AddVolume(verify, c.verify.volume);
   AddImage(verify, c.verify.image, "The image file to compare with");
+  verify->add_flag("--force", c.verify.force,
+                   "Compare even an image that is incomplete or shorter than the volume");
   AddBuffer(verify, c.verifyBuffer);
   verify->add_flag("-q,--quiet", c.verify.quiet, "No progress bar");
 
@@ -179,7 +184,9 @@ int main(int argc, char** argv) {
 
   InstallInterruptHandler();
   DiagnosticsBackend diagnostics(win32::DefaultBackend(), verbose);
-  win32::ScopedBackend useDiagnostics(diagnostics);
+  ReadOnlyBackend readOnly(win32::DefaultBackend(), verbose);
+  const bool writes = app.got_subcommand("restore");
+  win32::ScopedBackend useDiagnostics(writes ? diagnostics : readOnly);
   try {
     return Dispatch(app, c);
   } catch (const Failure& failure) {

@@ -31,6 +31,21 @@ void ForEachBlock(const std::vector<Segment>& segments, const LoopSettings& sett
   if (settings.progress) settings.progress->Finish();
 }
 
+// An image file as a range to read; it fails by throwing, so its reads always report success.
+class ImageBytes : public ByteRange {
+ public:
+  explicit ImageBytes(ImageReader& image) : image_(image) {}
+  uint64_t size() const override { return image_.size(); }
+  DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    image_.ReadAt(offset, buffer, length);
+    return ERROR_SUCCESS;
+  }
+  DWORD WriteAt(uint64_t, const void*, size_t) override { return ERROR_ACCESS_DENIED; }
+
+ private:
+  ImageReader& image_;
+};
+
 [[noreturn]] void FailAt(const std::string& subject, const char* what, uint64_t offset,
                          DWORD error) {
   throw Failure(subject, std::string(what) + " failed at byte " + std::to_string(offset) + ": " +
@@ -82,6 +97,11 @@ std::string DigestSegments(const std::vector<Segment>& segments, const LoopSetti
     return true;
   });
   return hasher.Finish();
+}
+
+std::string DigestImage(ImageReader& image, const LoopSettings& settings) {
+  ImageBytes bytes(image);
+  return DigestSegments({Segment{&bytes, image.size(), 0}}, settings);
 }
 
 std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Segment>& segments,

@@ -40,6 +40,9 @@ std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segme
 // Reads the segments back and returns their digest.
 std::string DigestSegments(const std::vector<Segment>& segments, const LoopSettings& settings);
 
+// Reads the whole image file and returns its digest.
+std::string DigestImage(ImageReader& image, const LoopSettings& settings);
+
 // The image offset of the first byte where the segments and the image differ, if any.
 std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Segment>& segments,
                                         const LoopSettings& settings);

@@ -112,9 +112,9 @@ Volume::~Volume() = default;
 void Volume::ExplainOpenFailure(DWORD lastError) const {
   WCHAR device[16];
   swprintf(device, 16, WTEXT("\\\\.\\%c:"), static_cast<WCHAR>(letter_));
-  const HANDLE probe =
-      CreateFileW(device, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, 0, nullptr);
+  // Whether the device opens at all tells a missing volume from one that is not a volume.
+  const HANDLE probe = CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
   if (probe == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND && partition_ != 0) {

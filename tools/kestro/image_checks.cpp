@@ -1,0 +1,63 @@
+#include "image_checks.h"
+
+#include "digest.h"
+#include "errors.h"
+#include "progress.h"
+#include "transfer.h"
+
+namespace kestro::cli {
+namespace {
+
+void RefuseUnlessForced(const std::string& subject, const std::string& reason,
+                        const CheckSettings& settings) {
+  if (!settings.force) {
+    throw Failure(subject, reason + "; --force goes on anyway");
+  }
+  Warn(subject, reason + "; going on (--force)");
+}
+
+}  // namespace
+
+void RequireCompleteImage(const ImageLayout& layout, const CheckSettings& settings) {
+  if (layout.complete) return;
+  RefuseUnlessForced(SidecarPath(settings.image),
+                     "says its image is incomplete (a backup to it did not finish)", settings);
+}
+
+void RequireImageCoversVolume(const ImageLayout& layout, uint64_t imageSize, uint64_t volumeBytes,
+                              const std::string& volumeName, const CheckSettings& settings) {
+  if (layout.described || imageSize >= volumeBytes) return;
+  RefuseUnlessForced(settings.image,
+                     "has " + std::to_string(imageSize) + " bytes, fewer than " + volumeName +
+                         " (" + std::to_string(volumeBytes) + "), and no sidecar that says why",
+                     settings);
+}
+
+void RequireNoUnreadableBytes(const ImageLayout& layout, const CheckSettings& settings) {
+  if (layout.unreadableBytes == 0) return;
+  RefuseUnlessForced(settings.image,
+                     "is a rescue image: " + std::to_string(layout.unreadableBytes) +
+                         " bytes of its volume were unreadable and are zeros in it",
+                     settings);
+}
+
+void RequireRecordedDigest(ImageReader& image, const ImageLayout& layout,
+                           const CheckSettings& settings) {
+  const auto kind = HashKindNamed(layout.hash);
+  if (!layout.described || layout.digest.empty() || kind == HashKind::kNone) return;
+  if (!kind) {
+    RefuseUnlessForced(SidecarPath(settings.image),
+                       "records a " + layout.hash + " digest, which kestro cannot check", settings);
+    return;
+  }
+  ProgressBar progress(stderr, !settings.quiet, image.size());
+  const std::string actual =
+      DigestImage(image, LoopSettings{settings.image, settings.bufferSize, *kind, &progress});
+  if (actual == layout.digest) return;
+  RefuseUnlessForced(settings.image,
+                     "differs from the digest its backup recorded (" + layout.hash + " " + actual +
+                         ", recorded " + layout.digest + ")",
+                     settings);
+}
+
+}  // namespace kestro::cli
