@@ -1,6 +1,8 @@
 #include "boot_params.h"
 
 #include <Kestro32.h>
+#include <ondisk/little_endian.h>
+#include <ondisk/ntfs.h>
 
 #include <cstdio>
 #include <string>
@@ -63,12 +65,6 @@ constexpr Field kNtfs[] = {
     {"checksum", 80, 4, Kind::kHex},
 };
 
-uint64_t LittleEndian(const uint8_t* bytes, size_t width) {
-  uint64_t value = 0;
-  for (size_t i = width; i-- > 0;) value = (value << 8) | bytes[i];
-  return value;
-}
-
 std::string HexText(uint64_t value, size_t width) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%0*llx", static_cast<int>(width * 2),
@@ -86,7 +82,7 @@ std::string Trimmed(const uint8_t* bytes, size_t width) {
 
 nlohmann::ordered_json Decode(const Field& field, const uint8_t* params) {
   const uint8_t* bytes = params + (field.offset - kBootParamsFirstByte);
-  const uint64_t value = LittleEndian(bytes, field.width);
+  const uint64_t value = ondisk::LittleEndian(bytes, field.width);
   switch (field.kind) {
     case Kind::kUnsigned:
       return value;
@@ -109,12 +105,6 @@ nlohmann::ordered_json Decode(const Field& field, const uint8_t* params) {
 template <size_t N>
 void DecodeInto(nlohmann::ordered_json& out, const Field (&fields)[N], const uint8_t* params) {
   for (const Field& field : fields) out[field.name] = Decode(field, params);
-}
-
-// NTFS gives record sizes in clusters when positive and as a power of two in bytes when negative.
-uint64_t NtfsRecordBytes(int8_t clusters, uint64_t clusterBytes) {
-  if (clusters >= 0) return static_cast<uint64_t>(clusters) * clusterBytes;
-  return clusters > -32 ? uint64_t{1} << -clusters : 0;
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t length) {
@@ -149,9 +139,9 @@ nlohmann::ordered_json DecodeBootParams(unsigned fsType, const uint8_t* params) 
       const uint64_t clusterBytes =
           out["bytes_per_sector"].get<uint64_t>() * out["sectors_per_cluster"].get<uint64_t>();
       out["file_record_bytes"] =
-          NtfsRecordBytes(out["clusters_per_file_record"].get<int8_t>(), clusterBytes);
+          ondisk::NtfsRecordBytes(out["clusters_per_file_record"].get<int8_t>(), clusterBytes);
       out["index_block_bytes"] =
-          NtfsRecordBytes(out["clusters_per_index_block"].get<int8_t>(), clusterBytes);
+          ondisk::NtfsRecordBytes(out["clusters_per_index_block"].get<int8_t>(), clusterBytes);
       break;
     }
     default:

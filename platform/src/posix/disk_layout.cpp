@@ -3,6 +3,7 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
+#include "partition_table.h"
 
 namespace win32::posix {
 namespace {
@@ -32,7 +33,7 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
   }
   switch (table->style) {
     case TableStyle::kGpt:
-      return ReadGptLayout(disk, *table);
+      return ReadGptLayout(disk);
     case TableStyle::kMbr:
       return ReadMbrLayout(disk);
     case TableStyle::kNone:

@@ -13,7 +13,6 @@
 
 #include "control_buffer.h"
 #include "disk_access.h"
-#include "partition_table.h"
 
 namespace win32::posix {
 
@@ -53,8 +52,7 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk);
 // IOCTL_DISK_GET_DRIVE_LAYOUT_EX: 48 + 144 x N bytes, ERROR_INSUFFICIENT_BUFFER when smaller.
 BOOL AnswerDriveLayout(const OpenObject& object, ControlBuffer& output);
 
-// Windows' IsContainerPartition and IsRecognizedPartition for MBR partition types.
-bool IsContainerType(BYTE type);
+// Windows' IsRecognizedPartition for MBR partition types.
 bool IsRecognizedType(BYTE type);
 
 // Numbers the used, non-container entries 1, 2... in layout order, as Windows numbers partitions.
@@ -63,7 +61,7 @@ void NumberPartitions(DiskLayout& layout);
 // Reads the MBR slots of `disk` and the extended boot records they chain to.
 std::optional<DiskLayout> ReadMbrLayout(const DiskAccess& disk);
 
-// The GPT layout of `disk` from its header and the entries of `table`, which libblkid checked.
-DiskLayout ReadGptLayout(const DiskAccess& disk, const PartitionTable& table);
+// Reads the GPT of `disk` (the primary, or the backup when the primary fails its checks).
+std::optional<DiskLayout> ReadGptLayout(const DiskAccess& disk);
 
 }  // namespace win32::posix

@@ -12,6 +12,10 @@
 namespace win32::posix {
 namespace {
 
+using kestro::ondisk::kBpbOffset;
+using kestro::ondisk::kCommonBpbSize;
+using kestro::ondisk::kFat32BpbSize;
+
 constexpr BYTE kBlockDevice = 0x08;
 constexpr BYTE kBlockDeviceFat32 = 0x48;
 
@@ -41,7 +45,8 @@ DWORD Answer(DosRegisters& regs, WORD error) {
 }
 
 // Reads the boot sector of drive `letter` into `sector`; on failure returns nullopt with *error.
-std::optional<FatBootSector> ReadBootSector(char letter, uint8_t* sector, WORD* error) {
+std::optional<FatBootSector> ReadBootSector(char letter, std::span<uint8_t, kBootSectorSize> sector,
+                                            WORD* error) {
   VolumeStatus status = VolumeStatus::kOk;
   auto volume = DosVolume::Open(letter, false, &status);
   auto boot = volume ? volume->BootSector(sector, &status) : std::nullopt;

@@ -99,12 +99,17 @@ VolumeStatus DosVolume::Write(uint64_t first, uint32_t count, const void* buffer
   return done ? VolumeStatus::kOk : VolumeStatus::kWriteFault;
 }
 
-std::optional<FatBootSector> DosVolume::BootSector(uint8_t* sector, VolumeStatus* status) const {
+std::optional<FatBootSector> DosVolume::BootSector(std::span<uint8_t, kBootSectorSize> sector,
+                                                   VolumeStatus* status) const {
   *status = VolumeStatus::kOk;
   if (sectors() == 0) return std::nullopt;
-  *status = Read(0, 1, sector);
-  if (*status != VolumeStatus::kOk || !HasBootSignature(sector)) return std::nullopt;
-  return ParseFatBootSector(sector);
+  *status = Read(0, 1, sector.data());
+  if (*status != VolumeStatus::kOk || !kestro::ondisk::HasBootSignature(sector)) {
+    return std::nullopt;
+  }
+  const auto boot = kestro::ondisk::ParseFatBootSector(sector);
+  if (!boot) return std::nullopt;
+  return *boot;
 }
 
 char DriveLetter(unsigned drive) {

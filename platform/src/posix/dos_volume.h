@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
+#include <ondisk/fat.h>
 #include <win32/types.h>
 
-#include "fat_boot_sector.h"
-
 namespace win32::posix {
+
+using kestro::ondisk::FatBootSector;
+using kestro::ondisk::kBootSectorSize;
 
 inline constexpr uint32_t kDosSectorSize = 512;
 
@@ -45,9 +48,10 @@ class DosVolume {
   uint64_t sectors() const { return length_ / kDosSectorSize; }
   VolumeStatus Read(uint64_t first, uint32_t count, void* buffer) const;
   VolumeStatus Write(uint64_t first, uint32_t count, const void* buffer) const;
-  // Reads sector 0 into `sector` (kBootSectorSize bytes) and returns what it says as a FAT boot
-  // sector: nullopt with *status kOk when it is none, nullopt with the failure when unreadable.
-  std::optional<FatBootSector> BootSector(uint8_t* sector, VolumeStatus* status) const;
+  // Reads sector 0 into `sector` and returns what it says as a FAT boot sector: nullopt with
+  // *status kOk when it is none, nullopt with the failure when unreadable.
+  std::optional<FatBootSector> BootSector(std::span<uint8_t, kBootSectorSize> sector,
+                                          VolumeStatus* status) const;
 
  private:
   DosVolume(int fd, uint64_t offset, uint64_t length) : fd_(fd), offset_(offset), length_(length) {}

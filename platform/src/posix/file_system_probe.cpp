@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "fat_boot_sector.h"
+#include <ondisk/fat.h>
 
 namespace win32::posix {
 namespace {
@@ -23,9 +23,9 @@ std::string Value(blkid_probe probe, const char* name) {
 // FAT12 and FAT16 are both "FAT" to Windows; a parameter block that does not add up is taken for
 // one of them.
 FileSystemKind FatKind(const VolumeWindow& volume) {
-  uint8_t boot[kBootSectorSize];
+  uint8_t boot[kestro::ondisk::kBootSectorSize];
   if (!volume.Read(0, boot, sizeof boot)) return FileSystemKind::kNone;
-  const auto parsed = ParseFatBootSector(boot);
+  const auto parsed = kestro::ondisk::ParseFatBootSector(boot);
   return parsed && parsed->fatBits == 32 ? FileSystemKind::kFat32 : FileSystemKind::kFat;
 }
 

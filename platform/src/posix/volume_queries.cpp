@@ -5,21 +5,22 @@
 #include <algorithm>
 #include <string>
 
+#include <ondisk/little_endian.h>
 #include <win32/errors.h>
 #include <win32/utf.h>
 
+#include "allocated_space.h"
 #include "device_name.h"
 #include "drive_map.h"
 #include "errno_map.h"
-#include "fat_volume.h"
 #include "file_system_probe.h"
-#include "little_endian.h"
 #include "mount_table.h"
-#include "ntfs_volume.h"
 #include "volume_window.h"
 
 namespace win32::posix {
 namespace {
+
+using kestro::ondisk::LittleEndian32;
 
 constexpr size_t kBootSectorBytes = 512;
 constexpr DWORD kMaxComponentLength = 255;

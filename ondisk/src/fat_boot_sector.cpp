@@ -1,10 +1,10 @@
-#include "fat_boot_sector.h"
-
 #include <algorithm>
+#include <bit>
 
-#include "little_endian.h"
+#include "ondisk/fat.h"
+#include "ondisk/little_endian.h"
 
-namespace win32::posix {
+namespace kestro::ondisk {
 namespace {
 
 // Where the extended boot record lies: after the FAT32 block, or after the shorter one.
@@ -14,10 +14,6 @@ constexpr uint8_t kExtendedBootSignature = 0x29;
 
 // Cluster counts that separate the FAT widths.
 constexpr uint64_t kFat12Clusters = 4085;
-
-bool IsPowerOfTwo(uint32_t value) {
-  return value != 0 && (value & (value - 1)) == 0;
-}
 
 void ReadVolumeId(const uint8_t* record, FatBootSector& boot) {
   // Drive number, reserved byte, signature, then the serial number, label and type text.
@@ -30,28 +26,36 @@ void ReadVolumeId(const uint8_t* record, FatBootSector& boot) {
 
 }  // namespace
 
-std::optional<FatBootSector> ParseFatBootSector(const uint8_t* sector) {
+Result<FatBootSector> ParseFatBootSector(std::span<const uint8_t, kBootSectorSize> bytes) {
+  const uint8_t* sector = bytes.data();
   FatBootSector boot;
-  boot.bytesPerSector = static_cast<uint16_t>(LittleEndian(sector + 11, 2));
+  boot.bytesPerSector = LittleEndian16(sector + 11);
   boot.sectorsPerCluster = sector[13];
-  boot.reservedSectors = LittleEndian(sector + 14, 2);
+  boot.reservedSectors = LittleEndian16(sector + 14);
   const uint64_t fats = sector[16];
-  const uint64_t rootEntries = LittleEndian(sector + 17, 2);
-  const uint64_t smallTotal = LittleEndian(sector + 19, 2);
-  const uint64_t smallFatSize = LittleEndian(sector + 22, 2);
-  boot.sectorsPerTrack = static_cast<uint16_t>(LittleEndian(sector + 24, 2));
-  boot.heads = static_cast<uint16_t>(LittleEndian(sector + 26, 2));
-  boot.fatSectors = smallFatSize != 0 ? smallFatSize : LittleEndian(sector + 36, 4);
-  boot.totalSectors = smallTotal != 0 ? smallTotal : LittleEndian(sector + 32, 4);
+  const uint64_t rootEntries = LittleEndian16(sector + 17);
+  const uint64_t smallTotal = LittleEndian16(sector + 19);
+  const uint64_t smallFatSize = LittleEndian16(sector + 22);
+  boot.sectorsPerTrack = LittleEndian16(sector + 24);
+  boot.heads = LittleEndian16(sector + 26);
+  boot.fatSectors = smallFatSize != 0 ? smallFatSize : LittleEndian32(sector + 36);
+  boot.totalSectors = smallTotal != 0 ? smallTotal : LittleEndian32(sector + 32);
 
   if (boot.bytesPerSector < 512 || boot.bytesPerSector > 4096 ||
-      !IsPowerOfTwo(boot.bytesPerSector) || !IsPowerOfTwo(boot.sectorsPerCluster) ||
-      boot.reservedSectors == 0 || fats == 0 || boot.fatSectors == 0) {
-    return std::nullopt;
+      !std::has_single_bit(boot.bytesPerSector)) {
+    return Error{Fault::kBadValue, "bytes per sector is not 512, 1024, 2048 or 4096"};
+  }
+  if (!std::has_single_bit(boot.sectorsPerCluster)) {
+    return Error{Fault::kBadValue, "sectors per cluster is not a power of two"};
+  }
+  if (boot.reservedSectors == 0 || fats == 0 || boot.fatSectors == 0) {
+    return Error{Fault::kBadValue, "no reserved sectors, no FAT or an empty FAT"};
   }
   const uint64_t rootSectors = (rootEntries * 32 + boot.bytesPerSector - 1) / boot.bytesPerSector;
   const uint64_t metadata = boot.reservedSectors + fats * boot.fatSectors + rootSectors;
-  if (boot.totalSectors <= metadata) return std::nullopt;
+  if (boot.totalSectors <= metadata) {
+    return Error{Fault::kBadValue, "the FATs and root directory fill the volume"};
+  }
   boot.clusterCount = (boot.totalSectors - metadata) / boot.sectorsPerCluster;
 
   // A FAT32 block keeps its FAT size in the 32-bit field; the other two are told apart by
@@ -61,8 +65,8 @@ std::optional<FatBootSector> ParseFatBootSector(const uint8_t* sector) {
   return boot;
 }
 
-bool HasBootSignature(const uint8_t* sector) {
+bool HasBootSignature(std::span<const uint8_t, kBootSectorSize> sector) {
   return sector[510] == 0x55 && sector[511] == 0xAA;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::ondisk
