@@ -53,7 +53,7 @@ class LegacyTransfer : public ::testing::TestWithParam<Release> {
     ASSERT_NE(volume.m_pBuffer, nullptr);
   }
 
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   // Reads `len` bytes at `offset` through ReadNT, which the legacy family serves by ReadW.
   std::vector<uint8_t> ReadAt(uint64_t offset, DWORD len) {
@@ -143,7 +143,7 @@ TEST(LegacyTransferFirst95, AFat32VolumeCannotBeReadThroughTheOldCalls) {
   TempDir dir;
   const std::string image = dir.File("volume.img");
   MakeFat(image, 32, 40 << 20);
-  MapDrive('L', image);
+  kestro::MapDrive('L', image);
   ScopedEnv first95("KESTRO_WINDOWS_VERSION", "4.0.950");
   CKestro32 volume(kDrive, 0);
   ASSERT_TRUE(OpenLegacyVolume(volume));
@@ -151,7 +151,7 @@ TEST(LegacyTransferFirst95, AFat32VolumeCannotBeReadThroughTheOldCalls) {
   std::vector<uint8_t> bytes(512);
   DWORD read = 0;
   EXPECT_EQ(volume.ReadNT(bytes.data(), 512, &read), KESTRO_ERR_READ);
-  ClearMappedDrives();
+  kestro::ClearMappedDrives();
 }
 
 }  // namespace

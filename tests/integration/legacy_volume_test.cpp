@@ -24,12 +24,12 @@ uint64_t Value(uint64_t field) {
 class LegacyVolume : public ::testing::Test {
  protected:
   void SetUp() override { KESTRO_REQUIRE_TOOL("mkfs.fat"); }
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   std::string MapFat(int fatBits, uint64_t size, const std::string& label = "KESTRO") {
     const std::string path = dir.File("volume.img");
     MakeFat(path, fatBits, size, label);
-    MapDrive('L', path);
+    kestro::MapDrive('L', path);
     return path;
   }
 

@@ -65,7 +65,7 @@ class Vwin32Device : public ::testing::Test {
 
   void TearDown() override {
     for (HANDLE h : handles_) CloseHandle(h);
-    ClearMappedDrives();
+    kestro::ClearMappedDrives();
   }
 
   // Formats a FAT image of `size` bytes and maps it to drive number `drive`.
@@ -74,7 +74,7 @@ class Vwin32Device : public ::testing::Test {
     const std::string path =
         dir.File("fat" + std::to_string(fatBits) + "-" + std::to_string(drive) + ".img");
     MakeFat(path, fatBits, size, label);
-    MapDrive(static_cast<char>('A' + drive - 1), path);
+    kestro::MapDrive(static_cast<char>('A' + drive - 1), path);
     return path;
   }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace win32 {
+namespace kestro {
 
 struct DriveMapping {
   char letter = 0;         // 'A' to 'Z'
@@ -40,4 +40,4 @@ std::vector<DriveMapping> MappedDrives();
 // Every disk in effect now, explicit and automatically numbered, by number.
 std::vector<PhysicalDriveMapping> MappedPhysicalDrives();
 
-}  // namespace win32
+}  // namespace kestro

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 std::string BaseName(const std::string& path) {
@@ -111,4 +111,4 @@ std::optional<DeviceFacts> ExamineOpenDevice(int fd) {
   return facts;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -8,7 +8,7 @@
 
 #include <sys/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 struct DeviceFacts {
   bool isBlockDevice = false;
@@ -41,4 +41,4 @@ std::optional<uint64_t> ReadSysfsNumber(const std::string& file);
 // Reads the first line of a sysfs attribute file.
 std::optional<std::string> ReadSysfsLine(const std::string& file);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

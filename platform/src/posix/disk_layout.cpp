@@ -4,7 +4,7 @@
 
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // Windows marks the single partition of an unpartitioned disk with this disk signature.
@@ -41,4 +41,4 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
   return SuperfloppyLayout(disk);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -15,7 +15,9 @@
 #include "disk_access.h"
 #include "partition_table.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 inline constexpr BYTE kPartitionTypeUnused = 0x00;
 inline constexpr BYTE kPartitionTypeFat16 = 0x04;  // what Windows reports for a superfloppy
@@ -66,4 +68,4 @@ std::optional<DiskLayout> ReadMbrLayout(const DiskAccess& disk);
 // The GPT layout of `disk` from its header and the entries of `table`, which libblkid checked.
 DiskLayout ReadGptLayout(const DiskAccess& disk, const PartitionTable& table);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,7 +7,7 @@
 #include "dos_registers.h"
 #include "dos_volume.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // Interrupts 25h and 26h answer with the disk status in AH and the critical-error code in AL.
@@ -128,4 +128,4 @@ DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner)
   return Carry(regs, *volume, letter, owner, transfer, write, kExtendedErrors, ERROR_ACCESS_DENIED);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -11,10 +11,12 @@
 
 #include "dos_locks.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 DWORD AbsoluteDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner, bool write);
 
 DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -9,7 +9,7 @@
 #include "dos_volume.h"
 #include "version.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr BYTE kBlockDevice = 0x08;
@@ -127,4 +127,4 @@ DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner) {
   }
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -9,8 +9,10 @@
 
 #include "dos_locks.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,7 +7,9 @@
 #include <win32/errors.h>
 #include <win32/vwin32.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 class DosRegisters {
  public:
@@ -51,4 +53,4 @@ class DosRegisters {
   DIOC_REGISTERS& r_;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,7 +7,7 @@
 
 #include "drive_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr unsigned kLastDrive = 26;  // Z:
@@ -116,4 +116,4 @@ bool DriveExists(char letter) {
   return letter != 0 && LocateVolume(letter, &error).has_value();
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

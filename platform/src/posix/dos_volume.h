@@ -9,7 +9,9 @@
 
 #include "fat_boot_sector.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 inline constexpr uint32_t kDosSectorSize = 512;
 
@@ -64,4 +66,4 @@ char DriveLetter(unsigned drive);
 // Whether drive `letter` is mapped to a volume that can be resolved now.
 bool DriveExists(char letter);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -4,7 +4,7 @@
 
 #include "little_endian.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // Where the extended boot record lies: after the FAT32 block, or after the shorter one.
@@ -65,4 +65,4 @@ bool HasBootSignature(const uint8_t* sector) {
   return sector[510] == 0x55 && sector[511] == 0xAA;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

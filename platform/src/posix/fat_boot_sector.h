@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 inline constexpr size_t kBootSectorSize = 512;
 
@@ -40,4 +40,4 @@ std::optional<FatBootSector> ParseFatBootSector(const uint8_t* sector);
 // Whether the sector ends in the boot signature 55h AAh.
 bool HasBootSignature(const uint8_t* sector);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

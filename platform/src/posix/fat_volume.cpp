@@ -6,7 +6,7 @@
 #include "fat_boot_sector.h"
 #include "little_endian.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr uint32_t kMaxFat32Clusters = 0x0FFFFFF5 - 2;
@@ -88,4 +88,4 @@ std::optional<VolumeSpace> CountFatSpace(const VolumeWindow& volume) {
                      *free * layout->clusterBytes, layout->clusterBytes};
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -6,10 +6,10 @@
 
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
 // Total is the data clusters times the cluster size, free the clusters whose FAT entry is 0,
 // as the FAT tools count them; nullopt when the boot sector or the FAT does not add up.
 std::optional<VolumeSpace> CountFatSpace(const VolumeWindow& volume);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -13,7 +13,7 @@
 #include "errno_map.h"
 #include "volume_safety.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 bool IsDevice(const OpenObject& object) {
@@ -146,4 +146,4 @@ BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

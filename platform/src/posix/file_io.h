@@ -5,7 +5,9 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 inline constexpr uint64_t kDeviceSectorSize = 512;
 
@@ -14,4 +16,4 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done);
 BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint64_t* result);
 BOOL ObjectSize(OpenObject& object, uint64_t* size);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,7 +7,7 @@
 #include "disk_layout.h"
 #include "little_endian.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr size_t kHeaderBytes = 92;
@@ -105,4 +105,4 @@ DiskLayout ReadGptLayout(const DiskAccess& disk, const PartitionTable& table) {
   return layout;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 inline uint64_t LittleEndian(const uint8_t* bytes, size_t width) {
   uint64_t value = 0;
@@ -16,4 +16,4 @@ inline uint32_t LittleEndian32(const uint8_t* bytes) {
   return static_cast<uint32_t>(LittleEndian(bytes, 4));
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

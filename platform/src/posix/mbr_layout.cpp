@@ -8,7 +8,7 @@
 #include "errno_map.h"
 #include "little_endian.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr size_t kBootRecordBytes = 512;
@@ -145,4 +145,4 @@ std::optional<DiskLayout> ReadMbrLayout(const DiskAccess& disk) {
   return layout;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -18,7 +18,7 @@
 
 #include "block_device.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr char kMountInfo[] = "/proc/self/mountinfo";
@@ -155,4 +155,4 @@ uint64_t MountTableGeneration() {
   return MountWatch::Instance().Generation();
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -8,7 +8,7 @@
 
 #include "little_endian.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr size_t kBootSectorBytes = 512;
@@ -268,4 +268,4 @@ std::optional<VolumeSpace> CountNtfsSpace(const VolumeWindow& volume) {
                      boot->clusterBytes};
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -8,10 +8,10 @@
 
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
 // Total is the cluster count times the cluster size, free the clear bits of the bitmap among
 // the volume's clusters; nullopt when the structures do not add up.
 std::optional<VolumeSpace> CountNtfsSpace(const VolumeWindow& volume);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr uint64_t kProbeSectorSize = 512;  // libblkid reports partitions in 512-byte sectors
@@ -76,4 +76,4 @@ const PartitionEntry* FindPartition(const PartitionTable& table, unsigned number
   return nullptr;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

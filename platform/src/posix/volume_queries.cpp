@@ -18,7 +18,7 @@
 #include "ntfs_volume.h"
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr size_t kBootSectorBytes = 512;
@@ -185,4 +185,4 @@ BOOL QueryFreeSpace(LPCWSTR root, uint64_t* totalBytes, uint64_t* freeBytes,
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -8,7 +8,7 @@
 
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr uint64_t kBootSectorBytes = 512;
@@ -98,4 +98,4 @@ bool VolumeWriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
   return bootSectorOnly || !JudgeMounted(object, object.guard);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

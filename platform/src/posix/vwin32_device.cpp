@@ -12,7 +12,7 @@
 #include "errno_map.h"
 #include "version.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr bool kAddressesFitRegisters = sizeof(void*) == sizeof(DWORD);
@@ -72,4 +72,4 @@ BOOL ControlLegacyDevice(OpenObject& device, DWORD code, LPVOID in, DWORD inSize
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix
