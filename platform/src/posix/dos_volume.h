@@ -8,12 +8,11 @@
 #include <win32/types.h>
 
 #include "fat_boot_sector.h"
+#include "sector.h"
 
 namespace kestro::posix {
 
 using namespace win32;
-
-inline constexpr uint32_t kDosSectorSize = 512;
 
 enum class VolumeStatus {
   kOk,
@@ -44,7 +43,7 @@ class DosVolume {
   DosVolume& operator=(DosVolume&&) = delete;
   ~DosVolume();
 
-  uint64_t sectors() const { return length_ / kDosSectorSize; }
+  uint64_t sectors() const { return length_ / kSectorSize; }
   VolumeStatus Read(uint64_t first, uint32_t count, void* buffer) const;
   VolumeStatus Write(uint64_t first, uint32_t count, const void* buffer) const;
   // Reads sector 0 into `sector` (kBootSectorSize bytes) and returns what it says as a FAT boot

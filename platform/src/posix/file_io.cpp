@@ -11,6 +11,7 @@
 
 #include "block_device.h"
 #include "errno_map.h"
+#include "sector.h"
 #include "volume_safety.h"
 
 namespace kestro::posix {
@@ -24,10 +25,10 @@ bool IsDevice(const OpenObject& object) {
 // FILE_FLAG_NO_BUFFERING the buffer address must be sector-aligned too.
 bool TransferIsAligned(const OpenObject& object, const void* buffer, DWORD size) {
   const bool sectorsOnly = IsDevice(object) || object.noBuffering;
-  if (sectorsOnly && (object.pointer % kDeviceSectorSize || size % kDeviceSectorSize)) {
+  if (sectorsOnly && (object.pointer % kSectorSize || size % kSectorSize)) {
     return false;
   }
-  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % kDeviceSectorSize == 0;
+  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
 }
 
 // The number of bytes a transfer of `size` at the pointer may move, or an error code.

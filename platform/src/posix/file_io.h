@@ -9,8 +9,6 @@ namespace kestro::posix {
 
 using namespace win32;
 
-inline constexpr uint64_t kDeviceSectorSize = 512;
-
 BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done);
 BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done);
 BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint64_t* result);

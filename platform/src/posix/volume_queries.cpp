@@ -16,14 +16,13 @@
 #include "little_endian.h"
 #include "mount_table.h"
 #include "ntfs_volume.h"
+#include "sector.h"
 #include "volume_window.h"
 
 namespace kestro::posix {
 namespace {
 
-constexpr size_t kBootSectorBytes = 512;
 constexpr DWORD kMaxComponentLength = 255;
-constexpr uint32_t kSectorBytes = 512;
 
 // File-system flags, with Windows' values.
 constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x00000001;
@@ -151,7 +150,7 @@ BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSiz
   if (!window) return FALSE;
   const FileSystemIdentity identity = IdentifyFileSystem(*window);
   const auto traits = TraitsOf(identity.kind);
-  uint8_t boot[kBootSectorBytes];
+  uint8_t boot[kSectorSize];
   if (!traits || !window->Read(0, boot, sizeof boot)) return Fail(ERROR_UNRECOGNIZED_VOLUME);
   const std::u16string label = FromUtf8(identity.label);
   const std::u16string name = traits->name;
@@ -178,7 +177,7 @@ BOOL QueryFreeSpace(LPCWSTR root, uint64_t* totalBytes, uint64_t* freeBytes,
     space = UnmountedSpace(*window);
   }
   // A volume whose allocation cannot be read counts as full: a backup then copies all of it.
-  const VolumeSpace answer = space.value_or(VolumeSpace{target->length, 0, kSectorBytes});
+  const VolumeSpace answer = space.value_or(VolumeSpace{target->length, 0, kSectorSize});
   *totalBytes = answer.totalBytes;
   *freeBytes = answer.freeBytes;
   *bytesPerCluster = answer.clusterBytes;
