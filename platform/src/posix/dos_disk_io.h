@@ -15,8 +15,8 @@ namespace kestro::posix {
 
 using namespace win32;
 
-DWORD AbsoluteDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner, bool write);
+DWORD AbsoluteDiskTransfer(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner, bool write);
 
-DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner);
+DWORD ExtendedDiskTransfer(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner);
 
 }  // namespace kestro::posix

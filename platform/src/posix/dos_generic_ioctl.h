@@ -13,6 +13,6 @@ namespace kestro::posix {
 
 using namespace win32;
 
-DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner);
+DWORD GenericIoctl(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner);
 
 }  // namespace kestro::posix

@@ -13,7 +13,7 @@ using namespace win32;
 
 class DosRegisters {
  public:
-  explicit DosRegisters(DIOC_REGISTERS& registers) : r_(registers) {}
+  explicit DosRegisters(DEVIOCTL_REGISTERS& registers) : r_(registers) {}
 
   WORD ax() const { return Low(r_.reg_EAX); }
   BYTE al() const { return static_cast<BYTE>(r_.reg_EAX); }
@@ -50,7 +50,7 @@ class DosRegisters {
  private:
   static WORD Low(DWORD value) { return static_cast<WORD>(value); }
 
-  DIOC_REGISTERS& r_;
+  DEVIOCTL_REGISTERS& r_;
 };
 
 }  // namespace kestro::posix
