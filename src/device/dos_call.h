@@ -1,5 +1,5 @@
-// One DOS call through the legacy family's VWIN32 device, shared by the sector transfers and the
-// volume control calls.
+// One DOS call through the legacy family's VWIN32 device, shared by the sector transfers, the
+// volume control calls and the opening of a legacy volume.
 #pragma once
 
 #include <Kestro32.h>
