@@ -37,7 +37,7 @@ const std::string& ImagePath() {
       if (pwrite(fd, block.data(), block.size(), static_cast<off_t>(at)) < 0) std::abort();
     }
     close(fd);
-    win32::MapDrive('B', file);
+    kestro::MapDrive('B', file);
     return file;
   }();
   return path;

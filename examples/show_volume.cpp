@@ -38,6 +38,6 @@ int main(int argc, char** argv) {
   std::printf("free bytes       %" PRIu64 "\n", static_cast<uint64_t>(volume.m_llFreeBytes));
   std::printf("staging buffer   %" PRIu64 " bytes\n", static_cast<uint64_t>(volume.m_llBufferSize));
   std::printf("snapshot         %d %s\n", volume.m_bVssActive,
-              win32::ToUtf8(volume.m_szSnapshotPath).c_str());
+              kestro::ToUtf8(volume.m_szSnapshotPath).c_str());
   return volume.m_bReady ? 0 : 1;
 }

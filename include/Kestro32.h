@@ -32,29 +32,6 @@ inline constexpr win32::DWORD KESTRO_ERR_READ = 8202;  // 0x200A
 // Result of a write that failed.
 inline constexpr win32::DWORD KESTRO_WRITE_FAILED = 0xFFFFFFFFu;
 
-// Register image that the legacy VWIN32 device loads before a DOS call and writes back after it.
-typedef struct _DEVIOCTL_REGISTERS {
-  win32::DWORD reg_EBX;
-  win32::DWORD reg_EDX;
-  win32::DWORD reg_ECX;
-  win32::DWORD reg_EAX;
-  win32::DWORD reg_EDI;
-  win32::DWORD reg_ESI;
-  win32::DWORD reg_Flags;  // bit 0 is the carry flag, set by a DOS call that failed
-} DEVIOCTL_REGISTERS, *PDEVIOCTL_REGISTERS;
-
-#pragma pack(push, 1)
-// DOS absolute-disk packet (CX = FFFFh form of interrupts 25h/26h and of function 7305h).
-typedef struct _DISKIO {
-  win32::DWORD dwStartSector;  // counted from the start of the logical drive
-  win32::WORD wSectors;        // 512-byte sectors to transfer
-  win32::DWORD dwBuffer;       // linear address of the transfer buffer
-} DISKIO, *PDISKIO;
-#pragma pack(pop)
-
-static_assert(sizeof(_DEVIOCTL_REGISTERS) == 28);
-static_assert(sizeof(_DISKIO) == 10);
-
 class KESTRO32_API CKestro32 {
  public:
   // Lifetime (the opening constructor opens, checks, classifies and sizes the volume).
@@ -152,6 +129,18 @@ class KESTRO32_API CKestro32 {
 KESTRO32_API int MySetFilePointerEx(win32::HANDLE hFile, win32::LARGE_INTEGER liDistanceToMove,
                                     win32::LARGE_INTEGER* lpNewFilePointer,
                                     win32::DWORD dwMoveMethod);
+
+namespace kestro {
+
+// Makes a volume object of the legacy family (Windows 95, 98 and Me) usable: there the opening
+// constructor opens no device and sizes nothing. Opens the VWIN32 device into volume.m_hDisk and
+// sets m_llTotalSectors and m_llVolumeSize (m_llTotalSectors x 512) from the device parameters
+// of drive m_nDrive. Returns FALSE, with the object unchanged and the last error set, when the
+// object already holds a device, the device cannot be opened or the drive cannot be sized.
+// m_bReady is left as the constructor set it; the object closes the device when destroyed.
+KESTRO32_API win32::BOOL OpenLegacyVolume(CKestro32& volume);
+
+}  // namespace kestro
 
 // Sample exports of the module.
 KESTRO32_API int fnKestro32();

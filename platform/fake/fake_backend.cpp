@@ -8,6 +8,7 @@
 #include <win32/utf.h>
 
 namespace win32::testing {
+using kestro::FromUtf8, kestro::ToUtf8, kestro::Utf16;
 namespace {
 
 constexpr uint64_t kSector = 512;

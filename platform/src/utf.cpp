@@ -1,6 +1,8 @@
 #include <win32/utf.h>
 
-namespace win32 {
+using win32::WCHAR;
+
+namespace kestro {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -83,4 +85,4 @@ std::basic_string<WCHAR> ToWide(std::u16string_view text) {
   return std::basic_string<WCHAR>(text.begin(), text.end());
 }
 
-}  // namespace win32
+}  // namespace kestro

@@ -174,7 +174,7 @@ int wprintf(const WCHAR* format, ...) {
   va_start(args, format);
   FormatWide(text, format, args);
   va_end(args);
-  CurrentBackend().WriteStandardOutput(ToUtf8(text));
+  CurrentBackend().WriteStandardOutput(kestro::ToUtf8(text));
   return static_cast<int>(text.size());
 }
 

@@ -5,10 +5,9 @@
 #include "device/dos_call.h"
 
 using namespace win32;
+using kestro::GenericIoctl;
 
 namespace {
-
-constexpr DWORD kGenericIoctl = 0x440D;
 
 // CX: the device category in CH, the minor code in CL.
 constexpr DWORD kLockLogicalVolume = 0x084A;
@@ -21,14 +20,6 @@ constexpr DWORD kGetDeviceParametersFat32 = 0x4860;
 constexpr DWORD kLockPermissions = 0x0001;
 
 constexpr int kLockStateFailed = -1;
-
-_DEVIOCTL_REGISTERS GenericIoctl(DWORD function, DWORD drive) {
-  _DEVIOCTL_REGISTERS registers{};
-  registers.reg_EAX = kGenericIoctl;
-  registers.reg_ECX = function;
-  registers.reg_EBX = drive;
-  return registers;
-}
 
 }  // namespace
 

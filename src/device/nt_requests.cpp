@@ -3,11 +3,13 @@
 
 #include <cstring>
 
+#include "volume/sector.h"
+
 using namespace win32;
+using kestro::kSectorSize;
 
 namespace {
 
-constexpr DWORD kSectorSize = 512;
 constexpr size_t kBootParamsOffset = 11;
 
 struct Reply {

@@ -4,15 +4,16 @@
 
 #include <cstring>
 
+#include "volume/sector.h"
 #include "volume/version.h"
 
 using namespace win32;
+using kestro::kSectorSize;
 
 namespace {
 
 constexpr size_t kNameLength = 16;
 constexpr DWORD kNameBufferLength = MAX_PATH;
-constexpr ULONGLONG kSectorSize = 512;
 
 // Boot-sector offsets of the sector counts, as offsets into m_BootParams (sector byte 11 on).
 constexpr size_t kSmallSectorCount = 19 - 11;  // 16-bit count of small FAT12/FAT16 volumes

@@ -2,11 +2,12 @@
 // pointer kept at the start of the sector that holds the position.
 #include <Kestro32.h>
 
+#include "volume/sector.h"
+
 using namespace win32;
+using kestro::kSectorShift;
 
 namespace {
-
-constexpr unsigned kSectorShift = 9;
 
 // The position a seek asks for, when it lies within [0, volumeSize].
 bool SeekTarget(ULONGLONG position, ULONGLONG volumeSize, LONGLONG distance, int origin,

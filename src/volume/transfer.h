@@ -5,10 +5,9 @@
 
 #include <Kestro32.h>
 
-namespace kestro {
+#include "volume/sector.h"
 
-inline constexpr win32::ULONGLONG kSectorSize = 512;
-inline constexpr unsigned kSectorShift = 9;
+namespace kestro {
 
 // `len` cut at the end of the volume; 0 when the position is at (or past) the end.
 win32::DWORD ClampToVolume(const CKestro32& volume, win32::DWORD len);

@@ -38,7 +38,7 @@ std::basic_string<WCHAR> WidePath(const char* path) {
   wide.resize(length > 0 ? length - 1 : 0);
   return wide;
 #else
-  return FromUtf8(path);
+  return kestro::FromUtf8(path);
 #endif
 }
 

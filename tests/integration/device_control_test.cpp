@@ -45,7 +45,7 @@ class DeviceControl : public ::testing::Test {
  protected:
   void TearDown() override {
     CloseAll();
-    ClearMappedDrives();
+    kestro::ClearMappedDrives();
   }
 
   // A loop device must not be detached while a handle still holds one of its partitions.
@@ -96,7 +96,7 @@ class DeviceControl : public ::testing::Test {
 TEST_F(DeviceControl, AnImageFileHasTheGeometryOfAVirtualDisk) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 100 * kMiB);
-  ASSERT_TRUE(MapDrive('C', image));
+  ASSERT_TRUE(kestro::MapDrive('C', image));
   HANDLE h = Open(WTEXT("\\\\.\\C:"));
   DISK_GEOMETRY geometry{};
   Answer answer = Ask(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry, sizeof geometry);
@@ -121,7 +121,7 @@ TEST_F(DeviceControl, AnImageFileHasTheGeometryOfAVirtualDisk) {
 
 TEST_F(DeviceControl, AnMbrDiskListsPrimarySlotsThenEachExtendedBootRecord) {
   KESTRO_REQUIRE_TOOL("sfdisk");
-  ASSERT_TRUE(MapDrive('E', Disk(kMbrScript), 5));
+  ASSERT_TRUE(kestro::MapDrive('E', Disk(kMbrScript), 5));
   HANDLE h = Open(WTEXT("\\\\.\\E:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
 
@@ -190,7 +190,7 @@ TEST_F(DeviceControl, AGptDiskListsItsEntriesAndRefusesTheOlderPartitionQuery) {
   const std::string dump = RunCommand("sfdisk --dump " + ShellQuote(disk)).output;
   const uint64_t firstLba = std::stoull(dump.substr(dump.find("first-lba:") + 10));
   const uint64_t lastLba = std::stoull(dump.substr(dump.find("last-lba:") + 9));
-  ASSERT_TRUE(MapDrive('G', disk, 1));
+  ASSERT_TRUE(kestro::MapDrive('G', disk, 1));
   HANDLE h = Open(WTEXT("\\\\.\\G:"));
 
   Answer answer;
@@ -239,7 +239,7 @@ TEST_F(DeviceControl, AGptDiskListsItsEntriesAndRefusesTheOlderPartitionQuery) {
 TEST_F(DeviceControl, AVolumeWithoutAPartitionTableIsOneWholeDiskPartition) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 8 * kMiB);
-  ASSERT_TRUE(MapDrive('F', image));
+  ASSERT_TRUE(kestro::MapDrive('F', image));
   HANDLE h = Open(WTEXT("\\\\.\\F:"));
   PARTITION_INFORMATION_EX ex{};
   ASSERT_TRUE(Ask(h, IOCTL_DISK_GET_PARTITION_INFO_EX, &ex, sizeof ex).ok);
@@ -269,8 +269,8 @@ TEST_F(DeviceControl, AVolumeWithoutAPartitionTableIsOneWholeDiskPartition) {
 TEST_F(DeviceControl, DiskExtentsPlaceTheVolumeOnItsNumberedDisk) {
   KESTRO_REQUIRE_TOOL("sfdisk");
   const std::string disk = Disk(kMbrScript);
-  ASSERT_TRUE(MapPhysicalDrive(4, disk));
-  ASSERT_TRUE(MapDrive('E', disk, 6));
+  ASSERT_TRUE(kestro::MapPhysicalDrive(4, disk));
+  ASSERT_TRUE(kestro::MapDrive('E', disk, 6));
   HANDLE h = Open(WTEXT("\\\\.\\E:"));
   std::vector<uint8_t> buffer(64, 0xEE);
   Answer answer = Ask(h, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, buffer.data(), 31);
@@ -304,8 +304,8 @@ TEST_F(DeviceControl, TooSmallAnExtentBufferGetsTheCountAndMoreData) {
     extents[i].StartingOffset.QuadPart = 100 * (i + 1);
   }
   std::vector<uint8_t> buffer(8 + 24 * 2);
-  posix::ControlBuffer output{buffer.data(), static_cast<DWORD>(buffer.size())};
-  EXPECT_FALSE(posix::PutDiskExtents(extents, output));
+  kestro::posix::ControlBuffer output{buffer.data(), static_cast<DWORD>(buffer.size())};
+  EXPECT_FALSE(kestro::posix::PutDiskExtents(extents, output));
   EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
   VOLUME_DISK_EXTENTS head;
   std::memcpy(&head, buffer.data(), sizeof head);
@@ -313,14 +313,14 @@ TEST_F(DeviceControl, TooSmallAnExtentBufferGetsTheCountAndMoreData) {
   EXPECT_EQ(head.Extents[0].StartingOffset.QuadPart, 100);
   EXPECT_EQ(output.written, 8u + 24 * 2);
   buffer.resize(8 + 24 * 3);
-  output = posix::ControlBuffer{buffer.data(), static_cast<DWORD>(buffer.size())};
-  EXPECT_TRUE(posix::PutDiskExtents(extents, output));
+  output = kestro::posix::ControlBuffer{buffer.data(), static_cast<DWORD>(buffer.size())};
+  EXPECT_TRUE(kestro::posix::PutDiskExtents(extents, output));
   EXPECT_EQ(output.written, 32u + 2 * 24);
 }
 
 TEST_F(DeviceControl, ADiskHandleStandsForTheWholeDisk) {
   KESTRO_REQUIRE_TOOL("sfdisk");
-  ASSERT_TRUE(MapPhysicalDrive(2, Disk(kMbrScript)));
+  ASSERT_TRUE(kestro::MapPhysicalDrive(2, Disk(kMbrScript)));
   HANDLE h = Open(WTEXT("\\\\.\\PHYSICALDRIVE2"));
   PARTITION_INFORMATION_EX ex{};
   ASSERT_TRUE(Ask(h, IOCTL_DISK_GET_PARTITION_INFO_EX, &ex, sizeof ex).ok);
@@ -339,8 +339,8 @@ TEST_F(DeviceControl, SettingThePartitionTypeRewritesOnlyItsSlot) {
   KESTRO_REQUIRE_TOOL("sfdisk");
   const std::string disk = Disk(kMbrScript);
   const auto before = ReadBytes(disk, 0, 16 * kMiB);
-  ASSERT_TRUE(MapDrive('E', disk, 1));
-  ASSERT_TRUE(MapDrive('H', disk, 6));
+  ASSERT_TRUE(kestro::MapDrive('E', disk, 1));
+  ASSERT_TRUE(kestro::MapDrive('H', disk, 6));
   SET_PARTITION_INFORMATION type{0x1C};
   ASSERT_TRUE(
       Ask(Open(WTEXT("\\\\.\\E:")), IOCTL_DISK_SET_PARTITION_INFO, nullptr, 0, &type, 1).ok);
@@ -378,7 +378,7 @@ TEST_F(DeviceControl, PlainFilesAndUnknownCodesAnswerInvalidFunction) {
   Answer answer = Ask(file, IOCTL_DISK_GET_DRIVE_GEOMETRY, &geometry, sizeof geometry);
   EXPECT_FALSE(answer.ok);
   EXPECT_EQ(answer.error, ERROR_INVALID_FUNCTION);
-  ASSERT_TRUE(MapDrive('C', image));
+  ASSERT_TRUE(kestro::MapDrive('C', image));
   answer = Ask(Open(WTEXT("\\\\.\\C:")), 0x00070FFC, &geometry, sizeof geometry);
   EXPECT_FALSE(answer.ok);
   EXPECT_EQ(answer.error, ERROR_INVALID_FUNCTION);
@@ -390,7 +390,7 @@ TEST_F(DeviceControl, ALoopPartitionDeviceAnswersFromItsParentDisk) {
   std::string whyNot;
   auto loop = LoopDevice::Attach(Disk(kMbrScript), &whyNot);
   if (!loop) GTEST_SKIP() << whyNot;
-  ASSERT_TRUE(MapDrive('L', loop->Partition(5)));
+  ASSERT_TRUE(kestro::MapDrive('L', loop->Partition(5)));
   HANDLE h = Open(WTEXT("\\\\.\\L:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
   PARTITION_INFORMATION_EX ex{};

@@ -14,7 +14,7 @@ namespace {
 
 class DriveMap : public ::testing::Test {
  protected:
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   std::string Image(const std::string& name, uint64_t size = 65536) {
     const std::string path = dir.File(name);
@@ -63,19 +63,19 @@ TEST_F(DriveMap, TheEnvironmentWinsOverTheFileAndTheHostOverBoth) {
   ScopedEnv env("KESTRO_DRIVE_J", fromEnv);
   EXPECT_EQ(SizeOf(WTEXT("\\\\.\\J:")), 1024u);
   EXPECT_EQ(SizeOf(WTEXT("\\\\.\\H:")), 512u);
-  ASSERT_TRUE(MapDrive('j', fromHost));
+  ASSERT_TRUE(kestro::MapDrive('j', fromHost));
   EXPECT_EQ(SizeOf(WTEXT("\\\\.\\J:")), 1536u);
-  UnmapDrive('J');
+  kestro::UnmapDrive('J');
   EXPECT_EQ(SizeOf(WTEXT("\\\\.\\J:")), 1024u);
 }
 
 TEST_F(DriveMap, DisksAreNumberedInLetterOrderAroundExplicitNumbers) {
   const std::string a = Image("a.img", 1 * 512), b = Image("b.img", 2 * 512);
   const std::string c = Image("c.img", 3 * 512);
-  ASSERT_TRUE(MapDrive('K', b));
-  ASSERT_TRUE(MapDrive('L', a));
-  ASSERT_TRUE(MapDrive('M', b));  // a second volume of disk b: same number
-  ASSERT_TRUE(MapPhysicalDrive(0, c));
+  ASSERT_TRUE(kestro::MapDrive('K', b));
+  ASSERT_TRUE(kestro::MapDrive('L', a));
+  ASSERT_TRUE(kestro::MapDrive('M', b));  // a second volume of disk b: same number
+  ASSERT_TRUE(kestro::MapPhysicalDrive(0, c));
   ScopedEnv explicitly("KESTRO_PHYSICALDRIVE5", a);
   // c is disk 0 by mapping and a disk 5; b, the first letter's disk, takes the lowest free: 1.
   EXPECT_EQ(SizeOf(WTEXT("\\\\.\\PHYSICALDRIVE0")), 1536u);

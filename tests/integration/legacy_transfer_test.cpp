@@ -2,7 +2,6 @@
 // with each release's DOS calls: function 7305h on 98 SE, interrupts 25h and 26h on the first 95.
 #include <Kestro32.h>
 #include <win32/drive_map.h>
-#include <win32/legacy_volume.h>
 
 #include <string>
 #include <vector>
@@ -47,13 +46,13 @@ class LegacyTransfer : public ::testing::TestWithParam<Release> {
     MakeFat(image, GetParam().fatBits, size);
     // Everything behind the boot sector becomes a recognisable pattern.
     WriteBytes(image, 512, Pattern(512, size - 512, 7));
-    MapDrive('L', image);
-    ASSERT_TRUE(OpenLegacyVolume(volume));
+    kestro::MapDrive('L', image);
+    ASSERT_TRUE(kestro::OpenLegacyVolume(volume));
     volume.Initial(kBufferSize);
     ASSERT_NE(volume.m_pBuffer, nullptr);
   }
 
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   // Reads `len` bytes at `offset` through ReadNT, which the legacy family serves by ReadW.
   std::vector<uint8_t> ReadAt(uint64_t offset, DWORD len) {
@@ -112,7 +111,7 @@ TEST_P(LegacyTransfer, AnotherHandlesLockRefusesWritesAndChangesNothing) {
   HANDLE other = CreateFileW(WTEXT("\\\\.\\VWIN32"), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   for (DWORD level = 0; level <= 2; ++level) {
-    DIOC_REGISTERS regs{(level << 8) | kDrive, 0, 0x084A, 0x440D, 0, 0, 0};
+    DEVIOCTL_REGISTERS regs{(level << 8) | kDrive, 0, 0x084A, 0x440D, 0, 0, 0};
     DWORD returned = 0;
     ASSERT_TRUE(DeviceIoControl(other, VWIN32_DIOC_DOS_IOCTL, &regs, sizeof regs, &regs,
                                 sizeof regs, &returned, nullptr));
@@ -143,15 +142,15 @@ TEST(LegacyTransferFirst95, AFat32VolumeCannotBeReadThroughTheOldCalls) {
   TempDir dir;
   const std::string image = dir.File("volume.img");
   MakeFat(image, 32, 40 << 20);
-  MapDrive('L', image);
+  kestro::MapDrive('L', image);
   ScopedEnv first95("KESTRO_WINDOWS_VERSION", "4.0.950");
   CKestro32 volume(kDrive, 0);
-  ASSERT_TRUE(OpenLegacyVolume(volume));
+  ASSERT_TRUE(kestro::OpenLegacyVolume(volume));
   volume.Initial(kBufferSize);
   std::vector<uint8_t> bytes(512);
   DWORD read = 0;
   EXPECT_EQ(volume.ReadNT(bytes.data(), 512, &read), KESTRO_ERR_READ);
-  ClearMappedDrives();
+  kestro::ClearMappedDrives();
 }
 
 }  // namespace

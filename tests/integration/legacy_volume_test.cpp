@@ -2,7 +2,6 @@
 // for its media ID and device parameters through the VWIN32 device emulator, on real FAT images.
 #include <Kestro32.h>
 #include <win32/drive_map.h>
-#include <win32/legacy_volume.h>
 
 #include <string>
 
@@ -24,12 +23,12 @@ uint64_t Value(uint64_t field) {
 class LegacyVolume : public ::testing::Test {
  protected:
   void SetUp() override { KESTRO_REQUIRE_TOOL("mkfs.fat"); }
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   std::string MapFat(int fatBits, uint64_t size, const std::string& label = "KESTRO") {
     const std::string path = dir.File("volume.img");
     MakeFat(path, fatBits, size, label);
-    MapDrive('L', path);
+    kestro::MapDrive('L', path);
     return path;
   }
 
@@ -48,7 +47,7 @@ TEST_F(LegacyVolume, WithoutTheDeviceTheObjectStaysAsItWas) {
   MapFat(16, 16 << 20);
   CKestro32 volume(kDrive, 0);
   ASSERT_EQ(volume.m_bWin9x, 1);
-  EXPECT_FALSE(OpenLegacyVolume(volume));
+  EXPECT_FALSE(kestro::OpenLegacyVolume(volume));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);
   EXPECT_EQ(volume.m_llVolumeSize, 0u);
@@ -67,11 +66,11 @@ TEST_F(LegacyVolumeWithDevice, OpeningSizesTheVolumeAndControlWorksThroughTheObj
   CKestro32 volume(kDrive, 0);
   ASSERT_EQ(volume.m_bWin9x, 1);
   ASSERT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(OpenLegacyVolume(volume));
+  ASSERT_TRUE(kestro::OpenLegacyVolume(volume));
   EXPECT_NE(volume.m_hDisk, INVALID_HANDLE_VALUE);
   EXPECT_EQ(volume.m_llTotalSectors, SectorsOf(image));
   EXPECT_EQ(volume.m_llVolumeSize, SectorsOf(image) * 512);
-  EXPECT_FALSE(OpenLegacyVolume(volume));  // it holds its device already
+  EXPECT_FALSE(kestro::OpenLegacyVolume(volume));  // it holds its device already
 
   EXPECT_EQ(volume.GetCurrentLockState(kDrive), 0xFFFF);
   ASSERT_EQ(volume.LockVolume(kDrive, 0), 1);
@@ -105,11 +104,11 @@ TEST_F(LegacyVolumeWithDevice, DestroyingTheObjectReleasesItsLocks) {
   MapFat(16, 16 << 20);
   {
     CKestro32 volume(kDrive, 0);
-    ASSERT_TRUE(OpenLegacyVolume(volume));
+    ASSERT_TRUE(kestro::OpenLegacyVolume(volume));
     ASSERT_EQ(volume.LockVolume(kDrive, 0), 1);
   }
   CKestro32 next(kDrive, 0);
-  ASSERT_TRUE(OpenLegacyVolume(next));
+  ASSERT_TRUE(kestro::OpenLegacyVolume(next));
   EXPECT_EQ(next.GetCurrentLockState(kDrive), 0xFFFF);
   EXPECT_EQ(next.LockVolume(kDrive, 0), 1);
 }
@@ -119,13 +118,13 @@ TEST_F(LegacyVolumeWithDevice, TheFirst95IsSizedThroughTheOlderParametersCall) {
   const std::string image = MapFat(16, 16 << 20);
   CKestro32 volume(kDrive, 0);
   ASSERT_EQ(volume.VersionIsW95_40950(), 1);
-  ASSERT_TRUE(OpenLegacyVolume(volume));
+  ASSERT_TRUE(kestro::OpenLegacyVolume(volume));
   EXPECT_EQ(volume.m_llVolumeSize, SectorsOf(image) * 512);
 }
 
 TEST_F(LegacyVolumeWithDevice, AnUnknownDriveLeavesTheObjectWithoutADevice) {
   CKestro32 volume(kDrive, 0);
-  EXPECT_FALSE(OpenLegacyVolume(volume));
+  EXPECT_FALSE(kestro::OpenLegacyVolume(volume));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);  // DOS's 0002h for a drive it lacks
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);
 }

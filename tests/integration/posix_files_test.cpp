@@ -18,7 +18,7 @@ constexpr uint64_t kMiB = 1024 * 1024;
 
 class PosixFiles : public ::testing::Test {
  protected:
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   HANDLE Open(const WCHAR* name, DWORD flags = 0) { return OpenShared(name, flags); }
 
@@ -35,7 +35,7 @@ TEST_F(PosixFiles, AVolumeImageReadsAndWritesAtThePointer) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 1 * kMiB);
   WriteBytes(image, 4096, Pattern(4096, 1024, 1));
-  ASSERT_TRUE(MapDrive('C', image));
+  ASSERT_TRUE(kestro::MapDrive('C', image));
 
   HANDLE h = Open(WTEXT("\\\\.\\c:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -57,7 +57,7 @@ TEST_F(PosixFiles, AVolumeImageReadsAndWritesAtThePointer) {
 TEST_F(PosixFiles, VolumeTransfersStopAtTheEnd) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 64 * 1024);
-  ASSERT_TRUE(MapDrive('D', image));
+  ASSERT_TRUE(kestro::MapDrive('D', image));
   HANDLE h = Open(WTEXT("\\\\.\\D:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   std::vector<uint8_t> buffer(4096, 0xAA);
@@ -77,7 +77,7 @@ TEST_F(PosixFiles, VolumeTransfersStopAtTheEnd) {
 TEST_F(PosixFiles, VolumeTransfersMustCoverWholeSectors) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 64 * 1024);
-  ASSERT_TRUE(MapDrive('D', image));
+  ASSERT_TRUE(kestro::MapDrive('D', image));
   HANDLE h = Open(WTEXT("\\\\.\\D:"));
   std::vector<uint8_t> buffer(1024);
   DWORD done = 0;
@@ -92,7 +92,7 @@ TEST_F(PosixFiles, VolumeTransfersMustCoverWholeSectors) {
 TEST_F(PosixFiles, UnbufferedHandlesNeedAlignedBuffers) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 64 * 1024);
-  ASSERT_TRUE(MapDrive('D', image));
+  ASSERT_TRUE(kestro::MapDrive('D', image));
   HANDLE h = Open(WTEXT("\\\\.\\D:"), FILE_FLAG_NO_BUFFERING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   auto* pages = static_cast<BYTE*>(VirtualAlloc(nullptr, 8192, MEM_COMMIT, PAGE_READWRITE));
@@ -112,7 +112,7 @@ TEST_F(PosixFiles, APartitionIsAWindowOfItsDiskImage) {
   const uint64_t start = 2048 * 512, length = 4096 * 512;
   WriteBytes(disk, start - 512, std::vector<uint8_t>(512, 0x11));
   WriteBytes(disk, start + length, std::vector<uint8_t>(512, 0x22));
-  ASSERT_TRUE(MapDrive('E', disk, 1));
+  ASSERT_TRUE(kestro::MapDrive('E', disk, 1));
 
   HANDLE h = Open(WTEXT("\\\\.\\E:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -139,7 +139,7 @@ TEST_F(PosixFiles, APartitionIsAWindowOfItsDiskImage) {
 TEST_F(PosixFiles, DiskHandlesFailPastTheEnd) {
   const std::string disk = dir.File("disk.img");
   CreateSparseFile(disk, 64 * 1024);
-  ASSERT_TRUE(MapPhysicalDrive(3, disk));
+  ASSERT_TRUE(kestro::MapPhysicalDrive(3, disk));
   HANDLE h = Open(WTEXT("\\\\.\\PhysicalDrive3"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   std::vector<uint8_t> buffer(1024);
@@ -166,7 +166,7 @@ TEST_F(PosixFiles, HandlesAreCheckedNotTrusted) {
 TEST_F(PosixFiles, FilePointersFollowWindowsRules) {
   const std::string path = dir.File("plain.bin");
   CreateSparseFile(path, 100);
-  const std::u16string name = FromUtf8(path);
+  const std::u16string name = kestro::FromUtf8(path);
   HANDLE h = Open(name.c_str());
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   LARGE_INTEGER at;

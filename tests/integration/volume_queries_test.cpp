@@ -44,7 +44,7 @@ DWORD SerialByBlkid(const std::string& image) {
 
 class VolumeQueries : public ::testing::Test {
  protected:
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   // A FAT or NTFS image with a file on it, so that free and total differ by more than metadata.
   std::string Filled(const std::string& name, int fatBits, uint64_t size) {
@@ -76,7 +76,7 @@ TEST_F(VolumeQueries, FatVolumesAreNamedByTheirSectorsPerFatField) {
   for (const auto& c : cases) {
     const std::string image = dir.File("fat" + std::to_string(c.bits) + ".img");
     MakeFat(image, c.bits, c.size, "KESTRO");
-    ASSERT_TRUE(MapDrive('C', image));
+    ASSERT_TRUE(kestro::MapDrive('C', image));
     const VolumeInfo info = InfoOf(WTEXT("C:\\"));
     ASSERT_TRUE(info.ok) << "FAT" << c.bits << " error " << info.error;
     EXPECT_EQ(info.fileSystem, c.name) << "FAT" << c.bits;
@@ -91,7 +91,7 @@ TEST_F(VolumeQueries, NtfsReportsItsNameLabelAndSerial) {
   KESTRO_REQUIRE_TOOL("mkntfs");
   const std::string image = dir.File("ntfs.img");
   MakeNtfs(image, 16 * kMiB, "Backup Öl");
-  ASSERT_TRUE(MapDrive('N', image));
+  ASSERT_TRUE(kestro::MapDrive('N', image));
   const VolumeInfo info = InfoOf(WTEXT("N:\\"));
   ASSERT_TRUE(info.ok) << info.error;
   EXPECT_EQ(info.fileSystem, u"NTFS");
@@ -111,7 +111,7 @@ TEST_F(VolumeQueries, NtfsReportsItsNameLabelAndSerial) {
 TEST_F(VolumeQueries, VolumesWindowsCannotReadAreUnrecognised) {
   const std::string blank = dir.File("blank.img");
   CreateSparseFile(blank, 8 * kMiB);
-  ASSERT_TRUE(MapDrive('B', blank));
+  ASSERT_TRUE(kestro::MapDrive('B', blank));
   VolumeInfo info = InfoOf(WTEXT("B:\\"));
   EXPECT_FALSE(info.ok);
   EXPECT_EQ(info.error, ERROR_UNRECOGNIZED_VOLUME);
@@ -120,7 +120,7 @@ TEST_F(VolumeQueries, VolumesWindowsCannotReadAreUnrecognised) {
   if (HaveTool("mkfs.ext4")) {
     const std::string ext4 = dir.File("ext4.img");
     MakeExt4(ext4, 8 * kMiB);
-    ASSERT_TRUE(MapDrive('X', ext4));
+    ASSERT_TRUE(kestro::MapDrive('X', ext4));
     info = InfoOf(WTEXT("X:\\"));
     EXPECT_FALSE(info.ok);
     EXPECT_EQ(info.error, ERROR_UNRECOGNIZED_VOLUME);
@@ -151,7 +151,7 @@ TEST_F(VolumeQueries, UnmountedFatSpaceMatchesTheFatTools) {
     const uint64_t size = bits == 12 ? 4 * kMiB : bits == 16 ? 16 * kMiB : 64 * kMiB;
     const std::string image = Filled("fat.img", bits, size);
     const ToolSpace tools = FatSpaceByTools(image);
-    ASSERT_TRUE(MapDrive('F', image));
+    ASSERT_TRUE(kestro::MapDrive('F', image));
     ULARGE_INTEGER available{}, total{}, free{};
     ASSERT_TRUE(GetDiskFreeSpaceExW(WTEXT("F:\\"), &available, &total, &free)) << GetLastError();
     EXPECT_EQ(total.QuadPart, tools.totalBytes) << "FAT" << bits;
@@ -170,7 +170,7 @@ TEST_F(VolumeQueries, UnmountedAndMountedNtfsSpaceMatchTheNtfsTools) {
   KESTRO_REQUIRE_TOOL("ntfscluster");
   const std::string image = Filled("ntfs.img", 0, 32 * kMiB);
   const ToolSpace tools = NtfsSpaceByTools(image);
-  ASSERT_TRUE(MapDrive('N', image));
+  ASSERT_TRUE(kestro::MapDrive('N', image));
   ULARGE_INTEGER total{}, free{};
   ASSERT_TRUE(GetDiskFreeSpaceExW(WTEXT("N:\\"), nullptr, &total, &free)) << GetLastError();
   EXPECT_EQ(total.QuadPart, tools.totalBytes);
@@ -198,8 +198,8 @@ TEST_F(VolumeQueries, DamagedFileSystemsAreSurvived) {
   const std::string fat = Filled("fat.img", 12, 2 * kMiB);
   const auto ntfsBytes = ReadBytes(ntfs, 0, 64 * 1024);
   const auto fatBytes = ReadBytes(fat, 0, 16 * 1024);
-  ASSERT_TRUE(MapDrive('N', ntfs));
-  ASSERT_TRUE(MapDrive('F', fat));
+  ASSERT_TRUE(kestro::MapDrive('N', ntfs));
+  ASSERT_TRUE(kestro::MapDrive('F', fat));
   std::mt19937 random(20261208);
   for (int round = 0; round < 160; ++round) {
     const bool onNtfs = round % 2 == 0;

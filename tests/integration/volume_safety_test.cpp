@@ -20,7 +20,7 @@ constexpr uint64_t kMiB = 1024 * 1024;
 
 class VolumeSafety : public ::testing::Test {
  protected:
-  void TearDown() override { ClearMappedDrives(); }
+  void TearDown() override { kestro::ClearMappedDrives(); }
 
   static HANDLE Open(const WCHAR* name) { return OpenShared(name); }
 
@@ -51,8 +51,8 @@ class VolumeSafety : public ::testing::Test {
 TEST_F(VolumeSafety, ALockIsExclusiveAndDiesWithItsHandle) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, kMiB);
-  ASSERT_TRUE(MapDrive('C', image));
-  ASSERT_TRUE(MapDrive('D', image));  // the same bytes under a second letter
+  ASSERT_TRUE(kestro::MapDrive('C', image));
+  ASSERT_TRUE(kestro::MapDrive('D', image));  // the same bytes under a second letter
   HANDLE first = Open(WTEXT("\\\\.\\C:"));
   HANDLE second = Open(WTEXT("\\\\.\\D:"));
 
@@ -76,8 +76,8 @@ TEST_F(VolumeSafety, PartitionsOfOneDiskLockIndependently) {
   const std::string disk = dir.File("disk.img");
   CreateSparseFile(disk, 8 * kMiB);
   PartitionImage(disk, "label: dos\nstart=2048, size=4096, type=7\nstart=6144, type=7\n");
-  ASSERT_TRUE(MapDrive('E', disk, 1));
-  ASSERT_TRUE(MapDrive('F', disk, 2));
+  ASSERT_TRUE(kestro::MapDrive('E', disk, 1));
+  ASSERT_TRUE(kestro::MapDrive('F', disk, 2));
   HANDLE e = Open(WTEXT("\\\\.\\E:"));
   HANDLE f = Open(WTEXT("\\\\.\\F:"));
   EXPECT_EQ(Control(e, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);
@@ -89,7 +89,7 @@ TEST_F(VolumeSafety, PartitionsOfOneDiskLockIndependently) {
 TEST_F(VolumeSafety, AMountedVolumeRefusesLocksAndWritesBeyondItsBootSector) {
   KESTRO_REQUIRE_TOOL("mkntfs");
   const std::string image = NtfsImage();
-  ASSERT_TRUE(MapDrive('N', image));
+  ASSERT_TRUE(kestro::MapDrive('N', image));
   HANDLE h = Open(WTEXT("\\\\.\\N:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   const std::vector<uint8_t> bootSector = ReadBytes(image, 0, 512);
@@ -132,8 +132,8 @@ TEST_F(VolumeSafety, AMountThroughALoopPartitionProtectsThePartitionOfTheImage) 
   if (!loop) GTEST_SKIP() << whyNot;
   const std::string mountPoint = dir.File("mnt");
   std::filesystem::create_directory(mountPoint);
-  ASSERT_TRUE(MapDrive('P', disk, 1));
-  ASSERT_TRUE(MapDrive('Q', loop->Partition(1)));
+  ASSERT_TRUE(kestro::MapDrive('P', disk, 1));
+  ASSERT_TRUE(kestro::MapDrive('Q', loop->Partition(1)));
   HANDLE byImage = Open(WTEXT("\\\\.\\P:"));
   HANDLE byDevice = Open(WTEXT("\\\\.\\Q:"));
   EXPECT_EQ(Control(byDevice, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);

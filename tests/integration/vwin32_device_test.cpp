@@ -29,20 +29,20 @@ DWORD Address(const void* p) {
 }
 
 // 0 when the DOS call succeeded, else the error code it left in AX.
-unsigned DosError(const DIOC_REGISTERS& r) {
+unsigned DosError(const DEVIOCTL_REGISTERS& r) {
   return (r.reg_Flags & CARRY_FLAG) ? (r.reg_EAX & 0xFFFF) : 0;
 }
 
-DIOC_REGISTERS Extended(unsigned drive, const _DISKIO& io, DWORD si) {
-  return DIOC_REGISTERS{Address(&io), drive, 0xFFFFFFFF, 0x7305, 0, si, 0x8000};
+DEVIOCTL_REGISTERS Extended(unsigned drive, const _DISKIO& io, DWORD si) {
+  return DEVIOCTL_REGISTERS{Address(&io), drive, 0xFFFFFFFF, 0x7305, 0, si, 0x8000};
 }
 
-DIOC_REGISTERS Absolute(unsigned drive, const _DISKIO& io) {
-  return DIOC_REGISTERS{Address(&io), 0, 0xFFFF, drive - 1, 0, 0, 0x8000};
+DEVIOCTL_REGISTERS Absolute(unsigned drive, const _DISKIO& io) {
+  return DEVIOCTL_REGISTERS{Address(&io), 0, 0xFFFF, drive - 1, 0, 0, 0x8000};
 }
 
-DIOC_REGISTERS Ioctl(DWORD function, DWORD ebx, const void* record = nullptr) {
-  return DIOC_REGISTERS{ebx, Address(record), function, 0x440D, 0, 0, 0x8000};
+DEVIOCTL_REGISTERS Ioctl(DWORD function, DWORD ebx, const void* record = nullptr) {
+  return DEVIOCTL_REGISTERS{ebx, Address(record), function, 0x440D, 0, 0, 0x8000};
 }
 
 _DISKIO Packet(DWORD first, WORD count, void* buffer) {
@@ -65,7 +65,7 @@ class Vwin32Device : public ::testing::Test {
 
   void TearDown() override {
     for (HANDLE h : handles_) CloseHandle(h);
-    ClearMappedDrives();
+    kestro::ClearMappedDrives();
   }
 
   // Formats a FAT image of `size` bytes and maps it to drive number `drive`.
@@ -74,7 +74,7 @@ class Vwin32Device : public ::testing::Test {
     const std::string path =
         dir.File("fat" + std::to_string(fatBits) + "-" + std::to_string(drive) + ".img");
     MakeFat(path, fatBits, size, label);
-    MapDrive(static_cast<char>('A' + drive - 1), path);
+    kestro::MapDrive(static_cast<char>('A' + drive - 1), path);
     return path;
   }
 
@@ -87,7 +87,7 @@ class Vwin32Device : public ::testing::Test {
   }
 
   // Sends `regs` in place, as the library does, and returns them as the DOS call left them.
-  static DIOC_REGISTERS Run(HANDLE device, DWORD code, DIOC_REGISTERS regs) {
+  static DEVIOCTL_REGISTERS Run(HANDLE device, DWORD code, DEVIOCTL_REGISTERS regs) {
     DWORD returned = 0;
     EXPECT_TRUE(
         DeviceIoControl(device, code, &regs, sizeof regs, &regs, sizeof regs, &returned, nullptr));
@@ -106,7 +106,7 @@ class Vwin32Device : public ::testing::Test {
   }
 
   unsigned Lock(HANDLE device, unsigned drive, unsigned level, WORD permissions = 0) {
-    DIOC_REGISTERS regs = Ioctl(0x084A, (level << 8) | drive);
+    DEVIOCTL_REGISTERS regs = Ioctl(0x084A, (level << 8) | drive);
     regs.reg_EDX = permissions;
     return DosError(Run(device, VWIN32_DIOC_DOS_IOCTL, regs));
   }
@@ -117,7 +117,7 @@ class Vwin32Device : public ::testing::Test {
 
   // The lock level in AX (FFFFh when unlocked), with the permissions in the high half.
   DWORD LockState(HANDLE device, unsigned drive) {
-    const DIOC_REGISTERS r = Run(device, VWIN32_DIOC_DOS_IOCTL, Ioctl(0x0870, drive));
+    const DEVIOCTL_REGISTERS r = Run(device, VWIN32_DIOC_DOS_IOCTL, Ioctl(0x0870, drive));
     EXPECT_EQ(DosError(r), 0u);
     return (r.reg_EAX & 0xFFFF) | ((r.reg_EAX & 0xFFFF) == 0xFFFF ? 0 : r.reg_ECX << 16);
   }
@@ -136,7 +136,7 @@ TEST_F(Vwin32Device, ExtendedCallsMoveSectorsBetweenTheVolumeAndThePacketBuffer)
   WriteBytes(image, 100 * 512, Pattern(100 * 512, 4 * 512, 1));
   std::vector<uint8_t> buffer(4 * 512);
   _DISKIO io = Packet(100, 4, buffer.data());
-  const DIOC_REGISTERS reply = Run(device, VWIN32_DIOC_DOS_DRIVEINFO, Extended(kL, io, 0));
+  const DEVIOCTL_REGISTERS reply = Run(device, VWIN32_DIOC_DOS_DRIVEINFO, Extended(kL, io, 0));
   EXPECT_EQ(reply.reg_Flags, 0x8000u);
   EXPECT_EQ(buffer, Pattern(100 * 512, 4 * 512, 1));
 
@@ -171,7 +171,7 @@ TEST_F(Vwin32Device, ExtendedCallsAnswerBadRegistersWithDosErrors) {
   for (DWORD si : {0x0002u, 0x1001u, 0x0800u}) {
     EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_DRIVEINFO, Extended(kL, io, si))), 0x0057u);
   }
-  DIOC_REGISTERS regs = Extended(kL, io, 0);
+  DEVIOCTL_REGISTERS regs = Extended(kL, io, 0);
   regs.reg_ECX = 1;  // only the packet form exists
   EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_DRIVEINFO, regs)), 0x0057u);
   // An error replaces AX only.
@@ -211,10 +211,10 @@ TEST_F(Vwin32Device, AbsoluteCallsCountDrivesFromZeroAndLeaveFat32ToTheExtendedC
 
   // The old register form (count in CX, first sector in DX, buffer in EBX) reaches small volumes
   // only.
-  const DIOC_REGISTERS old{Address(buffer.data()), 5, 2, kN - 1, 0, 0, 0x8000};
+  const DEVIOCTL_REGISTERS old{Address(buffer.data()), 5, 2, kN - 1, 0, 0, 0x8000};
   EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_INT25, old)), 0u);
   EXPECT_EQ(buffer, ReadBytes(fat12, 5 * 512, 2 * 512));
-  DIOC_REGISTERS large = old;
+  DEVIOCTL_REGISTERS large = old;
   large.reg_EAX = kL - 1;
   EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_INT25, large)), 0x0207u);
 }
@@ -222,7 +222,7 @@ TEST_F(Vwin32Device, AbsoluteCallsCountDrivesFromZeroAndLeaveFat32ToTheExtendedC
 TEST_F(Vwin32Device, CallsTheDeviceCannotCarryOutFailAsDeviceCalls) {
   MapFat(kL, 16, 16 << 20);
   HANDLE device = Open();
-  DIOC_REGISTERS regs = Ioctl(0x0870, kL);
+  DEVIOCTL_REGISTERS regs = Ioctl(0x0870, kL);
   DWORD returned = 0;
   EXPECT_FALSE(DeviceIoControl(device, VWIN32_DIOC_DOS_INT13, &regs, sizeof regs, &regs,
                                sizeof regs, &returned, nullptr));
@@ -233,7 +233,7 @@ TEST_F(Vwin32Device, CallsTheDeviceCannotCarryOutFailAsDeviceCalls) {
   EXPECT_FALSE(DeviceIoControl(device, VWIN32_DIOC_DOS_IOCTL, &regs, sizeof regs, nullptr,
                                sizeof regs, &returned, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  regs = DIOC_REGISTERS{0, kL, 0xFFFF, 0x7305, 0, 0, 0x8000};  // no packet
+  regs = DEVIOCTL_REGISTERS{0, kL, 0xFFFF, 0x7305, 0, 0, 0x8000};  // no packet
   EXPECT_FALSE(DeviceIoControl(device, VWIN32_DIOC_DOS_DRIVEINFO, &regs, sizeof regs, &regs,
                                sizeof regs, &returned, nullptr));
   EXPECT_EQ(GetLastError(), ERROR_NOACCESS);
@@ -363,7 +363,7 @@ TEST_F(Vwin32Device, UnknownFunctionsAndCategoriesFailWithInvalidFunction) {
   for (DWORD cx : {0x0861u, 0x094Au, 0x0000u}) {
     EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_IOCTL, Ioctl(cx, kL, &params))), 0x0001u) << cx;
   }
-  DIOC_REGISTERS regs = Ioctl(0x0870, kL);
+  DEVIOCTL_REGISTERS regs = Ioctl(0x0870, kL);
   regs.reg_EAX = 0x4408;  // is the drive removable: not served
   EXPECT_EQ(DosError(Run(device, VWIN32_DIOC_DOS_IOCTL, regs)), 0x0001u);
 }

@@ -26,7 +26,7 @@ TEST(LegacyEmulatorModel, RandomTransfersMatchTheReference) {
     const uint64_t seed = ModelSeed(configuration);
     const ModelShape shape = RandomShape(seed);
     ModelImage image(shape, seed);  // never FAT32, which the first 95's calls refuse
-    MapDrive('L', image.path());
+    kestro::MapDrive('L', image.path());
     ScopedEnv release("KESTRO_WINDOWS_VERSION", configuration % 4 == 3 ? "4.0.950" : "4.10.2222 A");
     CKestro32 volume(kDrive, 0);
     ASSERT_EQ(volume.m_bWin9x, 1);
@@ -35,7 +35,7 @@ TEST(LegacyEmulatorModel, RandomTransfersMatchTheReference) {
     volume.m_llVolumeSize = shape.volumeSize;
     volume.Initial(shape.bufferSize);
     RunVolumeModel({&volume, &image, seed, kModelOperations, false});
-    ClearMappedDrives();
+    kestro::ClearMappedDrives();
     if (::testing::Test::HasFailure()) return;
   }
 }

@@ -90,13 +90,13 @@ TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
     const uint64_t seed = ModelSeed(configuration);
     const ModelShape shape = RandomShape(seed);
     ModelImage image(shape, seed);
-    ASSERT_TRUE(MapDrive('C', image.path()));
+    ASSERT_TRUE(kestro::MapDrive('C', image.path()));
     {
       CKestro32 volume;
       OpenVolume(volume, shape);
       RunVolumeModel({&volume, &image, seed, kModelOperations, true});
     }
-    UnmapDrive('C');
+    kestro::UnmapDrive('C');
     if (HasFailure()) return;
   }
 }

@@ -37,7 +37,7 @@ void FakeRequester::Destroy(CShadrel&) {
 int FakeRequester::StartBackupNoWriter(CShadrel&, win32::WCHAR* rootPath,
                                        win32::WCHAR* snapshotPath, int& rootLength) {
   Event("start");
-  lastRoot = win32::Utf16(rootPath);
+  lastRoot = kestro::Utf16(rootPath);
   lastRootLength = rootLength;
   using namespace win32;
   const size_t n = std::min<size_t>(startPath.size(), MAX_PATH);

@@ -4,13 +4,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sector.h"
+
 namespace kestro::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// sysfs counts device sizes in 512-byte units whatever the device's sector size.
-constexpr uint64_t kSysfsUnit = 512;
 
 uint64_t ReadNumber(const fs::path& file) {
   std::ifstream in(file);
@@ -37,7 +36,7 @@ std::vector<BlockDevice> ListBlockDevices(const std::string& sysClassBlock) {
     device.name = dir.filename().string();
     device.path = "/dev/" + device.name;
     device.kind = KindOf(dir, device.name);
-    device.size = ReadNumber(dir / "size") * kSysfsUnit;
+    device.size = ReadNumber(dir / "size") * kSectorSize;
     device.readOnly = ReadNumber(dir / "ro") != 0;
     devices.push_back(device);
   }

@@ -13,6 +13,7 @@
 #include "image_writer.h"
 #include "interrupt.h"
 #include "report.h"
+#include "sector.h"
 #include "sizes.h"
 #include "small_files.h"
 #include "source_storage.h"
@@ -68,8 +69,8 @@ void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t t
   std::printf(" in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
   if (rescue) {
     std::printf("unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
-                static_cast<unsigned long long>(rescue->bytes() / 512), rescue->ranges().size(),
-                RescueMapPath(options.image).c_str());
+                static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
+                rescue->ranges().size(), RescueMapPath(options.image).c_str());
   }
   // Last, in the form the checksum tools print and check.
   if (!digest.empty()) std::printf("%s  %s\n", digest.c_str(), options.image.c_str());

@@ -8,6 +8,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "interrupt.h"
+#include "sector.h"
 
 namespace kestro::cli {
 
@@ -36,7 +37,7 @@ int RunCat(const CatOptions& options) {
   const uint64_t available = volume.size() - options.offset;
   const uint64_t length = std::min(options.length.value_or(available), available);
   // A read may start inside a sector, so one sector of the staging buffer is kept free for that.
-  const size_t block = kDefaultBufferSize - 512;
+  const size_t block = kDefaultBufferSize - kSectorSize;
   std::vector<uint8_t> buffer(block);
   VolumeBytes bytes(volume.object());
   for (uint64_t done = 0; done < length;) {

@@ -51,7 +51,7 @@ Row VolumeColumns(const VolumeArgs& args, const std::string& deviceSize) {
 
 void ListMappedDrives() {
   std::vector<Row> rows = {{"DRIVE", "FS", "SIZE", "USED", "FREE", "SOURCE", "NOTE"}};
-  for (const win32::DriveMapping& mapping : win32::MappedDrives()) {
+  for (const kestro::DriveMapping& mapping : kestro::MappedDrives()) {
     const std::string drive = std::string(1, mapping.letter) + ":";
     std::string source = mapping.path;
     if (mapping.partition) source += " partition " + std::to_string(mapping.partition);

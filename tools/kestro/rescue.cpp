@@ -4,16 +4,11 @@
 #include <cstring>
 
 #include "interrupt.h"
+#include "sector.h"
 
 namespace kestro::cli {
 
 using namespace win32;
-
-namespace {
-
-constexpr size_t kSectorSize = 512;
-
-}  // namespace
 
 void RescueMap::Add(uint64_t offset, uint64_t length) {
   if (!ranges_.empty() && ranges_.back().offset + ranges_.back().length == offset) {
@@ -47,7 +42,7 @@ DWORD ReadRescuing(ByteRange& range, uint64_t offset, uint8_t* buffer, size_t le
   const DWORD error = range.ReadAt(offset, buffer, length);
   if (error == ERROR_SUCCESS || map == nullptr) return error;
   for (size_t done = 0; done < length && !InterruptRequested(); done += kSectorSize) {
-    const size_t sector = std::min(kSectorSize, length - done);
+    const size_t sector = std::min<size_t>(kSectorSize, length - done);
     if (range.ReadAt(offset + done, buffer + done, sector) == ERROR_SUCCESS) continue;
     std::memset(buffer + done, 0, sector);
     map->Add(imageBase + offset + done, sector);

@@ -10,6 +10,7 @@
 #include <win32/drive_map.h>
 
 #include "errors.h"
+#include "sector.h"
 #include "sizes.h"
 
 namespace kestro::cli {
@@ -17,8 +18,6 @@ namespace kestro::cli {
 using namespace win32;
 
 namespace {
-
-constexpr uint64_t kSectorSize = 512;
 
 std::string LetterName(char letter) {
   return std::string(1, letter) + ":";

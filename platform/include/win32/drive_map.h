@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace win32 {
+#include <win32/platform_api.h>
+
+namespace kestro {
 
 struct DriveMapping {
   char letter = 0;         // 'A' to 'Z'
@@ -25,19 +27,19 @@ struct PhysicalDriveMapping {
 
 // Maps `letter` (either case) for this process, over any mapping from the environment or file.
 // Returns false for a letter outside A-Z or an empty path.
-bool MapDrive(char letter, const std::string& path, unsigned partition = 0);
-void UnmapDrive(char letter);
+KESTROPLAT_API bool MapDrive(char letter, const std::string& path, unsigned partition = 0);
+KESTROPLAT_API void UnmapDrive(char letter);
 
-bool MapPhysicalDrive(int number, const std::string& path);
-void UnmapPhysicalDrive(int number);
+KESTROPLAT_API bool MapPhysicalDrive(int number, const std::string& path);
+KESTROPLAT_API void UnmapPhysicalDrive(int number);
 
 // Forgets every mapping made through the calls above.
-void ClearMappedDrives();
+KESTROPLAT_API void ClearMappedDrives();
 
 // The mappings in effect now, drive letters in order.
-std::vector<DriveMapping> MappedDrives();
+KESTROPLAT_API std::vector<DriveMapping> MappedDrives();
 
 // Every disk in effect now, explicit and automatically numbered, by number.
-std::vector<PhysicalDriveMapping> MappedPhysicalDrives();
+KESTROPLAT_API std::vector<PhysicalDriveMapping> MappedPhysicalDrives();
 
-}  // namespace win32
+}  // namespace kestro

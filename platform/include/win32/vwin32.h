@@ -4,15 +4,43 @@
 
 #include <cstddef>
 
-#ifdef _WIN32
 #include <win32/types.h>
+
+#ifdef _WIN32
 #define KESTRO_VWIN32_NAMESPACE_BEGIN
 #define KESTRO_VWIN32_NAMESPACE_END
 #else
-#include <win32/types.h>
 #define KESTRO_VWIN32_NAMESPACE_BEGIN namespace win32 {
 #define KESTRO_VWIN32_NAMESPACE_END }
 #endif
+
+// The volume class takes the next two records by these global names on every platform; the
+// emulator reads the same ones.
+
+// The register image a DOS call travels in: the device loads it into the processor's registers
+// before the call and writes them back after it. Registers that carry an address hold a 32-bit
+// linear address.
+typedef struct _DEVIOCTL_REGISTERS {
+  win32::DWORD reg_EBX;
+  win32::DWORD reg_EDX;
+  win32::DWORD reg_ECX;
+  win32::DWORD reg_EAX;
+  win32::DWORD reg_EDI;
+  win32::DWORD reg_ESI;
+  win32::DWORD reg_Flags;  // bit 0 is the carry flag, set by a DOS call that failed
+} DEVIOCTL_REGISTERS, *PDEVIOCTL_REGISTERS;
+
+#pragma pack(push, 1)
+// DOS absolute-disk packet (CX = FFFFh form of interrupts 25h/26h and of function 7305h).
+typedef struct _DISKIO {
+  win32::DWORD dwStartSector;  // counted from the start of the logical drive
+  win32::WORD wSectors;        // 512-byte sectors to transfer
+  win32::DWORD dwBuffer;       // linear address of the transfer buffer
+} DISKIO, *PDISKIO;
+#pragma pack(pop)
+
+static_assert(sizeof(_DEVIOCTL_REGISTERS) == 28 && offsetof(_DEVIOCTL_REGISTERS, reg_Flags) == 24);
+static_assert(sizeof(_DISKIO) == 10 && offsetof(_DISKIO, dwBuffer) == 6);
 
 KESTRO_VWIN32_NAMESPACE_BEGIN
 
@@ -23,20 +51,6 @@ inline constexpr DWORD VWIN32_DIOC_DOS_INT13 = 4;      // BIOS disk services
 inline constexpr DWORD VWIN32_DIOC_DOS_DRIVEINFO = 6;  // interrupt 21h, AX = 73xxh
 
 inline constexpr DWORD CARRY_FLAG = 0x0001;
-
-// The register image a DOS call travels in: the device loads it into the processor's registers
-// before the call and writes them back after it. Registers that carry an address hold a 32-bit
-// linear address.
-struct DIOCRegs {
-  DWORD reg_EBX;
-  DWORD reg_EDX;
-  DWORD reg_ECX;
-  DWORD reg_EAX;
-  DWORD reg_EDI;
-  DWORD reg_ESI;
-  DWORD reg_Flags;  // bit 0 is the carry flag, set by a DOS call that failed
-};
-typedef DIOCRegs DIOC_REGISTERS, *PDIOC_REGISTERS;
 
 #pragma pack(push, 1)
 
@@ -89,7 +103,6 @@ struct EA_DEVICEPARAMETERS {
 
 #pragma pack(pop)
 
-static_assert(sizeof(DIOC_REGISTERS) == 28 && offsetof(DIOC_REGISTERS, reg_Flags) == 24);
 static_assert(sizeof(_MID) == 25);
 static_assert(offsetof(_MID, midSerialNum) == 2 && offsetof(_MID, midVolLabel) == 6 &&
               offsetof(_MID, midFileSysType) == 17);
@@ -113,7 +126,6 @@ KESTRO_VWIN32_NAMESPACE_END
 namespace win32 {
 using ::_MID;
 using ::A_BF_BPB;
-using ::DIOC_REGISTERS;
 using ::EA_DEVICEPARAMETERS;
 }  // namespace win32
 #endif

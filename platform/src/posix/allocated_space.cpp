@@ -5,7 +5,7 @@
 
 #include "byte_readers.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 namespace ondisk = kestro::ondisk;
@@ -28,4 +28,4 @@ std::optional<VolumeSpace> CountNtfsSpace(const VolumeWindow& volume) {
       ondisk::ReadNtfsAllocation(VolumeWindowReader(volume), ondisk::RunDetail::kCountOnly));
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -6,11 +6,11 @@
 
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
 // Total is the cluster count times the cluster size, free the clusters marked free; nullopt
 // when the structures do not add up.
 std::optional<VolumeSpace> CountFatSpace(const VolumeWindow& volume);
 std::optional<VolumeSpace> CountNtfsSpace(const VolumeWindow& volume);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

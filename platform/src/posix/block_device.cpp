@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 std::string BaseName(const std::string& path) {
@@ -27,7 +27,7 @@ void AddSysfsFacts(DeviceFacts& facts) {
   if (facts.sysfsDir.empty()) return;
   if (auto number = ReadSysfsNumber(facts.sysfsDir + "/partition")) {
     facts.partitionNumber = static_cast<unsigned>(*number);
-    facts.partitionStart = ReadSysfsNumber(facts.sysfsDir + "/start").value_or(0) * 512;
+    facts.partitionStart = ReadSysfsNumber(facts.sysfsDir + "/start").value_or(0) * kSectorSize;
     const std::string parentDir = ParentDir(facts.sysfsDir);
     facts.parentDisk = "/dev/" + BaseName(parentDir);
     facts.removable = ReadSysfsNumber(parentDir + "/removable").value_or(0) != 0;
@@ -111,4 +111,4 @@ std::optional<DeviceFacts> ExamineOpenDevice(int fd) {
   return facts;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

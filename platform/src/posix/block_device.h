@@ -8,12 +8,14 @@
 
 #include <sys/types.h>
 
-namespace win32::posix {
+#include "sector.h"
+
+namespace kestro::posix {
 
 struct DeviceFacts {
   bool isBlockDevice = false;
-  uint64_t size = 0;                 // bytes
-  uint32_t logicalSectorSize = 512;  // bytes
+  uint64_t size = 0;                         // bytes
+  uint32_t logicalSectorSize = kSectorSize;  // bytes
   bool removable = false;
   std::string sysfsDir;  // /sys/dev/block/M:m resolved, for block devices
 
@@ -41,4 +43,4 @@ std::optional<uint64_t> ReadSysfsNumber(const std::string& file);
 // Reads the first line of a sysfs attribute file.
 std::optional<std::string> ReadSysfsLine(const std::string& file);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -1,6 +1,6 @@
 #include "byte_readers.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 namespace ondisk = kestro::ondisk;
@@ -20,4 +20,4 @@ ondisk::Status DiskReader::Read(uint64_t offset, size_t length, uint8_t* out) co
   return Outcome(disk_.ReadAt(out, length, offset));
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

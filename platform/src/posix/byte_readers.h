@@ -7,7 +7,7 @@
 #include "disk_access.h"
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
 class VolumeWindowReader final : public kestro::ondisk::ByteReader {
  public:
@@ -31,4 +31,4 @@ class DiskReader final : public kestro::ondisk::ByteReader {
   const DiskAccess& disk_;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -9,7 +9,9 @@
 
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 struct ControlBuffer {
   void* data = nullptr;
@@ -31,4 +33,4 @@ struct ControlBuffer {
   }
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -12,7 +12,7 @@
 #include "volume_extents.h"
 #include "volume_safety.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr DWORD kFileReadAccess = 1;
@@ -71,4 +71,4 @@ BOOL ControlDevice(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, LPVO
   return result;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -6,9 +6,11 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 BOOL ControlDevice(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                    DWORD outSize, LPDWORD returned);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -4,7 +4,7 @@
 
 #include <win32/utf.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 bool IsAsciiLetter(char c) {
@@ -71,4 +71,4 @@ char ParseRootPath(LPCWSTR root) {
   return static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

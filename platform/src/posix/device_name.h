@@ -5,7 +5,9 @@
 
 #include <win32/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 enum class NameKind {
   kVolume,         // \\.\X:
@@ -29,4 +31,4 @@ DeviceName ParseDeviceName(LPCWSTR name);
 // The drive letter of a root path ("C:\" or "C:"), upper case, or 0.
 char ParseRootPath(LPCWSTR root);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

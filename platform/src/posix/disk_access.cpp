@@ -8,7 +8,7 @@
 
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // A disk handle may carry O_DIRECT; reopening its descriptor through /proc gives a plain one.
@@ -62,4 +62,4 @@ bool DiskAccess::WriteAt(const void* buffer, size_t length, uint64_t offset) con
   return fsync(fd_) == 0;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

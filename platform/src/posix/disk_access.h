@@ -11,7 +11,9 @@
 #include "block_device.h"
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 class DiskAccess {
  public:
@@ -41,4 +43,4 @@ class DiskAccess {
   DeviceFacts facts_;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

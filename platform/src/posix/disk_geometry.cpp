@@ -3,7 +3,7 @@
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr DWORD kVirtualHeads = 255;
@@ -41,4 +41,4 @@ BOOL AnswerLengthInfo(const OpenObject& object, ControlBuffer& output) {
   return output.Put(info);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

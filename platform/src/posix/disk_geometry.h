@@ -6,7 +6,9 @@
 #include "control_buffer.h"
 #include "disk_access.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 // MediaType from the disk's removable flag, BytesPerSector its logical sector size, heads and
 // sectors per track from HDIO_GETGEO where the driver answers it, otherwise the 255 heads and 63
@@ -19,4 +21,4 @@ BOOL AnswerGeometry(const OpenObject& object, ControlBuffer& output);
 // IOCTL_DISK_GET_LENGTH_INFO: the length of the volume or the disk the handle stands for.
 BOOL AnswerLengthInfo(const OpenObject& object, ControlBuffer& output);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -5,7 +5,7 @@
 #include "errno_map.h"
 #include "partition_table.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // Windows marks the single partition of an unpartitioned disk with this disk signature.
@@ -42,4 +42,4 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
   return SuperfloppyLayout(disk);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -14,7 +14,9 @@
 #include "control_buffer.h"
 #include "disk_access.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 inline constexpr BYTE kPartitionTypeUnused = 0x00;
 inline constexpr BYTE kPartitionTypeFat16 = 0x04;  // what Windows reports for a superfloppy
@@ -64,4 +66,4 @@ std::optional<DiskLayout> ReadMbrLayout(const DiskAccess& disk);
 // Reads the GPT of `disk` (the primary, or the backup when the primary fails its checks).
 std::optional<DiskLayout> ReadGptLayout(const DiskAccess& disk);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,7 +7,7 @@
 #include "dos_registers.h"
 #include "dos_volume.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // Interrupts 25h and 26h answer with the disk status in AH and the critical-error code in AL.
@@ -34,15 +34,6 @@ constexpr WORD kOldFormSectorLimit = 0xFFFF;  // largest volume the old form can
 constexpr WORD kWriteMode = 0x0001;           // SI bit 0 of function 7305h
 constexpr WORD kReservedModeBits = 0x1FFE;    // SI bits 1 to 12 of function 7305h
 
-#pragma pack(push, 1)
-struct DiskIoPacket {
-  uint32_t firstSector;
-  uint16_t sectors;
-  uint32_t buffer;  // linear address
-};
-#pragma pack(pop)
-static_assert(sizeof(DiskIoPacket) == 10);
-
 struct Transfer {
   uint64_t first = 0;
   uint32_t count = 0;
@@ -51,9 +42,10 @@ struct Transfer {
 
 bool ReadPacket(const void* address, Transfer* transfer) {
   if (address == nullptr) return false;
-  DiskIoPacket packet;
+  DISKIO packet;
   std::memcpy(&packet, address, sizeof packet);
-  *transfer = Transfer{packet.firstSector, packet.sectors, DosRegisters::Address(packet.buffer)};
+  *transfer =
+      Transfer{packet.dwStartSector, packet.wSectors, DosRegisters::Address(packet.dwBuffer)};
   return true;
 }
 
@@ -83,7 +75,7 @@ std::optional<DosVolume> OpenDrive(char letter, bool write, VolumeStatus* status
 
 }  // namespace
 
-DWORD AbsoluteDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner, bool write) {
+DWORD AbsoluteDiskTransfer(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner, bool write) {
   DosRegisters regs(registers);
   const char letter = DriveLetter(regs.al() + 1u);
   VolumeStatus status = VolumeStatus::kOk;
@@ -109,7 +101,7 @@ DWORD AbsoluteDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner,
                write ? kAbsoluteLockedWrite : kAbsoluteLockedRead);
 }
 
-DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner) {
+DWORD ExtendedDiskTransfer(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner) {
   DosRegisters regs(registers);
   if (regs.cx() != kPacketForm || (regs.si() & kReservedModeBits)) {
     regs.Fail(ERROR_INVALID_PARAMETER);
@@ -128,4 +120,4 @@ DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner)
   return Carry(regs, *volume, letter, owner, transfer, write, kExtendedErrors, ERROR_ACCESS_DENIED);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -11,10 +11,12 @@
 
 #include "dos_locks.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
-DWORD AbsoluteDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner, bool write);
+using namespace win32;
 
-DWORD ExtendedDiskTransfer(DIOC_REGISTERS& registers, const DosLockOwner& owner);
+DWORD AbsoluteDiskTransfer(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner, bool write);
 
-}  // namespace win32::posix
+DWORD ExtendedDiskTransfer(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner);
+
+}  // namespace kestro::posix

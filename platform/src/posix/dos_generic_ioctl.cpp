@@ -9,7 +9,7 @@
 #include "dos_volume.h"
 #include "version.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 using kestro::ondisk::kBpbOffset;
@@ -96,7 +96,7 @@ WORD FillDeviceParameters(char letter, EA_DEVICEPARAMETERS& params, bool fat32Fo
 
 }  // namespace
 
-DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner) {
+DWORD GenericIoctl(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner) {
   DosRegisters regs(registers);
   const bool fat32Category = regs.ch() == kBlockDeviceFat32 && ReleaseHasFat32Calls();
   if (regs.ch() != kBlockDevice && !fat32Category) return Answer(regs, ERROR_INVALID_FUNCTION);
@@ -132,4 +132,4 @@ DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner) {
   }
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

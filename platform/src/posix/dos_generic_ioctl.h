@@ -9,8 +9,10 @@
 
 #include "dos_locks.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
-DWORD GenericIoctl(DIOC_REGISTERS& registers, const DosLockOwner& owner);
+using namespace win32;
 
-}  // namespace win32::posix
+DWORD GenericIoctl(DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner);
+
+}  // namespace kestro::posix

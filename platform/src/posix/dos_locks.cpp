@@ -5,7 +5,7 @@
 
 #include "dos_registers.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr WORD kAllowWrites = 0x0001;  // permission bit given with the level-1 lock
@@ -74,4 +74,4 @@ bool LockAllowsTransfer(char letter, const DosLockOwner& owner, bool write) {
   }
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

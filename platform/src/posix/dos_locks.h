@@ -9,7 +9,9 @@
 
 #include <win32/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 // Stands for one open VWIN32 handle; the locks it holds go with it.
 class DosLockOwner {
@@ -37,4 +39,4 @@ VolumeLockState CurrentLock(char letter);
 // Whether `owner` may read (or write) drive `letter` under the lock someone may hold on it.
 bool LockAllowsTransfer(char letter, const DosLockOwner& owner, bool write);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,11 +7,13 @@
 #include <win32/errors.h>
 #include <win32/vwin32.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 class DosRegisters {
  public:
-  explicit DosRegisters(DIOC_REGISTERS& registers) : r_(registers) {}
+  explicit DosRegisters(DEVIOCTL_REGISTERS& registers) : r_(registers) {}
 
   WORD ax() const { return Low(r_.reg_EAX); }
   BYTE al() const { return static_cast<BYTE>(r_.reg_EAX); }
@@ -48,7 +50,7 @@ class DosRegisters {
  private:
   static WORD Low(DWORD value) { return static_cast<WORD>(value); }
 
-  DIOC_REGISTERS& r_;
+  DEVIOCTL_REGISTERS& r_;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,7 +7,7 @@
 
 #include "drive_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr unsigned kLastDrive = 26;  // Z:
@@ -85,7 +85,7 @@ VolumeStatus DosVolume::Read(uint64_t first, uint32_t count, void* buffer) const
   if (!InRange(first, count)) return VolumeStatus::kSectorNotFound;
   char* bytes = static_cast<char*>(buffer);
   const bool done = TransferAll(
-      offset_ + first * kDosSectorSize, size_t{count} * kDosSectorSize,
+      offset_ + first * kSectorSize, size_t{count} * kSectorSize,
       [&](size_t at, size_t size, off_t offset) { return pread(fd_, bytes + at, size, offset); });
   return done ? VolumeStatus::kOk : VolumeStatus::kReadFault;
 }
@@ -94,7 +94,7 @@ VolumeStatus DosVolume::Write(uint64_t first, uint32_t count, const void* buffer
   if (!InRange(first, count)) return VolumeStatus::kSectorNotFound;
   const char* bytes = static_cast<const char*>(buffer);
   const bool done = TransferAll(
-      offset_ + first * kDosSectorSize, size_t{count} * kDosSectorSize,
+      offset_ + first * kSectorSize, size_t{count} * kSectorSize,
       [&](size_t at, size_t size, off_t offset) { return pwrite(fd_, bytes + at, size, offset); });
   return done ? VolumeStatus::kOk : VolumeStatus::kWriteFault;
 }
@@ -121,4 +121,4 @@ bool DriveExists(char letter) {
   return letter != 0 && LocateVolume(letter, &error).has_value();
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -9,12 +9,13 @@
 #include <ondisk/fat.h>
 #include <win32/types.h>
 
-namespace win32::posix {
+#include "sector.h"
 
+namespace kestro::posix {
+
+using namespace win32;
 using kestro::ondisk::FatBootSector;
 using kestro::ondisk::kBootSectorSize;
-
-inline constexpr uint32_t kDosSectorSize = 512;
 
 enum class VolumeStatus {
   kOk,
@@ -45,7 +46,7 @@ class DosVolume {
   DosVolume& operator=(DosVolume&&) = delete;
   ~DosVolume();
 
-  uint64_t sectors() const { return length_ / kDosSectorSize; }
+  uint64_t sectors() const { return length_ / kSectorSize; }
   VolumeStatus Read(uint64_t first, uint32_t count, void* buffer) const;
   VolumeStatus Write(uint64_t first, uint32_t count, const void* buffer) const;
   // Reads sector 0 into `sector` and returns what it says as a FAT boot sector: nullopt with
@@ -68,4 +69,4 @@ char DriveLetter(unsigned drive);
 // Whether drive `letter` is mapped to a volume that can be resolved now.
 bool DriveExists(char letter);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -4,7 +4,7 @@
 #include "disk_layout.h"
 #include "partition_records.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr size_t kHeaderBytes = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
@@ -46,4 +46,4 @@ BOOL AnswerDriveLayout(const OpenObject& object, ControlBuffer& output) {
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

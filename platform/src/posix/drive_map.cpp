@@ -22,7 +22,9 @@
 
 extern char** environ;
 
-namespace win32 {
+using namespace win32;
+
+namespace kestro {
 namespace {
 
 struct Mappings {
@@ -282,4 +284,4 @@ std::optional<DiskTarget> ResolveDisk(int number, DWORD* error) {
 }
 
 }  // namespace posix
-}  // namespace win32
+}  // namespace kestro

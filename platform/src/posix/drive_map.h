@@ -7,7 +7,9 @@
 
 #include <win32/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 struct DiskTarget {
   std::string path;  // disk image or whole-disk block device
@@ -36,4 +38,4 @@ std::optional<VolumeTarget> LocateVolume(char letter, DWORD* error);
 // Resolves disk `number`, mapped explicitly or numbered automatically.
 std::optional<DiskTarget> ResolveDisk(int number, DWORD* error);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

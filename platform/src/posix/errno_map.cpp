@@ -5,7 +5,7 @@
 #include <win32/errors.h>
 #include <win32/kernel32.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 DWORD Win32ErrorFromErrno(int error) {
   switch (error) {
@@ -61,4 +61,4 @@ BOOL Fail(DWORD error) {
   return FALSE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -3,7 +3,9 @@
 
 #include <win32/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 DWORD Win32ErrorFromErrno(int error);
 
@@ -13,4 +15,4 @@ BOOL FailFromErrno();
 // Sets the thread's last error and returns FALSE.
 BOOL Fail(DWORD error);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

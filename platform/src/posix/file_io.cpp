@@ -11,9 +11,10 @@
 
 #include "block_device.h"
 #include "errno_map.h"
+#include "sector.h"
 #include "volume_safety.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 bool IsDevice(const OpenObject& object) {
@@ -24,10 +25,10 @@ bool IsDevice(const OpenObject& object) {
 // FILE_FLAG_NO_BUFFERING the buffer address must be sector-aligned too.
 bool TransferIsAligned(const OpenObject& object, const void* buffer, DWORD size) {
   const bool sectorsOnly = IsDevice(object) || object.noBuffering;
-  if (sectorsOnly && (object.pointer % kDeviceSectorSize || size % kDeviceSectorSize)) {
+  if (sectorsOnly && (object.pointer % kSectorSize || size % kSectorSize)) {
     return false;
   }
-  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % kDeviceSectorSize == 0;
+  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
 }
 
 // The number of bytes a transfer of `size` at the pointer may move, or an error code.
@@ -146,4 +147,4 @@ BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

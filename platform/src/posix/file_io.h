@@ -5,13 +5,13 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 
-inline constexpr uint64_t kDeviceSectorSize = 512;
+using namespace win32;
 
 BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done);
 BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done);
 BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint64_t* result);
 BOOL ObjectSize(OpenObject& object, uint64_t* size);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

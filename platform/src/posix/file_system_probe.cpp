@@ -7,7 +7,7 @@
 
 #include <ondisk/fat.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 struct ProbeDeleter {
@@ -56,4 +56,4 @@ FileSystemIdentity IdentifyFileSystem(const VolumeWindow& volume) {
   return identity;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -5,7 +5,9 @@
 
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 enum class FileSystemKind {
   kNone,   // nothing libblkid recognises
@@ -23,4 +25,4 @@ struct FileSystemIdentity {
 
 FileSystemIdentity IdentifyFileSystem(const VolumeWindow& volume);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

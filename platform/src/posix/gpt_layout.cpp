@@ -9,7 +9,7 @@
 #include "disk_layout.h"
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 namespace ondisk = kestro::ondisk;
@@ -59,4 +59,4 @@ std::optional<DiskLayout> ReadGptLayout(const DiskAccess& disk) {
   return layout;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

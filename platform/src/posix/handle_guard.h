@@ -7,7 +7,9 @@
 
 #include "mount_table.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 struct HandleGuard {
   std::vector<StoragePlace> places;  // where the handle's bytes live, once known
@@ -22,4 +24,4 @@ struct HandleGuard {
   ~HandleGuard();
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

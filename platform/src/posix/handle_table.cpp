@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 OpenObject::~OpenObject() {
   if (fd >= 0) close(fd);
@@ -31,4 +31,4 @@ std::shared_ptr<OpenObject> HandleTable::Remove(HANDLE handle) {
   return object;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

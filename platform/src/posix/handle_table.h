@@ -9,7 +9,9 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 class HandleTable {
  public:
@@ -24,4 +26,4 @@ class HandleTable {
   std::unordered_map<uintptr_t, std::shared_ptr<OpenObject>> objects_;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

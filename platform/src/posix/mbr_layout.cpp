@@ -7,7 +7,7 @@
 #include "disk_layout.h"
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 namespace ondisk = kestro::ondisk;
@@ -84,4 +84,4 @@ std::optional<DiskLayout> ReadMbrLayout(const DiskAccess& disk) {
   return layout;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -17,12 +17,12 @@
 #include <mutex>
 
 #include "block_device.h"
+#include "sector.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr char kMountInfo[] = "/proc/self/mountinfo";
-constexpr uint64_t kSysfsSectorSize = 512;  // sysfs gives partition starts in 512-byte units
 // Loop devices over partitions of loop devices are followed this deep at most.
 constexpr int kMaxStacking = 8;
 
@@ -47,8 +47,8 @@ void AddDevicePlaces(dev_t device, uint64_t offset, int depth, std::vector<Stora
     unsigned parentMajor = 0, parentMinor = 0;
     if (start && numbers &&
         std::sscanf(numbers->c_str(), "%u:%u", &parentMajor, &parentMinor) == 2) {
-      AddDevicePlaces(makedev(parentMajor, parentMinor), offset + *start * kSysfsSectorSize,
-                      depth + 1, places);
+      AddDevicePlaces(makedev(parentMajor, parentMinor), offset + *start * kSectorSize, depth + 1,
+                      places);
     }
   }
   if (auto backing = ReadSysfsLine(sysfs + "/loop/backing_file")) {
@@ -155,4 +155,4 @@ uint64_t MountTableGeneration() {
   return MountWatch::Instance().Generation();
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 struct StoragePlace {
   dev_t device = 0;  // a block device, or 0 for a regular file
@@ -32,4 +32,4 @@ std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& place
 // transfer and rescan the table only when it moves.
 uint64_t MountTableGeneration();
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

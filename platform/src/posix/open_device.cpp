@@ -13,7 +13,7 @@
 #include "errno_map.h"
 #include "vwin32_device.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 std::shared_ptr<OpenObject> Failed(DWORD error) {
@@ -146,4 +146,4 @@ std::shared_ptr<OpenObject> OpenNamedObject(LPCWSTR name, DWORD access, DWORD di
   return Failed(name == nullptr ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

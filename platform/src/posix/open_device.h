@@ -7,10 +7,12 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 // Opens what `name` denotes, or returns nullptr with the thread's last error set.
 std::shared_ptr<OpenObject> OpenNamedObject(LPCWSTR name, DWORD access, DWORD disposition,
                                             DWORD flags);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -9,7 +9,9 @@
 #include "drive_map.h"
 #include "handle_guard.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 class DosLockOwner;
 
@@ -41,4 +43,4 @@ struct OpenObject {
   ~OpenObject();
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

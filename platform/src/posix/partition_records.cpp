@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr uint64_t kTypeOffsetInSlot = 4;
@@ -104,4 +104,4 @@ BOOL SetPartitionType(const OpenObject& object, const void* input, DWORD inputSi
   return disk->WriteAt(&type, 1, entry.slotOffset + kTypeOffsetInSlot) ? TRUE : FailFromErrno();
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

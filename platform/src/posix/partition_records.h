@@ -8,7 +8,9 @@
 #include "disk_layout.h"
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 // The record Windows gives for `entry` of a disk laid out in `style`.
 PARTITION_INFORMATION_EX PartitionRecordOf(PARTITION_STYLE style, const LayoutEntry& entry);
@@ -20,4 +22,4 @@ BOOL AnswerPartitionInfoEx(const OpenObject& object, ControlBuffer& output);
 // partition and in its extended boot record for a logical one.
 BOOL SetPartitionType(const OpenObject& object, const void* input, DWORD inputSize);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 
-namespace win32::posix {
-namespace {
+#include "sector.h"
 
-constexpr uint64_t kProbeSectorSize = 512;  // libblkid reports partitions in 512-byte sectors
+namespace kestro::posix {
+namespace {
 
 struct ProbeDeleter {
   void operator()(blkid_probe probe) const { blkid_free_probe(probe); }
@@ -29,8 +29,8 @@ TableStyle StyleOf(blkid_parttable table) {
 PartitionEntry EntryOf(blkid_partition partition, TableStyle style) {
   PartitionEntry entry;
   entry.number = static_cast<unsigned>(blkid_partition_get_partno(partition));
-  entry.start = static_cast<uint64_t>(blkid_partition_get_start(partition)) * kProbeSectorSize;
-  entry.size = static_cast<uint64_t>(blkid_partition_get_size(partition)) * kProbeSectorSize;
+  entry.start = static_cast<uint64_t>(blkid_partition_get_start(partition)) * kSectorSize;
+  entry.size = static_cast<uint64_t>(blkid_partition_get_size(partition)) * kSectorSize;
   entry.extended = blkid_partition_is_extended(partition) != 0;
   entry.logical = blkid_partition_is_logical(partition) != 0;
   if (style == TableStyle::kMbr) {
@@ -76,4 +76,4 @@ const PartitionEntry* FindPartition(const PartitionTable& table, unsigned number
   return nullptr;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

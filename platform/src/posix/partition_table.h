@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 enum class TableStyle { kNone, kMbr, kGpt };
 
@@ -37,4 +37,4 @@ std::optional<PartitionTable> ReadPartitionTable(int fd, uint64_t size);
 // The entry with `number`, if the table has one.
 const PartitionEntry* FindPartition(const PartitionTable& table, unsigned number);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -22,11 +22,13 @@ namespace win32 {
 
 Backend& DefaultBackend() {
   // Never destroyed: handles may still be closed by static destructors at exit.
-  static Backend* backend = new posix::PosixBackend();
+  static Backend* backend = new kestro::posix::PosixBackend();
   return *backend;
 }
 
-namespace posix {
+}  // namespace win32
+
+namespace kestro::posix {
 namespace {
 
 constexpr uint64_t kBytesPerSector = 512;
@@ -202,5 +204,4 @@ void PosixBackend::WriteStandardOutput(std::string_view utf8) {
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
 }
 
-}  // namespace posix
-}  // namespace win32
+}  // namespace kestro::posix

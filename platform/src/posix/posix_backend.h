@@ -5,7 +5,9 @@
 
 #include "handle_table.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 class PosixBackend : public Backend {
  public:
@@ -50,4 +52,4 @@ class PosixBackend : public Backend {
   HandleTable handles_;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -10,7 +10,7 @@
 
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr DWORD kOsVersionInfoExSize = 284;
@@ -74,4 +74,4 @@ bool ReleaseHasFat32Calls() {
   return !first95;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -4,7 +4,9 @@
 
 #include <win32/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 BOOL FillVersion(LPOSVERSIONINFOW info);
 
@@ -13,4 +15,4 @@ BOOL FillVersion(LPOSVERSIONINFOW info);
 // Release 2, which brought FAT32).
 bool ReleaseHasFat32Calls();
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

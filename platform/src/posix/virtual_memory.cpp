@@ -9,7 +9,7 @@
 
 #include "errno_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 // Live allocations by base address, so that MEM_RELEASE knows their size and the page locks
@@ -81,4 +81,4 @@ BOOL UnlockPages(LPVOID address, SIZE_T size) {
   return munlock(address, size) == 0 ? TRUE : FailFromErrno();
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstring>
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr size_t kExtentsOffset = offsetof(VOLUME_DISK_EXTENTS, Extents);
@@ -35,4 +35,4 @@ BOOL AnswerDiskExtents(const OpenObject& object, ControlBuffer& output) {
   return PutDiskExtents(std::span<const DISK_EXTENT>(&extent, 1), output);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -8,7 +8,9 @@
 #include "control_buffer.h"
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 // A volume of the drive map lies on one disk in one piece.
 BOOL AnswerDiskExtents(const OpenObject& object, ControlBuffer& output);
@@ -18,4 +20,4 @@ BOOL AnswerDiskExtents(const OpenObject& object, ControlBuffer& output);
 // the extents that fit and fails with ERROR_MORE_DATA.
 BOOL PutDiskExtents(std::span<const DISK_EXTENT> extents, ControlBuffer& output);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

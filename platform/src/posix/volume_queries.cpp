@@ -15,16 +15,15 @@
 #include "errno_map.h"
 #include "file_system_probe.h"
 #include "mount_table.h"
+#include "sector.h"
 #include "volume_window.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 using kestro::ondisk::LittleEndian32;
 
-constexpr size_t kBootSectorBytes = 512;
 constexpr DWORD kMaxComponentLength = 255;
-constexpr uint32_t kSectorBytes = 512;
 
 // File-system flags, with Windows' values.
 constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x00000001;
@@ -152,7 +151,7 @@ BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSiz
   if (!window) return FALSE;
   const FileSystemIdentity identity = IdentifyFileSystem(*window);
   const auto traits = TraitsOf(identity.kind);
-  uint8_t boot[kBootSectorBytes];
+  uint8_t boot[kSectorSize];
   if (!traits || !window->Read(0, boot, sizeof boot)) return Fail(ERROR_UNRECOGNIZED_VOLUME);
   const std::u16string label = FromUtf8(identity.label);
   const std::u16string name = traits->name;
@@ -179,11 +178,11 @@ BOOL QueryFreeSpace(LPCWSTR root, uint64_t* totalBytes, uint64_t* freeBytes,
     space = UnmountedSpace(*window);
   }
   // A volume whose allocation cannot be read counts as full: a backup then copies all of it.
-  const VolumeSpace answer = space.value_or(VolumeSpace{target->length, 0, kSectorBytes});
+  const VolumeSpace answer = space.value_or(VolumeSpace{target->length, 0, kSectorSize});
   *totalBytes = answer.totalBytes;
   *freeBytes = answer.freeBytes;
   *bytesPerCluster = answer.clusterBytes;
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -3,7 +3,9 @@
 
 #include <win32/types.h>
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
                             LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystemName,
@@ -11,4 +13,4 @@ BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSiz
 BOOL QueryFreeSpace(LPCWSTR root, uint64_t* totalBytes, uint64_t* freeBytes,
                     uint32_t* bytesPerCluster);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -7,11 +7,10 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
+#include "sector.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
-
-constexpr uint64_t kBootSectorBytes = 512;
 
 // The handles holding a volume lock, process-wide.
 class LockRegistry {
@@ -94,8 +93,8 @@ BOOL UnlockVolume(OpenObject& object) {
 }
 
 bool VolumeWriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
-  const bool bootSectorOnly = offset < kBootSectorBytes && length <= kBootSectorBytes - offset;
+  const bool bootSectorOnly = offset < kSectorSize && length <= kSectorSize - offset;
   return bootSectorOnly || !JudgeMounted(object, object.guard);
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -10,7 +10,9 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 BOOL LockVolume(OpenObject& object);
 // Fails with ERROR_NOT_LOCKED unless this handle holds the lock.
@@ -21,4 +23,4 @@ BOOL UnlockVolume(OpenObject& object);
 // handle last looked, so a steady stream of writes pays no system call for the check.
 bool VolumeWriteAllowed(OpenObject& object, uint64_t offset, uint64_t length);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

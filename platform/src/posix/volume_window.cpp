@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace win32::posix {
+namespace kestro::posix {
 
 std::optional<VolumeWindow> VolumeWindow::Open(const VolumeTarget& volume) {
   const int fd = open(volume.path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -33,4 +33,4 @@ bool VolumeWindow::Read(uint64_t offset, void* buffer, size_t length) const {
   return true;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -8,7 +8,9 @@
 
 #include "drive_map.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 // What the free-space queries report.
 struct VolumeSpace {
@@ -43,4 +45,4 @@ class VolumeWindow {
   uint64_t length_ = 0;
 };
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -12,7 +12,7 @@
 #include "errno_map.h"
 #include "version.h"
 
-namespace win32::posix {
+namespace kestro::posix {
 namespace {
 
 constexpr bool kAddressesFitRegisters = sizeof(void*) == sizeof(DWORD);
@@ -21,7 +21,7 @@ constexpr WORD kGenericIoctl = 0x440D;
 constexpr WORD kExtendedDiskIo = 0x7305;
 
 // Runs the DOS call the control code names; returns the Win32 error of a call not carried out.
-DWORD RunDosCall(DWORD code, DIOC_REGISTERS& registers, const DosLockOwner& owner) {
+DWORD RunDosCall(DWORD code, DEVIOCTL_REGISTERS& registers, const DosLockOwner& owner) {
   DosRegisters regs(registers);
   switch (code) {
     case VWIN32_DIOC_DOS_INT25:
@@ -59,11 +59,11 @@ std::shared_ptr<OpenObject> OpenLegacyDevice() {
 BOOL ControlLegacyDevice(OpenObject& device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned) {
   if (returned) *returned = 0;
-  if (in == nullptr || out == nullptr || inSize < sizeof(DIOC_REGISTERS) ||
-      outSize < sizeof(DIOC_REGISTERS)) {
+  if (in == nullptr || out == nullptr || inSize < sizeof(DEVIOCTL_REGISTERS) ||
+      outSize < sizeof(DEVIOCTL_REGISTERS)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  DIOC_REGISTERS registers;
+  DEVIOCTL_REGISTERS registers;
   std::memcpy(&registers, in, sizeof registers);
   const DWORD error = RunDosCall(code, registers, *device.lockOwner);
   if (error != ERROR_SUCCESS) return Fail(error);
@@ -72,4 +72,4 @@ BOOL ControlLegacyDevice(OpenObject& device, DWORD code, LPVOID in, DWORD inSize
   return TRUE;
 }
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

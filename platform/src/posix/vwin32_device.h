@@ -10,11 +10,13 @@
 
 #include "open_object.h"
 
-namespace win32::posix {
+namespace kestro::posix {
+
+using namespace win32;
 
 std::shared_ptr<OpenObject> OpenLegacyDevice();
 
 BOOL ControlLegacyDevice(OpenObject& device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                          DWORD outSize, LPDWORD returned);
 
-}  // namespace win32::posix
+}  // namespace kestro::posix

@@ -27,7 +27,7 @@ int wprintf(const WCHAR* format, ...) {
   _vsnwprintf(text.data(), text.size(), format, args);
   va_end(args);
   text.resize(static_cast<size_t>(length));
-  CurrentBackend().WriteStandardOutput(ToUtf8(text.c_str()));
+  CurrentBackend().WriteStandardOutput(kestro::ToUtf8(text.c_str()));
   return length;
 }
 

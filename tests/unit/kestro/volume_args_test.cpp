@@ -27,7 +27,7 @@ TEST(VolumeArgs, PathsAreMappedToALetterNoOneUses) {
   {
     ScopedDriveMapping mapping(first, dir.File("y.img"), 2);
     EXPECT_EQ(FreeDriveLetter(), 'X');
-    const auto drives = win32::MappedDrives();
+    const auto drives = kestro::MappedDrives();
     const auto mapped = std::find_if(drives.begin(), drives.end(),
                                      [&](const auto& drive) { return drive.letter == first; });
     ASSERT_NE(mapped, drives.end());

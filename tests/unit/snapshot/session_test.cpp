@@ -12,7 +12,7 @@ class Session : public kestro::testing::FakeWorld {
  protected:
   void SetUp() override { requester.events.clear(); }
 
-  std::u16string Path() const { return Utf16(volume.m_szSnapshotPath); }
+  std::u16string Path() const { return kestro::Utf16(volume.m_szSnapshotPath); }
 
   WCHAR root[4] = WTEXT("C:\\");
   CKestro32 volume;
@@ -102,7 +102,7 @@ TEST_F(Session, CopiesCarryTheStateAndEachEndsItsOwnRequester) {
   {
     CKestro32 copy(volume);
     EXPECT_EQ(copy.m_bVssActive, 1);
-    EXPECT_EQ(Utf16(copy.m_szSnapshotPath), Path());
+    EXPECT_EQ(kestro::Utf16(copy.m_szSnapshotPath), Path());
   }
   EXPECT_EQ(requester.events, (std::vector<std::string>{"copy", "complete", "destroy"}));
 }

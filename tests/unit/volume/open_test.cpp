@@ -84,7 +84,7 @@ TEST_F(Opening, AnNtfsVolumeIsMeasuredClassifiedSizedAndReopened) {
   EXPECT_EQ(opens[1]->args,
             (std::vector<uint64_t>{GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    OPEN_EXISTING, 0}));
-  EXPECT_EQ(Utf16(volume.m_szSnapshotPath), u"C:\\");
+  EXPECT_EQ(kestro::Utf16(volume.m_szSnapshotPath), u"C:\\");
   EXPECT_EQ(requester.events, std::vector<std::string>{"construct"});
 }
 
@@ -151,7 +151,7 @@ TEST_F(Opening, TheFileSystemNameIsClassifiedWholeAndWithoutCase) {
   for (const auto& [name, code] : cases) {
     FileSystem(name);
     CKestro32 volume(3, 0);
-    EXPECT_EQ(volume.m_nFsType, code) << win32::ToUtf8(name);
+    EXPECT_EQ(volume.m_nFsType, code) << kestro::ToUtf8(name);
   }
 }
 
