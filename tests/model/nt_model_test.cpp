@@ -52,8 +52,9 @@ class FaultyFakeVolume : public ModelDevice {
 
  private:
   std::optional<Outcome> Strike(const Call& call) {
-    const bool transfer = call.function == "ReadFile" || call.function == "WriteFile";
-    const uint64_t percent = transfer ? 8 : call.function == "SetFilePointerEx" ? 4 : 0;
+    const bool transfer =
+        call.kind == Kernel32Call::ReadFile || call.kind == Kernel32Call::WriteFile;
+    const uint64_t percent = transfer ? 8 : call.kind == Kernel32Call::SetFilePointerEx ? 4 : 0;
     if (Uniform(1, 100) > percent) return std::nullopt;
     faulted_ = true;
     if (!transfer) return Outcome::Failure(ERROR_INVALID_PARAMETER);
