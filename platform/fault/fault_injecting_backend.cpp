@@ -23,6 +23,14 @@ void FaultInjectingBackend::AddBadRange(const std::basic_string<WCHAR>& name, ui
   badRanges_.push_back(BadRange{name, offset, length, error});
 }
 
+size_t FaultInjectingBackend::InjectedCount() const {
+  size_t count = shortened_ + badRangeHits_;
+  for (size_t call = 0; call < kKernel32CallCount; ++call) {
+    count += FailureCount(static_cast<Kernel32Call>(call));
+  }
+  return count;
+}
+
 HANDLE FaultInjectingBackend::CreateFileW(LPCWSTR name, DWORD access, DWORD share,
                                           LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                           DWORD flags, HANDLE templateFile) {
@@ -86,7 +94,10 @@ DWORD FaultInjectingBackend::BadRangeError(HANDLE file, DWORD size) {
   }
   const uint64_t from = static_cast<uint64_t>(pointer.QuadPart);
   for (const BadRange& range : ranges) {
-    if (from < range.offset + range.length && range.offset < from + size) return range.error;
+    if (from < range.offset + range.length && range.offset < from + size) {
+      ++badRangeHits_;
+      return range.error;
+    }
   }
   return ERROR_SUCCESS;
 }
@@ -95,6 +106,7 @@ DWORD FaultInjectingBackend::Shortened(DWORD size) {
   const DWORD unit = size % kSector == 0 ? kSector : 1;
   const DWORD units = size / unit;
   if (units < 2 || !OneIn(shortenOneIn_)) return size;
+  ++shortened_;
   return unit * static_cast<DWORD>(1 + Below(units - 1));
 }
 

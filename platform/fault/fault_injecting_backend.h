@@ -29,6 +29,8 @@ class FaultInjectingBackend : public FailingBackend {
   // bytes [offset, offset + length) of it fail with `error` and move nothing.
   void AddBadRange(const std::basic_string<WCHAR>& name, uint64_t offset, uint64_t length,
                    DWORD error = ERROR_CRC);
+  // Faults of every sort injected so far: failed calls, short transfers and bad-range errors.
+  size_t InjectedCount() const;
 
   HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                      DWORD disposition, DWORD flags, HANDLE templateFile) override;
@@ -59,6 +61,8 @@ class FaultInjectingBackend : public FailingBackend {
   std::vector<BadRange> badRanges_;
   std::map<HANDLE, std::basic_string<WCHAR>> objects_;  // the name each open handle was opened by
   std::atomic<uint32_t> shortenOneIn_{0};
+  std::atomic<size_t> shortened_{0};
+  std::atomic<size_t> badRangeHits_{0};
 };
 
 }  // namespace win32::testing
