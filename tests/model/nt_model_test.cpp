@@ -3,6 +3,7 @@
 // transfers and failed pointer moves injected.
 #include <Kestro32.h>
 
+#include <functional>
 #include <optional>
 #include <random>
 
@@ -107,43 +108,42 @@ class FaultyImage : public ModelDevice {
   size_t before_ = 0;
 };
 
-TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
-  for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
+// Maps a fresh image file of each configuration as drive C: and hands it to `run`.
+void ForEachImage(int configurations,
+                  const std::function<void(ModelImage&, const ModelShape&, uint64_t)>& run) {
+  for (int configuration = 0; configuration < configurations; ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
     const ModelShape shape = RandomShape(seed);
     ModelImage image(shape, seed);
     ASSERT_TRUE(MapDrive('C', image.path()));
-    {
-      CKestro32 volume;
-      OpenVolume(volume, shape);
-      RunVolumeModel({&volume, &image, seed, kModelOperations, true});
-    }
+    run(image, shape, seed);
     UnmapDrive('C');
-    if (HasFailure()) return;
+    if (::testing::Test::HasFailure()) return;
   }
 }
 
+TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
+  ForEachImage(kModelConfigurations, [](ModelImage& image, const ModelShape& shape, uint64_t seed) {
+    CKestro32 volume;
+    OpenVolume(volume, shape);
+    RunVolumeModel({&volume, &image, seed, kModelOperations, true});
+  });
+}
+
 TEST(NtModel, OnAnImageFileUnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {
-  for (int configuration = 0; configuration < kFaultyImageConfigurations; ++configuration) {
-    const uint64_t seed = ModelSeed(configuration);
-    const ModelShape shape = RandomShape(seed);
-    ModelImage image(shape, seed);
-    ASSERT_TRUE(MapDrive('C', image.path()));
-    FaultInjectingBackend faults(DefaultBackend(), seed);
-    ScopedBackend useFaults(faults);
-    {
-      CKestro32 volume;
-      OpenVolume(volume, shape);
-      faults.FailOneIn(Kernel32Call::ReadFile, 12, ERROR_CRC);
-      faults.FailOneIn(Kernel32Call::WriteFile, 12, ERROR_IO_DEVICE);
-      faults.FailOneIn(Kernel32Call::SetFilePointerEx, 25, ERROR_INVALID_PARAMETER);
-      faults.ShortenTransfersOneIn(12);
-      FaultyImage device(image, faults);
-      RunVolumeModel({&volume, &device, seed, kModelOperations, true});
-    }
-    UnmapDrive('C');
-    if (HasFailure()) return;
-  }
+  ForEachImage(kFaultyImageConfigurations,
+               [](ModelImage& image, const ModelShape& shape, uint64_t seed) {
+                 FaultInjectingBackend faults(DefaultBackend(), seed);
+                 ScopedBackend useFaults(faults);
+                 CKestro32 volume;
+                 OpenVolume(volume, shape);
+                 faults.FailOneIn(Kernel32Call::ReadFile, 12, ERROR_CRC);
+                 faults.FailOneIn(Kernel32Call::WriteFile, 12, ERROR_IO_DEVICE);
+                 faults.FailOneIn(Kernel32Call::SetFilePointerEx, 25, ERROR_INVALID_PARAMETER);
+                 faults.ShortenTransfersOneIn(12);
+                 FaultyImage device(image, faults);
+                 RunVolumeModel({&volume, &device, seed, kModelOperations, true});
+               });
 }
 
 TEST(NtModel, UnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {
