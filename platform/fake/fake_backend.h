@@ -99,7 +99,7 @@ class FakeBackend : public Backend {
   SIZE_T allocationLimit = SIZE_T(1) << 31;
 
   // --- Scripting ---------------------------------------------------------------------------
-  // The next call of `function` returns `outcome`; several queue up in order.
+  // The next call of `call` returns `outcome`; several queue up in order.
   void Script(Kernel32Call call, Outcome outcome);
   // Consulted before the model on every call; returning an outcome overrides the model.
   std::function<std::optional<Outcome>(const Call&)> intercept;
@@ -143,7 +143,7 @@ class FakeBackend : public Backend {
     bool noBuffering = false;
   };
 
-  // Records `call` and returns the outcome a script or the interceptor chose, if any.
+  // Records a call of `kind` and returns the outcome a script or the interceptor chose, if any.
   std::optional<Outcome> Record(Kernel32Call kind, HANDLE handle, std::u16string name,
                                 std::vector<uint64_t> args, std::vector<uint8_t> data = {});
   BOOL Finish(const Outcome& outcome);

@@ -11,7 +11,7 @@ Result FailedResult(Kernel32Call call) {
   if constexpr (std::is_same_v<Result, BOOL>) {
     return FALSE;
   } else if constexpr (std::is_same_v<Result, DWORD>) {
-    return INVALID_SET_FILE_POINTER;
+    return INVALID_SET_FILE_POINTER;  // SetFilePointer's failure
   } else if constexpr (std::is_same_v<Result, HANDLE>) {
     return call == Kernel32Call::CreateFileW ? INVALID_HANDLE_VALUE : nullptr;
   } else {
