@@ -29,6 +29,11 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/shadrel/include/shadrel
   DESTINATION ${KESTRO_INSTALL_HEADERS})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/include/win32
   DESTINATION ${KESTRO_INSTALL_HEADERS})
+# Windows builds write part of win32/system.h from the kernel32 call list.
+if(WIN32)
+  install(DIRECTORY ${PROJECT_BINARY_DIR}/platform/include/win32
+    DESTINATION ${KESTRO_INSTALL_HEADERS})
+endif()
 
 install(EXPORT Kestro32Targets NAMESPACE Kestro32:: DESTINATION ${KESTRO_INSTALL_CMAKEDIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/Kestro32Config.cmake.in

@@ -129,20 +129,20 @@ void FakeBackend::HideExport(const std::string& procName) {
   hiddenExports_.insert(procName);
 }
 
-void FakeBackend::Script(const std::string& function, Outcome outcome) {
-  scripts_[function].push_back(std::move(outcome));
+void FakeBackend::Script(Kernel32Call call, Outcome outcome) {
+  scripts_[call].push_back(std::move(outcome));
 }
 
-std::vector<const Call*> FakeBackend::CallsOf(const std::string& function) const {
+std::vector<const Call*> FakeBackend::CallsOf(Kernel32Call kind) const {
   std::vector<const Call*> result;
   for (const Call& call : calls_) {
-    if (call.function == function) result.push_back(&call);
+    if (call.kind == kind) result.push_back(&call);
   }
   return result;
 }
 
-size_t FakeBackend::CountOf(const std::string& function) const {
-  return CallsOf(function).size();
+size_t FakeBackend::CountOf(Kernel32Call call) const {
+  return CallsOf(call).size();
 }
 
 std::vector<std::string> FakeBackend::CallNames() const {
@@ -151,9 +151,11 @@ std::vector<std::string> FakeBackend::CallNames() const {
   return names;
 }
 
-std::optional<Outcome> FakeBackend::Record(Call call) {
-  calls_.push_back(call);
-  auto queued = scripts_.find(call.function);
+std::optional<Outcome> FakeBackend::Record(Kernel32Call kind, HANDLE handle, std::u16string name,
+                                           std::vector<uint64_t> args, std::vector<uint8_t> data) {
+  calls_.push_back(Call{Kernel32CallName(kind), handle, std::move(name), std::move(args),
+                        std::move(data), kind});
+  auto queued = scripts_.find(kind);
   if (queued != scripts_.end() && !queued->second.empty()) {
     Outcome outcome = std::move(queued->second.front());
     queued->second.pop_front();
@@ -180,7 +182,7 @@ FakeBackend::Device* FakeBackend::FindDevice(const std::u16string& name) {
 HANDLE FakeBackend::CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                                 DWORD disposition, DWORD flags, HANDLE) {
   auto scripted =
-      Record(Call{"CreateFileW", nullptr, Utf16(name), {access, share, disposition, flags}, {}});
+      Record(Kernel32Call::CreateFileW, nullptr, Utf16(name), {access, share, disposition, flags});
   if (scripted && !scripted->result) {
     Finish(*scripted);
     return INVALID_HANDLE_VALUE;
@@ -242,7 +244,7 @@ BOOL FakeBackend::Transfer(HANDLE file, void* readInto, const void* writeFrom, D
 }
 
 BOOL FakeBackend::ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done, LPOVERLAPPED) {
-  auto scripted = Record(Call{"ReadFile", file, {}, {size, Address(buffer)}, {}});
+  auto scripted = Record(Kernel32Call::ReadFile, file, {}, {size, Address(buffer)});
   if (scripted && !scripted->output.empty()) {
     const size_t n = std::min<size_t>(scripted->output.size(), size);
     std::memcpy(buffer, scripted->output.data(), n);
@@ -256,14 +258,15 @@ BOOL FakeBackend::WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD don
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   std::vector<uint8_t> data =
       bytes ? std::vector<uint8_t>(bytes, bytes + size) : std::vector<uint8_t>();
-  auto scripted = Record(Call{"WriteFile", file, {}, {size, Address(buffer)}, std::move(data)});
+  auto scripted =
+      Record(Kernel32Call::WriteFile, file, {}, {size, Address(buffer)}, std::move(data));
   return Transfer(file, nullptr, buffer, size, done, scripted);
 }
 
 BOOL FakeBackend::SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPointer,
                                    DWORD method) {
-  auto scripted = Record(
-      Call{"SetFilePointerEx", file, {}, {static_cast<uint64_t>(distance.QuadPart), method}, {}});
+  auto scripted = Record(Kernel32Call::SetFilePointerEx, file, {},
+                         {static_cast<uint64_t>(distance.QuadPart), method});
   if (scripted) return Finish(*scripted);
   OpenHandle* open = FindHandle(file);
   if (!open) return Fail(ERROR_INVALID_HANDLE);
@@ -282,12 +285,9 @@ BOOL FakeBackend::SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_I
 }
 
 DWORD FakeBackend::SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
-  auto scripted = Record(Call{"SetFilePointer",
-                              file,
-                              {},
-                              {static_cast<uint32_t>(distance),
-                               distanceHigh ? static_cast<uint32_t>(*distanceHigh) : 0u, method},
-                              {}});
+  auto scripted = Record(Kernel32Call::SetFilePointer, file, {},
+                         {static_cast<uint32_t>(distance),
+                          distanceHigh ? static_cast<uint32_t>(*distanceHigh) : 0u, method});
   if (scripted) {
     Finish(*scripted);
     return scripted->result ? static_cast<DWORD>(scripted->transfer.value_or(0))
@@ -319,7 +319,7 @@ DWORD FakeBackend::SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh
 }
 
 BOOL FakeBackend::GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
-  auto scripted = Record(Call{"GetFileSizeEx", file, {}, {}, {}});
+  auto scripted = Record(Kernel32Call::GetFileSizeEx, file, {}, {});
   if (scripted) return Finish(*scripted);
   OpenHandle* open = FindHandle(file);
   if (!open) return Fail(ERROR_INVALID_HANDLE);
@@ -329,13 +329,13 @@ BOOL FakeBackend::GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
 }
 
 BOOL FakeBackend::FlushFileBuffers(HANDLE file) {
-  auto scripted = Record(Call{"FlushFileBuffers", file, {}, {}, {}});
+  auto scripted = Record(Kernel32Call::FlushFileBuffers, file, {}, {});
   if (scripted) return Finish(*scripted);
   return FindHandle(file) ? TRUE : Fail(ERROR_INVALID_HANDLE);
 }
 
 BOOL FakeBackend::CloseHandle(HANDLE object) {
-  auto scripted = Record(Call{"CloseHandle", object, {}, {}, {}});
+  auto scripted = Record(Kernel32Call::CloseHandle, object, {}, {});
   const bool known = handles_.erase(reinterpret_cast<uintptr_t>(object)) > 0;
   if (scripted) return Finish(*scripted);
   return known ? TRUE : Fail(ERROR_INVALID_HANDLE);
@@ -347,7 +347,7 @@ BOOL FakeBackend::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
   std::vector<uint8_t> data =
       input ? std::vector<uint8_t>(input, input + inSize) : std::vector<uint8_t>();
   auto scripted =
-      Record(Call{"DeviceIoControl", device, {}, {code, inSize, outSize}, std::move(data)});
+      Record(Kernel32Call::DeviceIoControl, device, {}, {code, inSize, outSize}, std::move(data));
   if (returned) *returned = 0;
   if (!scripted) {
     if (!FindHandle(device)) return Fail(ERROR_INVALID_HANDLE);
@@ -364,7 +364,7 @@ BOOL FakeBackend::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in
 
 LPVOID FakeBackend::VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
   auto scripted =
-      Record(Call{"VirtualAlloc", nullptr, {}, {Address(address), size, type, protect}, {}});
+      Record(Kernel32Call::VirtualAlloc, nullptr, {}, {Address(address), size, type, protect});
   if (scripted && !scripted->result) {
     Finish(*scripted);
     return nullptr;
@@ -381,7 +381,7 @@ LPVOID FakeBackend::VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD 
 }
 
 BOOL FakeBackend::VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
-  auto scripted = Record(Call{"VirtualFree", nullptr, {}, {Address(address), size, type}, {}});
+  auto scripted = Record(Kernel32Call::VirtualFree, nullptr, {}, {Address(address), size, type});
   auto found = allocations_.find(Address(address));
   if (found == allocations_.end() || type != MEM_RELEASE || size != 0) {
     return Fail(found == allocations_.end() ? ERROR_INVALID_ADDRESS : ERROR_INVALID_PARAMETER);
@@ -392,18 +392,18 @@ BOOL FakeBackend::VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
 }
 
 BOOL FakeBackend::VirtualLock(LPVOID address, SIZE_T size) {
-  auto scripted = Record(Call{"VirtualLock", nullptr, {}, {Address(address), size}, {}});
+  auto scripted = Record(Kernel32Call::VirtualLock, nullptr, {}, {Address(address), size});
   return scripted ? Finish(*scripted) : TRUE;
 }
 
 BOOL FakeBackend::VirtualUnlock(LPVOID address, SIZE_T size) {
-  auto scripted = Record(Call{"VirtualUnlock", nullptr, {}, {Address(address), size}, {}});
+  auto scripted = Record(Kernel32Call::VirtualUnlock, nullptr, {}, {Address(address), size});
   return scripted ? Finish(*scripted) : TRUE;
 }
 
 BOOL FakeBackend::GetVersionExW(LPOSVERSIONINFOW info) {
   auto scripted =
-      Record(Call{"GetVersionExW", nullptr, {}, {info ? info->dwOSVersionInfoSize : 0u}, {}});
+      Record(Kernel32Call::GetVersionExW, nullptr, {}, {info ? info->dwOSVersionInfoSize : 0u});
   if (scripted) return Finish(*scripted);
   const DWORD size = info->dwOSVersionInfoSize;
   *info = version;
@@ -414,8 +414,8 @@ BOOL FakeBackend::GetVersionExW(LPOSVERSIONINFOW info) {
 BOOL FakeBackend::GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize,
                                         LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
                                         LPWSTR fileSystemName, DWORD fileSystemNameSize) {
-  auto scripted = Record(Call{
-      "GetVolumeInformationW", nullptr, Utf16(root), {volumeNameSize, fileSystemNameSize}, {}});
+  auto scripted = Record(Kernel32Call::GetVolumeInformationW, nullptr, Utf16(root),
+                         {volumeNameSize, fileSystemNameSize});
   if (scripted) {
     CopyName(FromUtf8(std::string(scripted->output.begin(), scripted->output.end())),
              fileSystemName, fileSystemNameSize);
@@ -434,7 +434,7 @@ BOOL FakeBackend::GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD v
 
 BOOL FakeBackend::GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
                                     LPDWORD freeClusters, LPDWORD totalClusters) {
-  auto scripted = Record(Call{"GetDiskFreeSpaceW", nullptr, Utf16(root), {}, {}});
+  auto scripted = Record(Kernel32Call::GetDiskFreeSpaceW, nullptr, Utf16(root), {});
   if (scripted) return Finish(*scripted);
   auto found = freeSpace_.find(Key(Utf16(root)));
   if (found == freeSpace_.end()) return Fail(ERROR_PATH_NOT_FOUND);
@@ -448,7 +448,7 @@ BOOL FakeBackend::GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPD
 
 BOOL FakeBackend::GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToCaller,
                                       PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) {
-  auto scripted = Record(Call{"GetDiskFreeSpaceExW", nullptr, Utf16(root), {}, {}});
+  auto scripted = Record(Kernel32Call::GetDiskFreeSpaceExW, nullptr, Utf16(root), {});
   if (scripted) return Finish(*scripted);
   auto found = freeSpace_.find(Key(Utf16(root)));
   if (found == freeSpace_.end()) return Fail(ERROR_PATH_NOT_FOUND);
@@ -459,7 +459,7 @@ BOOL FakeBackend::GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToC
 }
 
 HMODULE FakeBackend::GetModuleHandleW(LPCWSTR moduleName) {
-  auto scripted = Record(Call{"GetModuleHandleW", nullptr, Utf16(moduleName), {}, {}});
+  auto scripted = Record(Kernel32Call::GetModuleHandleW, nullptr, Utf16(moduleName), {});
   if (scripted && !scripted->result) {
     Finish(*scripted);
     return nullptr;
@@ -471,7 +471,7 @@ HMODULE FakeBackend::GetModuleHandleW(LPCWSTR moduleName) {
 
 FARPROC FakeBackend::GetProcAddress(HMODULE module, const char* procName) {
   auto scripted =
-      Record(Call{"GetProcAddress", module, FromUtf8(procName ? procName : ""), {}, {}});
+      Record(Kernel32Call::GetProcAddress, module, FromUtf8(procName ? procName : ""), {});
   if (scripted && !scripted->result) {
     Finish(*scripted);
     return nullptr;
@@ -486,7 +486,7 @@ FARPROC FakeBackend::GetProcAddress(HMODULE module, const char* procName) {
 }
 
 void FakeBackend::WriteStandardOutput(std::string_view utf8) {
-  calls_.push_back(Call{"WriteStandardOutput", nullptr, FromUtf8(utf8), {}, {}});
+  calls_.push_back(Call{"WriteStandardOutput", nullptr, FromUtf8(utf8), {}, {}, std::nullopt});
   output.emplace_back(utf8);
 }
 

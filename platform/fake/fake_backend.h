@@ -4,7 +4,7 @@
 //   win32::testing::FakeBackend fake;
 //   win32::ScopedBackend use(fake);
 //   fake.AddDevice(u"\\\\.\\C:", std::vector<uint8_t>(1 << 20), DeviceKind::kVolume);
-//   fake.Script("ReadFile", Outcome::Failure(ERROR_CRC));   // the next ReadFile fails
+//   fake.Script(Kernel32Call::ReadFile, Outcome::Failure(ERROR_CRC));   // the next ReadFile fails
 #pragma once
 
 #include <cstdint>
@@ -18,16 +18,18 @@
 #include <vector>
 
 #include <win32/backend.h>
+#include <win32/kernel32_call.h>
 #include <win32/windows.h>
 
 namespace win32::testing {
 
 struct Call {
-  std::string function;
+  std::string function;  // the call's name, or the test's own event
   HANDLE handle = nullptr;
-  std::u16string name;         // a path, root path, module or procedure name
-  std::vector<uint64_t> args;  // the numeric arguments, in order (see each method)
-  std::vector<uint8_t> data;   // bytes written, or the input of a control request
+  std::u16string name;               // a path, root path, module or procedure name
+  std::vector<uint64_t> args;        // the numeric arguments, in order (see each method)
+  std::vector<uint8_t> data;         // bytes written, or the input of a control request
+  std::optional<Kernel32Call> kind;  // empty for diagnostic output and the test's own events
   std::string ToString() const;
 };
 
@@ -97,8 +99,8 @@ class FakeBackend : public Backend {
   SIZE_T allocationLimit = SIZE_T(1) << 31;
 
   // --- Scripting ---------------------------------------------------------------------------
-  // The next call of `function` returns `outcome`; several queue up in order.
-  void Script(const std::string& function, Outcome outcome);
+  // The next call of `call` returns `outcome`; several queue up in order.
+  void Script(Kernel32Call call, Outcome outcome);
   // Consulted before the model on every call; returning an outcome overrides the model.
   std::function<std::optional<Outcome>(const Call&)> intercept;
   // Answers control requests on open handles in place of SetIoctlReply, working on the
@@ -108,12 +110,14 @@ class FakeBackend : public Backend {
 
   // --- What happened -----------------------------------------------------------------------
   const std::vector<Call>& calls() const { return calls_; }
-  std::vector<const Call*> CallsOf(const std::string& function) const;
-  size_t CountOf(const std::string& function) const;
+  std::vector<const Call*> CallsOf(Kernel32Call call) const;
+  size_t CountOf(Kernel32Call call) const;
   std::vector<std::string> CallNames() const;
   void ClearCalls() { calls_.clear(); }
   // Adds an event of the test's own (a requester call, say) to the same ordered log.
-  void Note(const std::string& event) { calls_.push_back(Call{event, nullptr, {}, {}, {}}); }
+  void Note(const std::string& event) {
+    calls_.push_back(Call{event, nullptr, {}, {}, {}, std::nullopt});
+  }
   // Diagnostic lines written through wprintf, as UTF-8.
   std::vector<std::string> output;
   // Handles open now.
@@ -122,34 +126,8 @@ class FakeBackend : public Backend {
   size_t LiveAllocationCount() const { return allocations_.size(); }
 
   // --- Backend -----------------------------------------------------------------------------
-  HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                     DWORD disposition, DWORD flags, HANDLE templateFile) override;
-  BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done,
-                LPOVERLAPPED overlapped) override;
-  BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done,
-                 LPOVERLAPPED overlapped) override;
-  BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPointer,
-                        DWORD method) override;
-  DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) override;
-  BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) override;
-  BOOL FlushFileBuffers(HANDLE file) override;
-  BOOL CloseHandle(HANDLE object) override;
-  BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                       DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override;
-  LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) override;
-  BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type) override;
-  BOOL VirtualLock(LPVOID address, SIZE_T size) override;
-  BOOL VirtualUnlock(LPVOID address, SIZE_T size) override;
-  BOOL GetVersionExW(LPOSVERSIONINFOW info) override;
-  BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
-                             LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystemName,
-                             DWORD fileSystemNameSize) override;
-  BOOL GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
-                         LPDWORD freeClusters, LPDWORD totalClusters) override;
-  BOOL GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToCaller,
-                           PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) override;
-  HMODULE GetModuleHandleW(LPCWSTR moduleName) override;
-  FARPROC GetProcAddress(HMODULE module, const char* procName) override;
+#define KESTRO_KERNEL32_CALL(result, name, parameters, arguments) result name parameters override;
+#include <win32/kernel32_calls.def>
   void WriteStandardOutput(std::string_view utf8) override;
 
  private:
@@ -165,8 +143,9 @@ class FakeBackend : public Backend {
     bool noBuffering = false;
   };
 
-  // Records `call` and returns the outcome a script or the interceptor chose, if any.
-  std::optional<Outcome> Record(Call call);
+  // Records a call of `kind` and returns the outcome a script or the interceptor chose, if any.
+  std::optional<Outcome> Record(Kernel32Call kind, HANDLE handle, std::u16string name,
+                                std::vector<uint64_t> args, std::vector<uint8_t> data = {});
   BOOL Finish(const Outcome& outcome);
   OpenHandle* FindHandle(HANDLE handle);
   Device* FindDevice(const std::u16string& name);
@@ -177,7 +156,7 @@ class FakeBackend : public Backend {
                 const std::optional<Outcome>& scripted);
 
   std::vector<Call> calls_;
-  std::map<std::string, std::deque<Outcome>> scripts_;
+  std::map<Kernel32Call, std::deque<Outcome>> scripts_;
   std::map<std::u16string, Device> devices_;
   std::map<std::u16string, FakeVolumeInfo> volumeInfo_;
   std::map<std::u16string, FakeFreeSpace> freeSpace_;

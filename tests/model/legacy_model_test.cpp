@@ -34,7 +34,7 @@ class Vwin32Drive : public ModelDevice {
                            : ScriptedVwin32::Fault::kDeviceCallFails;
     };
     fake_.intercept = [this](const Call& call) -> std::optional<Outcome> {
-      if (call.function != "VirtualLock" || Uniform(1, 100) > 4) return std::nullopt;
+      if (call.kind != Kernel32Call::VirtualLock || Uniform(1, 100) > 4) return std::nullopt;
       faulted_ = true;
       return Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY);
     };

@@ -1,11 +1,14 @@
-// The NT family under the model: on a real image file through the POSIX backend, and on the
-// fake backend with failed, short and zero-byte transfers and failed pointer moves injected.
+// The NT family under the model: on a real image file through the POSIX backend, bare and
+// behind the fault-injecting wrapper, and on the fake backend with failed, short and zero-byte
+// transfers and failed pointer moves injected.
 #include <Kestro32.h>
 
+#include <functional>
 #include <optional>
 #include <random>
 
 #include <fake_backend.h>
+#include <fault_injecting_backend.h>
 #include <gtest/gtest.h>
 #include <open_shared.h>
 #include <win32/drive_map.h>
@@ -18,11 +21,14 @@ using namespace kestro::testing;
 using win32::testing::Call;
 using win32::testing::DeviceKind;
 using win32::testing::FakeBackend;
+using win32::testing::FaultInjectingBackend;
 using win32::testing::Outcome;
 
 namespace {
 
 constexpr const char16_t* kVolumeName = u"\\\\.\\C:";
+// The faulty image run repeats the image run's work under faults; a few configurations do.
+constexpr int kFaultyImageConfigurations = 5;
 
 // Opens drive C: as a host of either family would set an object up by hand.
 void OpenVolume(CKestro32& volume, const ModelShape& shape) {
@@ -52,8 +58,9 @@ class FaultyFakeVolume : public ModelDevice {
 
  private:
   std::optional<Outcome> Strike(const Call& call) {
-    const bool transfer = call.function == "ReadFile" || call.function == "WriteFile";
-    const uint64_t percent = transfer ? 8 : call.function == "SetFilePointerEx" ? 4 : 0;
+    const bool transfer =
+        call.kind == Kernel32Call::ReadFile || call.kind == Kernel32Call::WriteFile;
+    const uint64_t percent = transfer ? 8 : call.kind == Kernel32Call::SetFilePointerEx ? 4 : 0;
     if (Uniform(1, 100) > percent) return std::nullopt;
     faulted_ = true;
     if (!transfer) return Outcome::Failure(ERROR_INVALID_PARAMETER);
@@ -85,20 +92,58 @@ class FaultyFakeVolume : public ModelDevice {
   bool faulted_ = false;
 };
 
-TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
-  for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
+// An image file whose calls pass through a fault-injecting wrapper over the POSIX backend.
+class FaultyImage : public ModelDevice {
+ public:
+  FaultyImage(ModelImage& image, const FaultInjectingBackend& faults)
+      : image_(image), faults_(faults) {}
+
+  const std::vector<uint8_t>& Bytes() override { return image_.Bytes(); }
+  void BeginOperation() override { before_ = faults_.InjectedCount(); }
+  bool Faulted() const override { return faults_.InjectedCount() != before_; }
+
+ private:
+  ModelImage& image_;
+  const FaultInjectingBackend& faults_;
+  size_t before_ = 0;
+};
+
+// Maps a fresh image file of each configuration as drive C: and hands it to `run`.
+void ForEachImage(int configurations,
+                  const std::function<void(ModelImage&, const ModelShape&, uint64_t)>& run) {
+  for (int configuration = 0; configuration < configurations; ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
     const ModelShape shape = RandomShape(seed);
     ModelImage image(shape, seed);
     ASSERT_TRUE(kestro::MapDrive('C', image.path()));
-    {
-      CKestro32 volume;
-      OpenVolume(volume, shape);
-      RunVolumeModel({&volume, &image, seed, kModelOperations, true});
-    }
+    run(image, shape, seed);
     kestro::UnmapDrive('C');
-    if (HasFailure()) return;
+    if (::testing::Test::HasFailure()) return;
   }
+}
+
+TEST(NtModel, RandomTransfersOnAnImageFileMatchTheReference) {
+  ForEachImage(kModelConfigurations, [](ModelImage& image, const ModelShape& shape, uint64_t seed) {
+    CKestro32 volume;
+    OpenVolume(volume, shape);
+    RunVolumeModel({&volume, &image, seed, kModelOperations, true});
+  });
+}
+
+TEST(NtModel, OnAnImageFileUnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {
+  ForEachImage(kFaultyImageConfigurations,
+               [](ModelImage& image, const ModelShape& shape, uint64_t seed) {
+                 FaultInjectingBackend faults(DefaultBackend(), seed);
+                 ScopedBackend useFaults(faults);
+                 CKestro32 volume;
+                 OpenVolume(volume, shape);
+                 faults.FailOneIn(Kernel32Call::ReadFile, 12, ERROR_CRC);
+                 faults.FailOneIn(Kernel32Call::WriteFile, 12, ERROR_IO_DEVICE);
+                 faults.FailOneIn(Kernel32Call::SetFilePointerEx, 25, ERROR_INVALID_PARAMETER);
+                 faults.ShortenTransfersOneIn(12);
+                 FaultyImage device(image, faults);
+                 RunVolumeModel({&volume, &device, seed, kModelOperations, true});
+               });
 }
 
 TEST(NtModel, UnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {

@@ -13,38 +13,9 @@ class KESTROPLAT_API Backend {
  public:
   virtual ~Backend();
 
-  virtual HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share,
-                             LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
-                             HANDLE templateFile) = 0;
-  virtual BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done,
-                        LPOVERLAPPED overlapped) = 0;
-  virtual BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done,
-                         LPOVERLAPPED overlapped) = 0;
-  virtual BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPointer,
-                                DWORD method) = 0;
-  virtual DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) = 0;
-  virtual BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) = 0;
-  virtual BOOL FlushFileBuffers(HANDLE file) = 0;
-  virtual BOOL CloseHandle(HANDLE object) = 0;
-  virtual BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                               DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) = 0;
-
-  virtual LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) = 0;
-  virtual BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type) = 0;
-  virtual BOOL VirtualLock(LPVOID address, SIZE_T size) = 0;
-  virtual BOOL VirtualUnlock(LPVOID address, SIZE_T size) = 0;
-
-  virtual BOOL GetVersionExW(LPOSVERSIONINFOW info) = 0;
-  virtual BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize,
-                                     LPDWORD serial, LPDWORD maxComponent, LPDWORD flags,
-                                     LPWSTR fileSystemName, DWORD fileSystemNameSize) = 0;
-  virtual BOOL GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
-                                 LPDWORD freeClusters, LPDWORD totalClusters) = 0;
-  virtual BOOL GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToCaller,
-                                   PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) = 0;
-
-  virtual HMODULE GetModuleHandleW(LPCWSTR moduleName) = 0;
-  virtual FARPROC GetProcAddress(HMODULE module, const char* procName) = 0;
+#define KESTRO_KERNEL32_CALL(result, name, parameters, arguments) \
+  virtual result name parameters = 0;
+#include <win32/kernel32_calls.def>
 
   // Receives each diagnostic line, already formatted and encoded as UTF-8.
   virtual void WriteStandardOutput(std::string_view utf8) = 0;

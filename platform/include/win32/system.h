@@ -17,27 +17,7 @@
 #ifdef _WINDOWS_
 #error "include <win32/windows.h> before <windows.h> in code that calls through the backend"
 #endif
-#define CreateFileW KestroSystem_CreateFileW
-#define ReadFile KestroSystem_ReadFile
-#define WriteFile KestroSystem_WriteFile
-#define SetFilePointerEx KestroSystem_SetFilePointerEx
-#define SetFilePointer KestroSystem_SetFilePointer
-#define GetFileSizeEx KestroSystem_GetFileSizeEx
-#define FlushFileBuffers KestroSystem_FlushFileBuffers
-#define CloseHandle KestroSystem_CloseHandle
-#define DeviceIoControl KestroSystem_DeviceIoControl
-#define VirtualAlloc KestroSystem_VirtualAlloc
-#define VirtualFree KestroSystem_VirtualFree
-#define VirtualLock KestroSystem_VirtualLock
-#define VirtualUnlock KestroSystem_VirtualUnlock
-#define GetVersionExW KestroSystem_GetVersionExW
-#define GetVolumeInformationW KestroSystem_GetVolumeInformationW
-#define GetDiskFreeSpaceW KestroSystem_GetDiskFreeSpaceW
-#define GetDiskFreeSpaceExW KestroSystem_GetDiskFreeSpaceExW
-#define GetModuleHandleW KestroSystem_GetModuleHandleW
-#define GetProcAddress KestroSystem_GetProcAddress
-#define GetLastError KestroSystem_GetLastError
-#define SetLastError KestroSystem_SetLastError
+#include <win32/kernel32_names_aside.inc>
 #endif
 
 #include <windows.h>
@@ -48,27 +28,7 @@
 #include <cwchar>
 
 #ifdef KESTRO_WIN32_THROUGH_BACKEND
-#undef CreateFileW
-#undef ReadFile
-#undef WriteFile
-#undef SetFilePointerEx
-#undef SetFilePointer
-#undef GetFileSizeEx
-#undef FlushFileBuffers
-#undef CloseHandle
-#undef DeviceIoControl
-#undef VirtualAlloc
-#undef VirtualFree
-#undef VirtualLock
-#undef VirtualUnlock
-#undef GetVersionExW
-#undef GetVolumeInformationW
-#undef GetDiskFreeSpaceW
-#undef GetDiskFreeSpaceExW
-#undef GetModuleHandleW
-#undef GetProcAddress
-#undef GetLastError
-#undef SetLastError
+#include <win32/kernel32_names_restored.inc>
 #endif
 
 // Wide literals are arrays of WCHAR: L"..." here, u"..." elsewhere.

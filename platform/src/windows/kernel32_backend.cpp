@@ -11,67 +11,11 @@ namespace {
 
 class Kernel32Backend : public Backend {
  public:
-  HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                     DWORD disposition, DWORD flags, HANDLE templateFile) override {
-    return ::CreateFileW(name, access, share, security, disposition, flags, templateFile);
+#define KESTRO_KERNEL32_CALL(result, name, parameters, arguments) \
+  result name parameters override {                               \
+    return ::name arguments;                                      \
   }
-  BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done,
-                LPOVERLAPPED overlapped) override {
-    return ::ReadFile(file, buffer, size, done, overlapped);
-  }
-  BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD done,
-                 LPOVERLAPPED overlapped) override {
-    return ::WriteFile(file, buffer, size, done, overlapped);
-  }
-  BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPointer,
-                        DWORD method) override {
-    return ::SetFilePointerEx(file, distance, newPointer, method);
-  }
-  DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) override {
-    return ::SetFilePointer(file, distance, distanceHigh, method);
-  }
-  BOOL GetFileSizeEx(HANDLE file, PLARGE_INTEGER size) override {
-    return ::GetFileSizeEx(file, size);
-  }
-  BOOL FlushFileBuffers(HANDLE file) override { return ::FlushFileBuffers(file); }
-  BOOL CloseHandle(HANDLE object) override { return ::CloseHandle(object); }
-  BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                       DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) override {
-    return ::DeviceIoControl(device, code, in, inSize, out, outSize, returned, overlapped);
-  }
-
-  LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) override {
-    return ::VirtualAlloc(address, size, type, protect);
-  }
-  BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD type) override {
-    return ::VirtualFree(address, size, type);
-  }
-  BOOL VirtualLock(LPVOID address, SIZE_T size) override { return ::VirtualLock(address, size); }
-  BOOL VirtualUnlock(LPVOID address, SIZE_T size) override {
-    return ::VirtualUnlock(address, size);
-  }
-
-  BOOL GetVersionExW(LPOSVERSIONINFOW info) override { return ::GetVersionExW(info); }
-  BOOL GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
-                             LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystemName,
-                             DWORD fileSystemNameSize) override {
-    return ::GetVolumeInformationW(root, volumeName, volumeNameSize, serial, maxComponent, flags,
-                                   fileSystemName, fileSystemNameSize);
-  }
-  BOOL GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster, LPDWORD bytesPerSector,
-                         LPDWORD freeClusters, LPDWORD totalClusters) override {
-    return ::GetDiskFreeSpaceW(root, sectorsPerCluster, bytesPerSector, freeClusters,
-                               totalClusters);
-  }
-  BOOL GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToCaller,
-                           PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) override {
-    return ::GetDiskFreeSpaceExW(root, availableToCaller, totalBytes, freeBytes);
-  }
-
-  HMODULE GetModuleHandleW(LPCWSTR moduleName) override { return ::GetModuleHandleW(moduleName); }
-  FARPROC GetProcAddress(HMODULE module, const char* procName) override {
-    return ::GetProcAddress(module, procName);
-  }
+#include <win32/kernel32_calls.def>
 
   // Raw bytes, past the runtime's text-mode translation that would double each "\r". Whatever the
   // host has buffered in stdout goes first. Without a console the line is simply lost.

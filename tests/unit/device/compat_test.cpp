@@ -23,9 +23,9 @@ TEST_F(Compat, FreeSpaceComesFromTheExtendedQueryWhenPresent) {
   EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), &total, &free), 1);
   EXPECT_EQ(total, 10737418240ull);
   EXPECT_EQ(free, 4294967296ull);
-  EXPECT_EQ(fake.CountOf("GetDiskFreeSpaceW"), 0u);
-  EXPECT_EQ(fake.CallsOf("GetProcAddress")[0]->name, u"GetDiskFreeSpaceExW");
-  EXPECT_EQ(fake.CallsOf("GetModuleHandleW")[0]->name, u"kernel32.dll");
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetDiskFreeSpaceW), 0u);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetProcAddress)[0]->name, u"GetDiskFreeSpaceExW");
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetModuleHandleW)[0]->name, u"kernel32.dll");
 }
 
 TEST_F(Compat, FreeSpaceFallsBackToClusterCounts) {
@@ -34,14 +34,14 @@ TEST_F(Compat, FreeSpaceFallsBackToClusterCounts) {
   EXPECT_EQ(volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), &total, &free), 1);
   EXPECT_EQ(total, 10737418240ull);
   EXPECT_EQ(free, 4294967296ull);
-  EXPECT_EQ(fake.CountOf("GetDiskFreeSpaceExW"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetDiskFreeSpaceExW), 0u);
 }
 
 TEST_F(Compat, TheLookupIsRepeatedAtEveryCall) {
   volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), nullptr, nullptr);
   volume.MyGetDiskFreeSpaceEx(WTEXT("C:\\"), nullptr, nullptr);
-  EXPECT_EQ(fake.CountOf("GetProcAddress"), 2u);
-  EXPECT_EQ(fake.CountOf("GetDiskFreeSpaceExW"), 2u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetProcAddress), 2u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetDiskFreeSpaceExW), 2u);
 }
 
 TEST_F(Compat, AFailedQueryLeavesZerosOnBothRoads) {
@@ -62,7 +62,7 @@ TEST_F(Compat, FilePointersMoveThroughTheExtendedCallOrTheFallback) {
   distance.QuadPart = 0x100000200ll;
   EXPECT_EQ(MySetFilePointerEx(file, distance, &moved, FILE_BEGIN), 1);
   EXPECT_EQ(moved.QuadPart, 0x100000200ll);
-  EXPECT_EQ(fake.CountOf("SetFilePointer"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::SetFilePointer), 0u);
 
   fake.HideExport("SetFilePointerEx");
   moved.QuadPart = 0;
@@ -73,7 +73,7 @@ TEST_F(Compat, FilePointersMoveThroughTheExtendedCallOrTheFallback) {
   EXPECT_EQ(moved.LowPart, 0xFFFFFFFFu);
   distance.QuadPart = 0x100000200ll;
   EXPECT_EQ(MySetFilePointerEx(file, distance, nullptr, FILE_BEGIN), 1);
-  const auto* last = fake.CallsOf("SetFilePointer").back();
+  const auto* last = fake.CallsOf(Kernel32Call::SetFilePointer).back();
   EXPECT_EQ(last->args, (std::vector<uint64_t>{0x200, 1, FILE_BEGIN}));
   distance.QuadPart = -1;
   EXPECT_EQ(MySetFilePointerEx(file, distance, &moved, FILE_BEGIN), 0);

@@ -42,7 +42,7 @@ class LegacyControl : public kestro::testing::FakeWorld {
 
   // The block the n-th device call sent, after checking it went as a DOS IOCTL, 28 bytes each way.
   _DEVIOCTL_REGISTERS Sent(size_t n = 0) {
-    const Call& call = *fake.CallsOf("DeviceIoControl").at(n);
+    const Call& call = *fake.CallsOf(Kernel32Call::DeviceIoControl).at(n);
     EXPECT_EQ(call.handle, volume.m_hDisk);
     EXPECT_EQ(call.args, (std::vector<uint64_t>{VWIN32_DIOC_DOS_IOCTL, 28, 28}));
     _DEVIOCTL_REGISTERS sent{};
@@ -83,7 +83,7 @@ TEST_F(LegacyControl, WithoutADeviceNothingIsSentAndEveryOperationFails) {
   EXPECT_EQ(closed.GetCurrentLockState(3), 0);
   EXPECT_EQ(closed.GetMediaID(&mid, 3), 0);
   EXPECT_EQ(closed.GetGeometry(&params, 3), 0);
-  EXPECT_EQ(fake.CountOf("DeviceIoControl"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::DeviceIoControl), 0u);
 }
 
 TEST_F(LegacyControl, LockCallsCarryDriveAndLevelInTheLowBytesOnly) {
@@ -122,7 +122,7 @@ TEST_F(LegacyControl, DoIoctlPassesEveryRegisterButFlagsAndReturnsWhatDosLeft) {
 TEST_F(LegacyControl, ACarrySetByDosFailsEveryOperation) {
   AnswerWith(Block(0, 0, 0, 0x0005, 0, 0, 0x8001));
   ExpectEveryOperationFails();
-  EXPECT_EQ(fake.CountOf("DeviceIoControl"), 6u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::DeviceIoControl), 6u);
 }
 
 TEST_F(LegacyControl, AFailedDeviceCallFailsEveryOperation) {

@@ -33,7 +33,7 @@ class LegacySector : public kestro::testing::FakeWorld {
 
   // The last device call: its control code, then the block it sent, EBX to Flags.
   std::vector<DWORD> Sent() const {
-    const Call& call = *fake.CallsOf("DeviceIoControl").back();
+    const Call& call = *fake.CallsOf(Kernel32Call::DeviceIoControl).back();
     EXPECT_EQ(call.args[1], sizeof(_DEVIOCTL_REGISTERS));
     EXPECT_EQ(call.args[2], sizeof(_DEVIOCTL_REGISTERS));
     _DEVIOCTL_REGISTERS regs;
@@ -52,7 +52,7 @@ class LegacySector : public kestro::testing::FakeWorld {
   void Answer(DWORD flags) {
     _DEVIOCTL_REGISTERS regs = {};
     regs.reg_Flags = flags;
-    fake.Script("DeviceIoControl", Outcome::Reply(regs));
+    fake.Script(Kernel32Call::DeviceIoControl, Outcome::Reply(regs));
   }
 
   DWORD Address() const { return static_cast<DWORD>(reinterpret_cast<uintptr_t>(&io)); }
@@ -101,9 +101,9 @@ TEST_F(LegacySector, CarryOrAFailedDeviceCallIsAFailure) {
   EXPECT_EQ(volume.NewReadSector(&io, 3), 0);
   Answer(CARRY_FLAG);
   EXPECT_EQ(volume.NewWriteSector(&io, 3, 0), 0);
-  fake.Script("DeviceIoControl", Outcome::Failure(ERROR_INVALID_FUNCTION));
+  fake.Script(Kernel32Call::DeviceIoControl, Outcome::Failure(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(volume.NewReadSector(&io, 3), 0);
-  fake.Script("DeviceIoControl", Outcome::Failure(ERROR_INVALID_FUNCTION));
+  fake.Script(Kernel32Call::DeviceIoControl, Outcome::Failure(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(volume.NewWriteSector(&io, 3, 0), 0);
 }
 
@@ -111,7 +111,7 @@ TEST_F(LegacySector, WithoutADeviceNothingIsSent) {
   volume.m_hDisk = INVALID_HANDLE_VALUE;
   EXPECT_EQ(volume.NewReadSector(&io, 3), 0);
   EXPECT_EQ(volume.NewWriteSector(&io, 3, 0), 0);
-  EXPECT_EQ(fake.CountOf("DeviceIoControl"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::DeviceIoControl), 0u);
 }
 
 }  // namespace

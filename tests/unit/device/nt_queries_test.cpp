@@ -25,7 +25,8 @@ class NtQueries : public kestro::testing::FakeWorld {
   // Answers the layout request with ERROR_INSUFFICIENT_BUFFER below `needed` bytes.
   void LayoutNeeds(DWORD needed) {
     fake.intercept = [needed](const win32::testing::Call& call) -> std::optional<Outcome> {
-      if (call.function != "DeviceIoControl" || call.args[0] != IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
+      if (call.kind != Kernel32Call::DeviceIoControl ||
+          call.args[0] != IOCTL_DISK_GET_DRIVE_LAYOUT_EX) {
         return std::nullopt;
       }
       if (call.args[2] < needed) return Outcome::Failure(ERROR_INSUFFICIENT_BUFFER);
@@ -38,7 +39,8 @@ class NtQueries : public kestro::testing::FakeWorld {
 
   std::vector<uint64_t> RequestSizes() const {
     std::vector<uint64_t> sizes;
-    for (const auto* call : fake.CallsOf("DeviceIoControl")) sizes.push_back(call->args[2]);
+    for (const auto* call : fake.CallsOf(Kernel32Call::DeviceIoControl))
+      sizes.push_back(call->args[2]);
     return sizes;
   }
 
@@ -68,7 +70,7 @@ TEST_F(NtQueries, WithoutADeviceNothingIsSentAndOnlyTwoQueriesSaySo) {
   EXPECT_EQ(fake.output,
             (std::vector<std::string>{"m_hDisk == (HANDLE) INVALID_HANDLE_VALUE ??\r\n",
                                       "GetDiskNumber m_hDisk == INVALID_HANDLE_VALUE!\r\n"}));
-  EXPECT_EQ(fake.CountOf("DeviceIoControl"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::DeviceIoControl), 0u);
 }
 
 TEST_F(NtQueries, FixedRequestsUseThePublishedCodesAndSizes) {
@@ -86,14 +88,14 @@ TEST_F(NtQueries, FixedRequestsUseThePublishedCodesAndSizes) {
   volume.GetPartitionInfo(&info);
   volume.GetPartitionInfoEx(&ex);
   std::vector<std::vector<uint64_t>> sent;
-  for (const auto* call : fake.CallsOf("DeviceIoControl")) sent.push_back(call->args);
+  for (const auto* call : fake.CallsOf(Kernel32Call::DeviceIoControl)) sent.push_back(call->args);
   EXPECT_EQ(sent, (std::vector<std::vector<uint64_t>>{{0x70000, 0, 24},
                                                       {0x90018, 0, 0},
                                                       {0x9001C, 0, 0},
                                                       {0x7C008, 1, 0},
                                                       {0x74004, 0, 32},
                                                       {0x70048, 0, 144}}));
-  EXPECT_EQ(fake.CallsOf("DeviceIoControl")[3]->data, std::vector<uint8_t>{0x0C});
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::DeviceIoControl)[3]->data, std::vector<uint8_t>{0x0C});
 }
 
 TEST_F(NtQueries, PartitionQueriesPrintTheirResultEitherWay) {
@@ -103,7 +105,7 @@ TEST_F(NtQueries, PartitionQueriesPrintTheirResultEitherWay) {
   PARTITION_INFORMATION out{};
   EXPECT_EQ(volume.GetPartitionInfo(&out), 1);
   EXPECT_EQ(out.PartitionNumber, 3u);
-  fake.Script("DeviceIoControl", Outcome::Failure(ERROR_NOT_READY));
+  fake.Script(Kernel32Call::DeviceIoControl, Outcome::Failure(ERROR_NOT_READY));
   PARTITION_INFORMATION_EX ex{};
   EXPECT_EQ(volume.GetPartitionInfoEx(&ex), 0);
   EXPECT_EQ(fake.output,
@@ -118,9 +120,9 @@ TEST_F(NtQueries, BootParametersComeFromTheSectorAtTheDevicePointer) {
   EXPECT_EQ(volume.m_BootParams[72], static_cast<BYTE>(83));
   ASSERT_NE(volume.GetDiskInfo(), 0);
   EXPECT_EQ(volume.m_BootParams[0], static_cast<BYTE>(1 + 11));
-  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 2u);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 2u);
-  fake.Script("ReadFile", Outcome::Failure(ERROR_CRC));
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualAlloc), 2u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 2u);
+  fake.Script(Kernel32Call::ReadFile, Outcome::Failure(ERROR_CRC));
   EXPECT_EQ(volume.GetDiskInfo(), 0);
   EXPECT_EQ(volume.m_BootParams[0], static_cast<BYTE>(12));
   EXPECT_EQ(fake.LiveAllocationCount(), 0u);
@@ -139,7 +141,7 @@ TEST_F(NtQueries, ALayoutOfSixHundredBytesIsReadIntoTheSecondBuffer) {
   ASSERT_GE(events.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),
             (std::vector<std::string>{"new 512", "delete 512", "new 1024"}));
-  EXPECT_EQ(fake.CallsOf("CreateFileW")[0]->name, u"\\\\.\\PHYSICALDRIVE0");
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::CreateFileW)[0]->name, u"\\\\.\\PHYSICALDRIVE0");
   EXPECT_EQ(fake.OpenHandleCount(), 1u);  // only the volume: the disk handle is closed
   ::operator delete(layout);
 }

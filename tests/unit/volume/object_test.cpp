@@ -26,7 +26,7 @@ TEST_F(VolumeObject, DefaultConstructionOpensNothing) {
   EXPECT_EQ(volume.m_bWin9x, 0);
   EXPECT_EQ(volume.m_szSnapshotPath[0], 0);
   EXPECT_EQ(volume.m_llVolumeSize, 0u);
-  EXPECT_EQ(fake.CountOf("CreateFileW"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CreateFileW), 0u);
   EXPECT_EQ(requester.events, std::vector<std::string>{"construct"});
 }
 
@@ -35,7 +35,7 @@ TEST_F(VolumeObject, InitialAllocatesAPageAlignedBufferOnce) {
   volume.m_bReady = 1;
   volume.Initial(0);
   EXPECT_EQ(volume.m_pBuffer, nullptr);
-  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualAlloc), 0u);
 
   volume.m_bWindowValid = 1;
   volume.Initial(65536);
@@ -44,12 +44,12 @@ TEST_F(VolumeObject, InitialAllocatesAPageAlignedBufferOnce) {
   EXPECT_EQ(volume.m_llBufferSize, 65536u);
   EXPECT_EQ(volume.m_bWindowValid, 0);
   EXPECT_EQ(volume.m_bReady, 1);
-  const win32::testing::Call& alloc = *fake.CallsOf("VirtualAlloc").at(0);
+  const win32::testing::Call& alloc = *fake.CallsOf(Kernel32Call::VirtualAlloc).at(0);
   EXPECT_EQ(alloc.args, (std::vector<uint64_t>{0, 65536, MEM_COMMIT, PAGE_READWRITE}));
 
   // A second call releases the first buffer rather than leaking it.
   volume.Initial(4096);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 1u);
   EXPECT_EQ(fake.LiveAllocationCount(), 1u);
 }
 
@@ -57,7 +57,7 @@ TEST_F(VolumeObject, InitialThatCannotCommitClearsReadiness) {
   CKestro32 volume;
   volume.m_bReady = 1;
   volume.m_bWindowValid = 1;
-  fake.Script("VirtualAlloc", Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY));
+  fake.Script(Kernel32Call::VirtualAlloc, Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY));
   volume.Initial(0xFFFFF000u);
   EXPECT_EQ(volume.m_pBuffer, nullptr);
   EXPECT_EQ(volume.m_llBufferSize, 0xFFFFF000u);
@@ -80,8 +80,8 @@ TEST_F(VolumeObject, DestructionClosesTheDeviceBeforeEndingTheSnapshot) {
 
 TEST_F(VolumeObject, DestroyingAnEmptyObjectStillEndsTheSession) {
   { CKestro32 volume; }
-  EXPECT_EQ(fake.CountOf("CloseHandle"), 0u);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 0u);
   EXPECT_EQ(requester.events, (std::vector<std::string>{"construct", "destroy"}));
 }
 
@@ -99,8 +99,8 @@ TEST_F(VolumeObject, CopiesShareTheHandleAndBufferAndTheLastHolderReleasesThem) 
 
   delete source;
   delete copy;
-  EXPECT_EQ(fake.CountOf("CloseHandle"), 0u);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 0u);
   // The survivor's handle and buffer still work.
   ASSERT_NE(assigned.m_pBuffer, nullptr);
   assigned.m_pBuffer[4095] = 1;
@@ -121,8 +121,8 @@ TEST_F(VolumeObject, EveryOrderOfCopyAssignAndDestroyReleasesExactlyOnce) {
     *objects[2] = *objects[1];
     *objects[2] = *objects[2];
     for (int index : order) objects[index].reset();
-    EXPECT_EQ(fake.CountOf("CloseHandle"), 1u);
-    EXPECT_EQ(fake.CountOf("VirtualFree"), 2u);
+    EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 1u);
+    EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 2u);
   } while (std::next_permutation(order.begin(), order.end()));
   EXPECT_EQ(fake.OpenHandleCount(), 0u);
   EXPECT_EQ(fake.LiveAllocationCount(), 0u);

@@ -54,7 +54,7 @@ class Opening : public kestro::testing::FakeWorld {
 
   std::vector<std::u16string> OpenedNames() const {
     std::vector<std::u16string> names;
-    for (const auto* call : fake.CallsOf("CreateFileW")) names.push_back(call->name);
+    for (const auto* call : fake.CallsOf(Kernel32Call::CreateFileW)) names.push_back(call->name);
     return names;
   }
 
@@ -80,7 +80,7 @@ TEST_F(Opening, AnNtfsVolumeIsMeasuredClassifiedSizedAndReopened) {
                                 "lasterror = 0)\r\n"}));
   // Measured on one handle, then reopened for transfers at offset 0, without flags.
   EXPECT_EQ(OpenedNames(), (std::vector<std::u16string>{u"\\\\.\\C:", u"\\\\.\\C:"}));
-  const auto opens = fake.CallsOf("CreateFileW");
+  const auto opens = fake.CallsOf(Kernel32Call::CreateFileW);
   EXPECT_EQ(opens[1]->args,
             (std::vector<uint64_t>{GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    OPEN_EXISTING, 0}));
@@ -99,14 +99,15 @@ TEST_F(Opening, TheStepsRunInOrder) {
                        "GetDiskFreeSpaceExW", "CreateFileW", "DeviceIoControl",
                        "GetVolumeInformationW", "DeviceIoControl", "VirtualAlloc", "ReadFile",
                        "VirtualFree", "CloseHandle", "CreateFileW"}));
-  EXPECT_EQ(fake.CallsOf("GetVolumeInformationW")[0]->args, (std::vector<uint64_t>{260, 260}));
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetVolumeInformationW)[0]->args,
+            (std::vector<uint64_t>{260, 260}));
 }
 
 TEST_F(Opening, DriveThreeIsCInEveryName) {
   CKestro32 volume(3, 0);
-  EXPECT_EQ(fake.CallsOf("GetDiskFreeSpaceExW")[0]->name, u"C:\\");
-  EXPECT_EQ(fake.CallsOf("GetVolumeInformationW")[0]->name, u"C:\\");
-  EXPECT_EQ(fake.CallsOf("CreateFileW")[0]->name, u"\\\\.\\C:");
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetDiskFreeSpaceExW)[0]->name, u"C:\\");
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetVolumeInformationW)[0]->name, u"C:\\");
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::CreateFileW)[0]->name, u"\\\\.\\C:");
 }
 
 TEST_F(Opening, TheLegacyFamilyMeasuresOnlyFreeSpaceWithALowerCaseRoot) {
@@ -119,8 +120,8 @@ TEST_F(Opening, TheLegacyFamilyMeasuresOnlyFreeSpaceWithALowerCaseRoot) {
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);
   EXPECT_EQ(volume.m_llFreeBytes, 400u);
   EXPECT_EQ(volume.m_llUsedBytes, 600u);
-  EXPECT_EQ(fake.CallsOf("GetDiskFreeSpaceExW")[0]->name, u"c:\\");
-  EXPECT_EQ(fake.CountOf("CreateFileW"), 0u);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetDiskFreeSpaceExW)[0]->name, u"c:\\");
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CreateFileW), 0u);
   EXPECT_EQ(requester.events, std::vector<std::string>{"construct"});
 }
 
@@ -128,18 +129,18 @@ TEST_F(Opening, AnUnmappedDriveOpensAndPrintsNothing) {
   CKestro32 volume(17, 1);
   EXPECT_EQ(volume.m_bReady, 0);
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(fake.CountOf("CreateFileW"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CreateFileW), 0u);
   EXPECT_TRUE(fake.output.empty());
   EXPECT_EQ(requester.events, std::vector<std::string>{"construct"});
 }
 
 TEST_F(Opening, AFailedFirstOpenEndsOpeningAtOnce) {
-  fake.Script("CreateFileW", Outcome::Failure(ERROR_ACCESS_DENIED));
+  fake.Script(Kernel32Call::CreateFileW, Outcome::Failure(ERROR_ACCESS_DENIED));
   CKestro32 volume(3, 1);
   EXPECT_EQ(volume.m_bReady, 0);
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);
   EXPECT_EQ(volume.m_llFreeBytes, 4294967296ull);
-  EXPECT_EQ(fake.CountOf("CreateFileW"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CreateFileW), 1u);
   EXPECT_EQ(requester.events, std::vector<std::string>{"construct"});
 }
 
@@ -156,7 +157,7 @@ TEST_F(Opening, TheFileSystemNameIsClassifiedWholeAndWithoutCase) {
 }
 
 TEST_F(Opening, AFailedVolumeQueryLeavesCodeZeroAndSizesByThePartition) {
-  fake.Script("GetVolumeInformationW", Outcome::Failure(ERROR_UNRECOGNIZED_VOLUME));
+  fake.Script(Kernel32Call::GetVolumeInformationW, Outcome::Failure(ERROR_UNRECOGNIZED_VOLUME));
   CKestro32 volume(3, 0);
   EXPECT_EQ(volume.m_bReady, 1);
   EXPECT_EQ(volume.m_nFsType, FSTYPE_UNKNOWN);
@@ -231,7 +232,7 @@ TEST_F(Opening, TheOlderPartitionQueryIsConvertedToTheNewerRecord) {
 
 TEST_F(Opening, TheNewerQueryLeavesTheOlderRecordAlone) {
   CKestro32 volume(3, 0);
-  EXPECT_EQ(fake.CountOf("DeviceIoControl"), 2u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::DeviceIoControl), 2u);
   for (size_t i = 0; i < sizeof volume.m_PartInfo; ++i) {
     ASSERT_EQ(reinterpret_cast<const BYTE*>(&volume.m_PartInfo)[i], 0);
   }
@@ -285,7 +286,7 @@ TEST_F(PartitionCascade, WhenEveryQueryFailsFourLinesAppearAndTheDeviceIsStillRe
                    "GetDiskNumber IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS error(50)!\r\n",
                    "GetDiskNumber error!\r\n", "GetPartitionInfo3 failed(50)\r\n"}));
   EXPECT_EQ(volume.m_nFsType, FSTYPE_NTFS);
-  EXPECT_EQ(fake.CountOf("CloseHandle"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 1u);
   EXPECT_EQ(requester.events, (std::vector<std::string>{"construct", "complete", "start"}));
   EXPECT_EQ(volume.m_bVssActive, 1);
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);  // the fake has no snapshot device
@@ -315,21 +316,21 @@ TEST_F(Opening, AFailedGeometryQueryStillReopensAndStartsTheSnapshot) {
   EXPECT_EQ(volume.m_bVssActive, 1);
   EXPECT_NE(volume.m_hDisk, INVALID_HANDLE_VALUE);
   EXPECT_EQ(OpenedNames()[1], u"\\\\?\\GLOBALROOT\\Device\\Shadow1");
-  EXPECT_EQ(fake.CallsOf("CreateFileW")[1]->args[3], FILE_FLAG_NO_BUFFERING);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::CreateFileW)[1]->args[3], FILE_FLAG_NO_BUFFERING);
   EXPECT_EQ(volume.m_nFsType, FSTYPE_UNKNOWN);
-  EXPECT_EQ(fake.CountOf("GetVolumeInformationW"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetVolumeInformationW), 0u);
   EXPECT_TRUE(fake.output.empty());
 }
 
 TEST_F(Opening, AnUnreadableBootSectorFailsAfterPlacingThePartition) {
-  fake.Script("ReadFile", Outcome::Failure(ERROR_CRC));
+  fake.Script(Kernel32Call::ReadFile, Outcome::Failure(ERROR_CRC));
   CKestro32 volume(3, 0);
   EXPECT_EQ(volume.m_bReady, 0);
   EXPECT_EQ(volume.m_llPartOffset, kPartitionOffset);
   EXPECT_EQ(volume.m_llVolumeSize, 0u);
   EXPECT_EQ(volume.m_BootParams[0], 0);
   EXPECT_NE(volume.m_hDisk, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 1u);
 }
 
 TEST_F(Opening, ASnapshotThatCannotBeOpenedLeavesNoHandleButKeepsTheSession) {
@@ -349,12 +350,12 @@ TEST_F(Opening, AFailedSnapshotStartOpensTheLiveVolume) {
   EXPECT_EQ(volume.m_bReady, 1);
   EXPECT_EQ(volume.m_bVssActive, 0);
   EXPECT_EQ(OpenedNames()[1], u"\\\\.\\C:");
-  EXPECT_EQ(fake.CallsOf("CreateFileW")[1]->args[3], 0u);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::CreateFileW)[1]->args[3], 0u);
 }
 
 TEST_F(Opening, AFailedReopenClearsReadiness) {
-  fake.Script("CreateFileW", Outcome::Success());
-  fake.Script("CreateFileW", Outcome::Failure(ERROR_SHARING_VIOLATION));
+  fake.Script(Kernel32Call::CreateFileW, Outcome::Success());
+  fake.Script(Kernel32Call::CreateFileW, Outcome::Failure(ERROR_SHARING_VIOLATION));
   CKestro32 volume(3, 0);
   EXPECT_EQ(volume.m_bReady, 0);
   EXPECT_EQ(volume.m_hDisk, INVALID_HANDLE_VALUE);

@@ -32,14 +32,14 @@ class NtRead : public kestro::testing::NtVolume {
   // The sizes of the device reads made since the calls were last cleared.
   std::vector<uint64_t> ReadSizes() const {
     std::vector<uint64_t> sizes;
-    for (const Call* call : fake.CallsOf("ReadFile")) sizes.push_back(call->args[0]);
+    for (const Call* call : fake.CallsOf(Kernel32Call::ReadFile)) sizes.push_back(call->args[0]);
     return sizes;
   }
 
   // Fails the next pointer move to `target` (any move when it is -1).
   void FailPointerMove(LONGLONG target = -1) {
     fake.intercept = [target, done = false](const Call& call) mutable -> std::optional<Outcome> {
-      if (done || call.function != "SetFilePointerEx") return std::nullopt;
+      if (done || call.kind != Kernel32Call::SetFilePointerEx) return std::nullopt;
       if (target != -1 && call.args[0] != static_cast<uint64_t>(target)) return std::nullopt;
       done = true;
       return Outcome::Failure(ERROR_INVALID_PARAMETER);
@@ -86,7 +86,7 @@ TEST_F(NtRead, TheZeroCopyReadPointsIntoTheStagingBuffer) {
   EXPECT_EQ(volume.m_llPos, 1100u);
 
   void* untouched = &n;
-  fake.Script("ReadFile", Outcome::Failure(ERROR_CRC));
+  fake.Script(Kernel32Call::ReadFile, Outcome::Failure(ERROR_CRC));
   EXPECT_EQ(volume.ReadNT(nullptr, 100, nullptr, &untouched), KESTRO_ERR_READ);
   EXPECT_EQ(untouched, &n);
 }
@@ -157,7 +157,7 @@ TEST_F(NtRead, AFailedDeviceReadReportsTheClampedLengthAndClearsTheWindow) {
   // The platform wrote into the staging buffer before it failed.
   Outcome failure = Outcome::Failure(ERROR_CRC);
   failure.transfer = 512;
-  fake.Script("ReadFile", failure);
+  fake.Script(Kernel32Call::ReadFile, failure);
   EXPECT_EQ(volume.ReadNT(got.data(), 100, &n), KESTRO_ERR_READ);
   EXPECT_EQ(n, 50u);
   EXPECT_EQ(volume.m_llPos, kVolumeSize - 50);
@@ -172,7 +172,7 @@ TEST_F(NtRead, AFailedDeviceReadReportsTheClampedLengthAndClearsTheWindow) {
 TEST_F(NtRead, AShortReadKeepsOnlyTheWholeSectorsThatArrived) {
   At(1000);
   std::vector<uint8_t> got(100);
-  fake.Script("ReadFile", Outcome::Short(4096 + 100));
+  fake.Script(Kernel32Call::ReadFile, Outcome::Short(4096 + 100));
   ASSERT_EQ(volume.ReadNT(got.data(), 100, nullptr), 0u);
   EXPECT_EQ(got, Stored(1000, 100));
   EXPECT_EQ(volume.m_llWindowLength, 4096u);
@@ -183,7 +183,7 @@ TEST_F(NtRead, AShortReadKeepsOnlyTheWholeSectorsThatArrived) {
   std::vector<uint8_t> untouched(100, 0xEE);
   got = untouched;
   DWORD n = 0;
-  fake.Script("ReadFile", Outcome::Short(512));
+  fake.Script(Kernel32Call::ReadFile, Outcome::Short(512));
   EXPECT_EQ(volume.ReadNT(got.data(), 100, &n), KESTRO_ERR_READ);
   EXPECT_EQ(n, 100u);
   EXPECT_EQ(got, untouched);
@@ -193,7 +193,7 @@ TEST_F(NtRead, AShortReadKeepsOnlyTheWholeSectorsThatArrived) {
   EXPECT_EQ(volume.m_llWindowLength, 512u);
 
   for (DWORD delivered : {0u, 100u}) {
-    fake.Script("ReadFile", Outcome::Short(delivered));
+    fake.Script(Kernel32Call::ReadFile, Outcome::Short(delivered));
     EXPECT_EQ(volume.Read2K(got.data(), 100, &n), KESTRO_ERR_READ);
     EXPECT_EQ(volume.m_bWindowValid, 0);
     EXPECT_EQ(got, untouched);
@@ -251,7 +251,7 @@ TEST_F(NtRead, AReadThatFailedAfterMovingThePointerDoesNotMisplaceTheNextOne) {
   At(4096);
   Outcome failure = Outcome::Failure(ERROR_CRC);
   failure.transfer = 1024;
-  fake.Script("ReadFile", failure);
+  fake.Script(Kernel32Call::ReadFile, failure);
   std::vector<uint8_t> got(100);
   EXPECT_EQ(volume.ReadNT(got.data(), 100, nullptr), KESTRO_ERR_READ);
   EXPECT_EQ(volume.m_llPos, 4096u);
@@ -266,7 +266,7 @@ TEST_F(NtRead, AFailedPositioningMoveFailsTheReadBeforeTheDevice) {
   fake.ClearCalls();
   std::vector<uint8_t> got(10);
   EXPECT_EQ(volume.ReadNT(got.data(), 10, nullptr), KESTRO_ERR_READ);
-  EXPECT_EQ(fake.CountOf("ReadFile"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::ReadFile), 0u);
   EXPECT_EQ(volume.m_bWindowValid, 1);
 }
 
@@ -297,11 +297,12 @@ TEST_F(NtRead, SmallSequentialReadsCostOneDeviceReadPerBuffer) {
   }
   // A refill starts at the sector holding the first byte not yet read, so a buffer yields at
   // least 127 new sectors.
-  const size_t reads = fake.CountOf("ReadFile");
+  const size_t reads = fake.CountOf(Kernel32Call::ReadFile);
   EXPECT_LE(reads, kSpan / (kBufferSize - 512) + 1);
   EXPECT_GE(reads, kSpan / kBufferSize);
-  for (const Call* call : fake.CallsOf("ReadFile")) EXPECT_EQ(call->args[0], kBufferSize);
-  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
+  for (const Call* call : fake.CallsOf(Kernel32Call::ReadFile))
+    EXPECT_EQ(call->args[0], kBufferSize);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualAlloc), 0u);
 }
 
 class LegacyRead : public kestro::testing::LegacyVolume {
@@ -328,8 +329,8 @@ TEST_F(LegacyRead, AStartInsideASectorReadsOneSectorMore) {
   EXPECT_EQ(volume.m_llWindowLength, 1024u);
   EXPECT_EQ(fake.CallNames(),
             (std::vector<std::string>{"VirtualLock", "DeviceIoControl", "VirtualUnlock"}));
-  EXPECT_EQ(fake.CallsOf("VirtualLock")[0]->args[1], 1024u);
-  EXPECT_EQ(fake.CallsOf("VirtualUnlock")[0]->args[1], 1024u);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::VirtualLock)[0]->args[1], 1024u);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::VirtualUnlock)[0]->args[1], 1024u);
   EXPECT_EQ(vwin32.foreignBuffers, 0);
 }
 
@@ -375,7 +376,7 @@ TEST_F(LegacyRead, WithoutAStagingBufferTheStatusIsOne) {
 }
 
 TEST_F(LegacyRead, AFailedPinReadsNothing) {
-  fake.Script("VirtualLock", Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY));
+  fake.Script(Kernel32Call::VirtualLock, Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY));
   DWORD n = 0;
   EXPECT_EQ(Read(10, 100, &n), KESTRO_ERR_READ);
   EXPECT_EQ(n, 100u);
@@ -394,7 +395,7 @@ TEST_F(LegacyRead, AFailedDosCallClearsTheWindowAndUnpins) {
     EXPECT_EQ(got, std::vector<uint8_t>(100, 0xEE));
     EXPECT_EQ(volume.m_bWindowValid, 0);
     EXPECT_EQ(volume.m_llPos, kVolumeSize - 100);
-    EXPECT_EQ(fake.CountOf("VirtualUnlock"), 1u);
+    EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualUnlock), 1u);
   }
 }
 

@@ -41,9 +41,9 @@ class Seek : public kestro::testing::FakeWorld {
   bool Rejects(LONGLONG distance, int origin, ULONGLONG from) {
     volume.m_llPos = from;
     volume.m_llSector = from >> 9;
-    const size_t moves = fake.CountOf("SetFilePointerEx");
+    const size_t moves = fake.CountOf(Kernel32Call::SetFilePointerEx);
     return volume.SeekNT(distance, origin) == 0 && volume.m_llPos == from &&
-           volume.m_llSector == from >> 9 && fake.CountOf("SetFilePointerEx") == moves;
+           volume.m_llSector == from >> 9 && fake.CountOf(Kernel32Call::SetFilePointerEx) == moves;
   }
 
   CKestro32 volume;
@@ -90,7 +90,7 @@ TEST_F(Seek, AnEmptyVolumeAcceptsOnlyPositionZero) {
 TEST_F(Seek, TheDevicePointerGoesToTheStartOfTheSector) {
   ASSERT_EQ(volume.SeekNT(1000, FILE_BEGIN), 1);
   EXPECT_EQ(volume.m_llSector, 1u);
-  const win32::testing::Call& move = *fake.CallsOf("SetFilePointerEx").at(0);
+  const win32::testing::Call& move = *fake.CallsOf(Kernel32Call::SetFilePointerEx).at(0);
   EXPECT_EQ(move.args, (std::vector<uint64_t>{512, FILE_BEGIN}));
   ASSERT_EQ(volume.SeekNT(-1, FILE_END), 1);
   EXPECT_EQ(DevicePointer(), kSize - 512);
@@ -100,7 +100,7 @@ TEST_F(Seek, TheDevicePointerGoesToTheStartOfTheSector) {
 }
 
 TEST_F(Seek, AFailedDeviceMoveReportsZeroButKeepsTheNewPosition) {
-  fake.Script("SetFilePointerEx", Outcome::Failure(ERROR_INVALID_HANDLE));
+  fake.Script(Kernel32Call::SetFilePointerEx, Outcome::Failure(ERROR_INVALID_HANDLE));
   EXPECT_EQ(volume.SeekNT(4096 + 7, FILE_BEGIN), 0);
   EXPECT_EQ(volume.m_llPos, 4103u);
   EXPECT_EQ(volume.m_llSector, 8u);
@@ -111,7 +111,7 @@ TEST_F(Seek, TheLegacyFamilyKeepsBooksAndTouchesNoDevice) {
   volume.m_bWin9x = 1;
   volume.m_hDisk = INVALID_HANDLE_VALUE;
   EXPECT_TRUE(Accepts(1000, FILE_BEGIN, 0, 1000));
-  EXPECT_EQ(fake.CountOf("SetFilePointerEx"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::SetFilePointerEx), 0u);
 }
 
 TEST_F(Seek, SeeksLeaveTheReadBackWindowAlone) {

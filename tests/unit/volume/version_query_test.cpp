@@ -59,10 +59,10 @@ TEST_F(VersionQuery, QueriesUseTheFilledRecordAndConstructorsRefillIt) {
   fake.ClearCalls();
   volume.Is9XOSVersion();
   volume.VersionIsW95_40950();
-  EXPECT_EQ(fake.CountOf("GetVersionExW"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetVersionExW), 0u);
   CKestro32 another;
-  EXPECT_EQ(fake.CountOf("GetVersionExW"), 1u);
-  EXPECT_EQ(fake.CallsOf("GetVersionExW")[0]->args[0], sizeof(OSVERSIONINFOW));
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetVersionExW), 1u);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::GetVersionExW)[0]->args[0], sizeof(OSVERSIONINFOW));
 }
 
 TEST_F(VersionQuery, CopiesKeepTheFamilyOfTheirSource) {
@@ -75,7 +75,7 @@ TEST_F(VersionQuery, CopiesKeepTheFamilyOfTheirSource) {
   CKestro32 assigned;
   assigned = legacy;
   EXPECT_EQ(assigned.m_bWin9x, 1);
-  EXPECT_EQ(fake.CountOf("GetVersionExW"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::GetVersionExW), 1u);
 }
 
 }  // namespace

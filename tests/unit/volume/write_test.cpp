@@ -38,7 +38,7 @@ class NtWrite : public kestro::testing::NtVolume {
     EXPECT_EQ(volume.m_llSector, (position + expected) >> 9);
   }
 
-  std::vector<uint64_t> SizesOf(const std::string& function) const {
+  std::vector<uint64_t> SizesOf(Kernel32Call function) const {
     std::vector<uint64_t> sizes;
     for (const Call* call : fake.CallsOf(function)) sizes.push_back(call->args[0]);
     return sizes;
@@ -68,20 +68,20 @@ TEST_F(NtWrite, NothingIsWrittenAtTheEndOrForAnEmptyRequest) {
 
 TEST_F(NtWrite, AWriteRunningPastTheEndIsCut) {
   ExpectWrite(kVolumeSize - 100, 512, 100);
-  EXPECT_EQ(SizesOf("ReadFile"), std::vector<uint64_t>{512});
-  EXPECT_EQ(SizesOf("WriteFile"), std::vector<uint64_t>{512});
+  EXPECT_EQ(SizesOf(Kernel32Call::ReadFile), std::vector<uint64_t>{512});
+  EXPECT_EQ(SizesOf(Kernel32Call::WriteFile), std::vector<uint64_t>{512});
 }
 
 TEST_F(NtWrite, PartialSectorsAreReadPatchedAndWrittenBack) {
   ExpectWrite(4096 + 511, 1, 1);
-  EXPECT_EQ(SizesOf("ReadFile"), std::vector<uint64_t>{512});
+  EXPECT_EQ(SizesOf(Kernel32Call::ReadFile), std::vector<uint64_t>{512});
 
   ExpectWrite(8192 + 100, 600, 600);
-  EXPECT_EQ(SizesOf("ReadFile"), std::vector<uint64_t>{1024});
-  EXPECT_EQ(SizesOf("WriteFile"), std::vector<uint64_t>{1024});
+  EXPECT_EQ(SizesOf(Kernel32Call::ReadFile), std::vector<uint64_t>{1024});
+  EXPECT_EQ(SizesOf(Kernel32Call::WriteFile), std::vector<uint64_t>{1024});
   EXPECT_EQ(volume.m_llPos, 8192u + 700);
   // The pointer went back over the two sectors, and after the write to the new current sector.
-  const std::vector<const Call*> moves = fake.CallsOf("SetFilePointerEx");
+  const std::vector<const Call*> moves = fake.CallsOf(Kernel32Call::SetFilePointerEx);
   ASSERT_EQ(moves.size(), 3u);
   EXPECT_EQ(moves[1]->args, (std::vector<uint64_t>{static_cast<uint64_t>(-1024), FILE_CURRENT}));
   EXPECT_EQ(moves[2]->args, (std::vector<uint64_t>{8192 + 512, FILE_BEGIN}));
@@ -95,24 +95,25 @@ TEST_F(NtWrite, WholeSectorsGoStraightFromTheCallersBuffer) {
   EXPECT_EQ(volume.m_llSector, 10u);
   EXPECT_EQ(volume.m_llPos, 5120u);
   EXPECT_EQ(fake.CallNames(), (std::vector<std::string>{"SetFilePointerEx", "WriteFile"}));
-  const Call& write = *fake.CallsOf("WriteFile")[0];
+  const Call& write = *fake.CallsOf(Kernel32Call::WriteFile)[0];
   EXPECT_EQ(write.args[1], reinterpret_cast<uintptr_t>(bytes.data()));
   EXPECT_EQ(Stored(4096, 1024), bytes);
 
   // No staging buffer is needed for whole sectors, even beyond its size.
   ExpectWrite(0, 2 * kBufferSize, 2 * kBufferSize);
-  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualAlloc), 0u);
 }
 
 TEST_F(NtWrite, ShortOrFailedTransfersFailTheWrite) {
   const std::vector<uint8_t> original = Original();
   for (Outcome outcome : {Outcome::Short(0), Outcome::Short(512), Outcome::Failure(ERROR_CRC)}) {
-    fake.Script("ReadFile", outcome);
+    fake.Script(Kernel32Call::ReadFile, outcome);
     ExpectFailure(4096 + 10, 600);
     EXPECT_EQ(Device(), original) << "a failed read wrote";
   }
   fake.intercept = [](const Call& call) -> std::optional<Outcome> {
-    if (call.function != "SetFilePointerEx" || call.args[1] != FILE_CURRENT) return std::nullopt;
+    if (call.kind != Kernel32Call::SetFilePointerEx || call.args[1] != FILE_CURRENT)
+      return std::nullopt;
     return Outcome::Failure(ERROR_NEGATIVE_SEEK);
   };
   ExpectFailure(4096 + 10, 600);
@@ -120,9 +121,9 @@ TEST_F(NtWrite, ShortOrFailedTransfersFailTheWrite) {
   fake.intercept = nullptr;
 
   for (Outcome outcome : {Outcome::Short(0), Outcome::Short(512)}) {
-    fake.Script("WriteFile", outcome);
+    fake.Script(Kernel32Call::WriteFile, outcome);
     ExpectFailure(8192, 1024);
-    fake.Script("WriteFile", outcome);
+    fake.Script(Kernel32Call::WriteFile, outcome);
     ExpectFailure(8192 + 3, 1024);
   }
 }
@@ -174,8 +175,8 @@ TEST_F(NtWrite, NoReadOrWriteAllocates) {
     ASSERT_NE(volume.WriteNT(bytes.data(), 1024), KESTRO_WRITE_FAILED);
     ASSERT_NE(volume.WriteNT(bytes.data(), 1000), KESTRO_WRITE_FAILED);
   }
-  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualAlloc), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 0u);
 }
 
 class LegacyWrite : public kestro::testing::LegacyVolume {
@@ -227,8 +228,8 @@ TEST_F(LegacyWrite, APartialSectorIsReadAndWrittenBackWithOneMore) {
   EXPECT_TRUE(vwin32.transfers()[1].write);
   EXPECT_EQ(vwin32.transfers()[1].sectors, 2u);
   EXPECT_EQ(drive, Patched(before, 4096 + 256, bytes));
-  EXPECT_EQ(fake.CountOf("VirtualLock"), 2u);
-  EXPECT_EQ(fake.CountOf("VirtualUnlock"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualLock), 2u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualUnlock), 1u);
 
   vwin32.ClearTransfers();
   ASSERT_EQ(Write(8192, 100), 100u);
@@ -258,16 +259,16 @@ TEST_F(LegacyWrite, AFailedWriteChangesNothingAndUnpinsOnce) {
       EXPECT_EQ(Write(at, 700), KESTRO_WRITE_FAILED);
       EXPECT_EQ(drive, before);
       EXPECT_EQ(volume.m_llPos, at);
-      EXPECT_EQ(fake.CountOf("VirtualUnlock"), 1u);
+      EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualUnlock), 1u);
     }
   }
   vwin32.fault = nullptr;
   fake.ClearCalls();
-  fake.Script("VirtualLock", Outcome::Success());
-  fake.Script("VirtualLock", Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY));
+  fake.Script(Kernel32Call::VirtualLock, Outcome::Success());
+  fake.Script(Kernel32Call::VirtualLock, Outcome::Failure(ERROR_NOT_ENOUGH_MEMORY));
   EXPECT_EQ(Write(4096 + 3, 700), KESTRO_WRITE_FAILED);  // the second pin fails
   EXPECT_EQ(drive, before);
-  EXPECT_EQ(fake.CountOf("VirtualUnlock"), 1u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualUnlock), 1u);
 }
 
 TEST_F(LegacyWrite, WritesWithoutABufferOrDeviceFail) {
@@ -279,7 +280,7 @@ TEST_F(LegacyWrite, WritesWithoutABufferOrDeviceFail) {
   const HANDLE device = volume.m_hDisk;
   volume.m_hDisk = INVALID_HANDLE_VALUE;
   EXPECT_EQ(Write(0, 512), KESTRO_WRITE_FAILED);
-  EXPECT_EQ(fake.CountOf("DeviceIoControl"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::DeviceIoControl), 0u);
   volume.m_hDisk = device;
 }
 
@@ -334,8 +335,8 @@ TEST_F(LegacyWrite, NoReadOrWriteAllocates) {
     ASSERT_NE(Write(at, 1024), KESTRO_WRITE_FAILED);
     ASSERT_NE(Write(at + 5, 1000, &CKestro32::WriteDirDataW), KESTRO_WRITE_FAILED);
   }
-  EXPECT_EQ(fake.CountOf("VirtualAlloc"), 0u);
-  EXPECT_EQ(fake.CountOf("VirtualFree"), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualAlloc), 0u);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 0u);
 }
 
 }  // namespace
