@@ -41,8 +41,11 @@ Result<NtfsBootSector> ParseNtfsBootSector(std::span<const uint8_t, kNtfsBootSec
   NtfsBootSector parsed;
   parsed.bytesPerSector = static_cast<uint32_t>(bytesPerSector);
   parsed.clusterBytes = static_cast<uint32_t>(bytesPerSector * sectorsPerCluster);
-  parsed.clusterCount = LittleEndian64(boot + 40) / sectorsPerCluster;
+  parsed.sectorCount = LittleEndian64(boot + 40);
+  parsed.clusterCount = parsed.sectorCount / sectorsPerCluster;
   parsed.mftCluster = LittleEndian64(boot + 48);
+  parsed.mftMirrorCluster = LittleEndian64(boot + 56);
+  parsed.serialNumber = LittleEndian64(boot + 72);
   const uint64_t recordBytes = NtfsRecordBytes(static_cast<int8_t>(boot[64]), parsed.clusterBytes);
   if (recordBytes < kMinRecordBytes || recordBytes > kMaxRecordBytes ||
       !std::has_single_bit(recordBytes)) {

@@ -20,6 +20,9 @@ struct NtfsBootSector {
   uint64_t clusterCount = 0;
   uint64_t mftCluster = 0;
   uint32_t recordBytes = 0;  // of one MFT record
+  uint64_t sectorCount = 0;
+  uint64_t mftMirrorCluster = 0;
+  uint64_t serialNumber = 0;
 };
 
 // Reads the boot sector of a volume `volumeLength` bytes long; an error unless its sizes are in

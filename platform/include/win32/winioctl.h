@@ -20,6 +20,12 @@ inline constexpr DWORD IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = 0x00560000u;
 inline constexpr DWORD FSCTL_LOCK_VOLUME = 0x00090018u;
 inline constexpr DWORD FSCTL_UNLOCK_VOLUME = 0x0009001Cu;
 inline constexpr DWORD FSCTL_DISMOUNT_VOLUME = 0x00090020u;
+inline constexpr DWORD IOCTL_DISK_GET_DRIVE_LAYOUT = 0x0007400Cu;
+inline constexpr DWORD IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = 0x000700A0u;
+inline constexpr DWORD IOCTL_STORAGE_GET_DEVICE_NUMBER = 0x002D1080u;
+inline constexpr DWORD FSCTL_GET_NTFS_VOLUME_DATA = 0x00090064u;
+
+inline constexpr DWORD FILE_DEVICE_DISK = 0x00000007u;
 
 typedef enum _MEDIA_TYPE {
   Unknown = 0,
@@ -51,6 +57,12 @@ typedef struct _PARTITION_INFORMATION {
   BOOLEAN RecognizedPartition;
   BOOLEAN RewritePartition;
 } PARTITION_INFORMATION, *PPARTITION_INFORMATION;
+
+typedef struct _DRIVE_LAYOUT_INFORMATION {
+  DWORD PartitionCount;
+  DWORD Signature;
+  PARTITION_INFORMATION PartitionEntry[1];
+} DRIVE_LAYOUT_INFORMATION, *PDRIVE_LAYOUT_INFORMATION;
 
 typedef struct _SET_PARTITION_INFORMATION {
   BYTE PartitionType;
@@ -117,6 +129,85 @@ typedef struct _VOLUME_DISK_EXTENTS {
   DISK_EXTENT Extents[1];
 } VOLUME_DISK_EXTENTS, *PVOLUME_DISK_EXTENTS;
 
+typedef struct _DISK_GEOMETRY_EX {
+  DISK_GEOMETRY Geometry;
+  LARGE_INTEGER DiskSize;
+  BYTE Data[1];
+} DISK_GEOMETRY_EX, *PDISK_GEOMETRY_EX;
+
+typedef struct _DISK_PARTITION_INFO {
+  DWORD SizeOfPartitionInfo;
+  PARTITION_STYLE PartitionStyle;
+  union {
+    struct {
+      DWORD Signature;
+      DWORD CheckSum;
+    } Mbr;
+    struct {
+      GUID DiskId;
+    } Gpt;
+  };
+} DISK_PARTITION_INFO, *PDISK_PARTITION_INFO;
+
+typedef enum _DETECTION_TYPE {
+  DetectNone = 0,
+  DetectInt13 = 1,
+  DetectExInt13 = 2,
+} DETECTION_TYPE;
+
+typedef struct _DISK_INT13_INFO {
+  WORD DriveSelect;
+  DWORD MaxCylinders;
+  WORD SectorsPerTrack;
+  WORD MaxHeads;
+  WORD NumberDrives;
+} DISK_INT13_INFO, *PDISK_INT13_INFO;
+
+typedef struct _DISK_EX_INT13_INFO {
+  WORD ExBufferSize;
+  WORD ExFlags;
+  DWORD ExCylinders;
+  DWORD ExHeads;
+  DWORD ExSectorsPerTrack;
+  DWORD64 ExSectorsPerDrive;
+  WORD ExSectorSize;
+  WORD ExReserved;
+} DISK_EX_INT13_INFO, *PDISK_EX_INT13_INFO;
+
+typedef struct _DISK_DETECTION_INFO {
+  DWORD SizeOfDetectInfo;
+  DETECTION_TYPE DetectionType;
+  union {
+    struct {
+      DISK_INT13_INFO Int13;
+      DISK_EX_INT13_INFO ExInt13;
+    };
+  };
+} DISK_DETECTION_INFO, *PDISK_DETECTION_INFO;
+
+typedef struct _STORAGE_DEVICE_NUMBER {
+  DWORD DeviceType;
+  DWORD DeviceNumber;
+  DWORD PartitionNumber;
+} STORAGE_DEVICE_NUMBER, *PSTORAGE_DEVICE_NUMBER;
+
+typedef struct _NTFS_VOLUME_DATA_BUFFER {
+  LARGE_INTEGER VolumeSerialNumber;
+  LARGE_INTEGER NumberSectors;
+  LARGE_INTEGER TotalClusters;
+  LARGE_INTEGER FreeClusters;
+  LARGE_INTEGER TotalReserved;
+  DWORD BytesPerSector;
+  DWORD BytesPerCluster;
+  DWORD BytesPerFileRecordSegment;
+  DWORD ClustersPerFileRecordSegment;
+  LARGE_INTEGER MftValidDataLength;
+  LARGE_INTEGER MftStartLcn;
+  LARGE_INTEGER Mft2StartLcn;
+  LARGE_INTEGER MftZoneStart;
+  LARGE_INTEGER MftZoneEnd;
+} NTFS_VOLUME_DATA_BUFFER, *PNTFS_VOLUME_DATA_BUFFER;
+
 typedef struct _GET_LENGTH_INFORMATION {
   LARGE_INTEGER Length;
 } GET_LENGTH_INFORMATION;
@@ -136,6 +227,20 @@ static_assert(sizeof(DRIVE_LAYOUT_INFORMATION_EX) == 192);
 static_assert(sizeof(DISK_EXTENT) == 24);
 static_assert(sizeof(VOLUME_DISK_EXTENTS) == 32);
 static_assert(offsetof(VOLUME_DISK_EXTENTS, Extents) == 8);
+static_assert(sizeof(DRIVE_LAYOUT_INFORMATION) == 40);
+static_assert(offsetof(DRIVE_LAYOUT_INFORMATION, PartitionEntry) == 8);
+static_assert(sizeof(DISK_GEOMETRY_EX) == 40);
+static_assert(offsetof(DISK_GEOMETRY_EX, Data) == 32);
+static_assert(sizeof(DISK_PARTITION_INFO) == 24);
+static_assert(offsetof(DISK_PARTITION_INFO, Mbr) == 8);
+static_assert(sizeof(DISK_INT13_INFO) == 16);
+static_assert(sizeof(DISK_EX_INT13_INFO) == 32);
+static_assert(sizeof(DISK_DETECTION_INFO) == 56);
+static_assert(offsetof(DISK_DETECTION_INFO, ExInt13) == 24);
+static_assert(sizeof(STORAGE_DEVICE_NUMBER) == 12);
+static_assert(sizeof(NTFS_VOLUME_DATA_BUFFER) == 96);
+static_assert(offsetof(NTFS_VOLUME_DATA_BUFFER, BytesPerSector) == 40);
+static_assert(offsetof(NTFS_VOLUME_DATA_BUFFER, MftValidDataLength) == 56);
 
 }  // namespace win32
 

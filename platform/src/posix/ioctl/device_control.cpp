@@ -6,8 +6,11 @@
 
 #include "errno_map.h"
 #include "ioctl/control_buffer.h"
+#include "ioctl/device_number.h"
 #include "ioctl/disk_geometry.h"
+#include "ioctl/disk_geometry_ex.h"
 #include "ioctl/drive_layout.h"
+#include "ioctl/ntfs_volume_data.h"
 #include "ioctl/partition_records.h"
 #include "ioctl/volume_extents.h"
 #include "storage/volume_safety.h"
@@ -30,6 +33,10 @@ BOOL Dispatch(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, ControlBu
   switch (code) {
     case IOCTL_DISK_GET_DRIVE_GEOMETRY:
       return AnswerGeometry(object, output);
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+      return AnswerGeometryEx(object, output);
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER:
+      return AnswerDeviceNumber(object, output);
     case IOCTL_DISK_GET_LENGTH_INFO:
       return AnswerLengthInfo(object, output);
     case IOCTL_DISK_GET_PARTITION_INFO:
@@ -40,12 +47,18 @@ BOOL Dispatch(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, ControlBu
       return SetPartitionType(object, in, inSize);
     case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
       return AnswerDriveLayout(object, output);
+    case IOCTL_DISK_GET_DRIVE_LAYOUT:
+      return AnswerLegacyDriveLayout(object, output);
     case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
       return AnswerDiskExtents(object, output);
     case FSCTL_LOCK_VOLUME:
       return LockVolume(object);
     case FSCTL_UNLOCK_VOLUME:
       return UnlockVolume(object);
+    case FSCTL_DISMOUNT_VOLUME:
+      return DismountVolume(object);
+    case FSCTL_GET_NTFS_VOLUME_DATA:
+      return AnswerNtfsVolumeData(object, output);
     default:
       return Fail(ERROR_INVALID_FUNCTION);
   }

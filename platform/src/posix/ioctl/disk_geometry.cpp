@@ -1,11 +1,11 @@
 #include "ioctl/disk_geometry.h"
 
-#include <linux/hdreg.h>
-#include <sys/ioctl.h>
-
 namespace kestro::posix {
 namespace {
 
+// Every figure HDIO_GETGEO gives for today's drives is invented by the Linux driver (64 x 32 on
+// NVMe and virtio, a guess from the partition table on SCSI), so disks report what Windows
+// reports for a disk without a BIOS geometry.
 constexpr DWORD kVirtualHeads = 255;
 constexpr DWORD kVirtualSectorsPerTrack = 63;
 
@@ -17,12 +17,6 @@ DISK_GEOMETRY GeometryOf(const DiskAccess& disk) {
   geometry.BytesPerSector = disk.sectorSize();
   geometry.TracksPerCylinder = kVirtualHeads;
   geometry.SectorsPerTrack = kVirtualSectorsPerTrack;
-  hd_geometry reported{};
-  if (disk.facts().isBlockDevice && ioctl(disk.fd(), HDIO_GETGEO, &reported) == 0 &&
-      reported.heads != 0 && reported.sectors != 0) {
-    geometry.TracksPerCylinder = reported.heads;
-    geometry.SectorsPerTrack = reported.sectors;
-  }
   const uint64_t cylinderBytes =
       uint64_t{geometry.TracksPerCylinder} * geometry.SectorsPerTrack * geometry.BytesPerSector;
   geometry.Cylinders.QuadPart = static_cast<LONGLONG>(disk.size() / cylinderBytes);

@@ -10,9 +10,8 @@ namespace kestro::posix {
 
 using namespace win32;
 
-// MediaType from the disk's removable flag, BytesPerSector its logical sector size, heads and
-// sectors per track from HDIO_GETGEO where the driver answers it, otherwise the 255 heads and 63
-// sectors Windows gives virtual disks; cylinders always from the size.
+// MediaType from the disk's removable flag, BytesPerSector its logical sector size, the 255 heads
+// and 63 sectors per track Windows gives disks without a BIOS geometry, cylinders from the size.
 DISK_GEOMETRY GeometryOf(const DiskAccess& disk);
 
 // IOCTL_DISK_GET_DRIVE_GEOMETRY: a volume handle answers with its disk's geometry.

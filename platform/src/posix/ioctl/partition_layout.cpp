@@ -13,6 +13,23 @@ namespace {
 
 // Windows marks the single partition of an unpartitioned disk with this disk signature.
 constexpr DWORD kSuperfloppySignature = 1;
+constexpr uint64_t kBootSignatureOffset = 510;
+constexpr BYTE kBootSignature[2] = {0x55, 0xAA};
+
+// Windows takes a disk without a partition table for one whole-disk volume only when it is
+// removable or its first sector ends in the boot signature; any other such disk is blank.
+bool IsSuperfloppy(const DiskAccess& disk) {
+  if (disk.facts().removable) return true;
+  BYTE signature[2] = {};
+  return disk.ReadAt(signature, sizeof signature, kBootSignatureOffset) &&
+         signature[0] == kBootSignature[0] && signature[1] == kBootSignature[1];
+}
+
+DiskLayout RawLayout() {
+  DiskLayout layout;
+  layout.style = PARTITION_STYLE_RAW;
+  return layout;
+}
 
 DiskLayout SuperfloppyLayout(const DiskAccess& disk) {
   DiskLayout layout;
@@ -68,7 +85,7 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
     case TableStyle::kNone:
       break;
   }
-  return SuperfloppyLayout(disk);
+  return IsSuperfloppy(disk) ? SuperfloppyLayout(disk) : RawLayout();
 }
 
 }  // namespace kestro::posix

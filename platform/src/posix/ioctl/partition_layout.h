@@ -1,7 +1,8 @@
 // A disk's partitions as Windows lists them in its drive layout: for an MBR disk the four primary
 // slots, then the four slots of each extended boot record down the chain (unused slots included,
 // type 0); for a GPT disk the used entries in table order; for a disk without a partition table
-// the single whole-disk partition Windows reports for an unpartitioned ("superfloppy") disk.
+// that carries a boot sector (or is removable) the single whole-disk partition Windows reports for
+// an unpartitioned ("superfloppy") disk, and for any other disk without one no entries at all.
 #pragma once
 
 #include <cstdint>

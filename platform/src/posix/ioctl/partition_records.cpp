@@ -7,11 +7,6 @@ namespace {
 
 constexpr uint64_t kTypeOffsetInSlot = 4;
 
-struct PartitionView {
-  PARTITION_STYLE style = PARTITION_STYLE_MBR;
-  LayoutEntry entry;
-};
-
 // A disk handle, like Windows' partition 0, stands for the whole disk.
 LayoutEntry WholeDisk(uint64_t length) {
   LayoutEntry entry;
@@ -31,6 +26,8 @@ LayoutEntry VolumeEntry(const VolumeTarget& volume, const DiskLayout& layout) {
   return entry;
 }
 
+}  // namespace
+
 std::optional<PartitionView> ViewPartition(const OpenObject& object) {
   auto disk = DiskAccess::Open(object);
   if (!disk) return std::nullopt;
@@ -41,8 +38,6 @@ std::optional<PartitionView> ViewPartition(const OpenObject& object) {
   }
   return PartitionView{layout->style, WholeDisk(disk->size())};
 }
-
-}  // namespace
 
 PARTITION_INFORMATION_EX PartitionRecordOf(PARTITION_STYLE style, const LayoutEntry& entry) {
   PARTITION_INFORMATION_EX record{};
@@ -64,21 +59,25 @@ PARTITION_INFORMATION_EX PartitionRecordOf(PARTITION_STYLE style, const LayoutEn
   return record;
 }
 
+PARTITION_INFORMATION LegacyPartitionRecordOf(const LayoutEntry& entry) {
+  PARTITION_INFORMATION record{};
+  record.StartingOffset.QuadPart = static_cast<LONGLONG>(entry.start);
+  record.PartitionLength.QuadPart = static_cast<LONGLONG>(entry.length);
+  record.HiddenSectors = entry.hiddenSectors;
+  record.PartitionNumber = entry.number;
+  record.PartitionType = entry.mbrType;
+  record.BootIndicator = entry.bootable;
+  record.RecognizedPartition = IsRecognizedType(entry.mbrType);
+  return record;
+}
+
 BOOL AnswerPartitionInfo(const OpenObject& object, ControlBuffer& output) {
   if (!output.Require(sizeof(PARTITION_INFORMATION))) return FALSE;
   auto view = ViewPartition(object);
   if (!view) return FALSE;
   // The older record has no room for a GPT entry; Windows refuses it on GPT disks.
   if (view->style != PARTITION_STYLE_MBR) return Fail(ERROR_INVALID_FUNCTION);
-  PARTITION_INFORMATION record{};
-  record.StartingOffset.QuadPart = static_cast<LONGLONG>(view->entry.start);
-  record.PartitionLength.QuadPart = static_cast<LONGLONG>(view->entry.length);
-  record.HiddenSectors = view->entry.hiddenSectors;
-  record.PartitionNumber = view->entry.number;
-  record.PartitionType = view->entry.mbrType;
-  record.BootIndicator = view->entry.bootable;
-  record.RecognizedPartition = IsRecognizedType(view->entry.mbrType);
-  return output.Put(record);
+  return output.Put(LegacyPartitionRecordOf(view->entry));
 }
 
 BOOL AnswerPartitionInfoEx(const OpenObject& object, ControlBuffer& output) {

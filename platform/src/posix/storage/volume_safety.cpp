@@ -92,6 +92,11 @@ BOOL UnlockVolume(OpenObject& object) {
   return TRUE;
 }
 
+BOOL DismountVolume(OpenObject& object) {
+  std::lock_guard<std::mutex> lock(object.mutex);
+  return JudgeMounted(object, object.guard) ? Fail(ERROR_ACCESS_DENIED) : TRUE;
+}
+
 bool VolumeWriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
   const bool bootSectorOnly = offset < kSectorSize && length <= kSectorSize - offset;
   return bootSectorOnly || !JudgeMounted(object, object.guard);

@@ -17,6 +17,9 @@ using namespace win32;
 BOOL LockVolume(OpenObject& object);
 // Fails with ERROR_NOT_LOCKED unless this handle holds the lock.
 BOOL UnlockVolume(OpenObject& object);
+// FSCTL_DISMOUNT_VOLUME never detaches what Linux has mounted: it succeeds only on a volume that
+// nothing has mounted, and fails with ERROR_ACCESS_DENIED on a mounted one.
+BOOL DismountVolume(OpenObject& object);
 
 // Whether a write of `length` bytes at `offset` of a volume handle may go ahead. The caller holds
 // the object's mutex. The mount table is rescanned only when its generation has moved since the
