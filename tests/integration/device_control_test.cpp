@@ -3,7 +3,11 @@
 #include <win32/drive_map.h>
 #include <win32/windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <regex>
+#include <string>
 #include <vector>
 
 #include <fixtures.h>
@@ -34,6 +38,68 @@ const char kGptScript[] =
     "uuid=11111111-2222-3333-4444-555555555555, name=\"Data\", attrs=\"RequiredPartition "
     "GUID:60\"\n"
     "start=10240, size=8192, type=0FC63DAF-8483-4772-8E79-3D69D8477DE4, name=\"Linux\"\n";
+
+// The number that follows `label` in a tool's output, searching from `from`.
+uint64_t NumberAfter(const std::string& output, const std::string& label, size_t from = 0) {
+  const size_t at = output.find(label, from);
+  EXPECT_NE(at, std::string::npos) << label << " in " << output;
+  return at == std::string::npos ? 0 : std::stoull(output.substr(at + label.size()), nullptr, 0);
+}
+
+std::string GuidText(const GUID& guid) {
+  char text[37];
+  std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", guid.Data1,
+                guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1], guid.Data4[2], guid.Data4[3],
+                guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return text;
+}
+
+// A partition as `sfdisk --json` lists it: start and size in 512-byte sectors, its MBR type.
+struct ToolPartition {
+  uint64_t start = 0;
+  uint64_t size = 0;
+  unsigned type = 0;
+};
+
+std::vector<ToolPartition> ToolPartitions(const std::string& json) {
+  static const std::regex entry(
+      R"re("start":\s*(\d+),\s*"size":\s*(\d+),\s*"type":\s*"([^"]+)")re");
+  std::vector<ToolPartition> partitions;
+  for (auto it = std::sregex_iterator(json.begin(), json.end(), entry);
+       it != std::sregex_iterator(); ++it) {
+    const std::string type = (*it)[3];
+    partitions.push_back(
+        {std::stoull((*it)[1]), std::stoull((*it)[2]),
+         type.size() <= 2 ? static_cast<unsigned>(std::stoul(type, nullptr, 16)) : 0});
+  }
+  return partitions;
+}
+
+std::string ToolDiskId(const std::string& json) {
+  static const std::regex id(R"re("id":\s*"([^"]+)")re");
+  std::smatch found;
+  return std::regex_search(json, found, id) ? found[1].str() : std::string();
+}
+
+bool IsExtendedType(unsigned type) {
+  return type == 0x05 || type == 0x0F || type == 0x85;
+}
+
+// The disk kinds Windows tells apart by sector 0: a table, a volume boot sector, or nothing.
+enum class Kind { kMbr, kGpt, kSuperfloppy, kBlank };
+constexpr Kind kKinds[] = {Kind::kMbr, Kind::kGpt, Kind::kSuperfloppy, Kind::kBlank};
+
+std::u16string Wide(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::u16string DiskName(int number) {
+  return Wide("\\\\.\\PHYSICALDRIVE" + std::to_string(number));
+}
+
+std::u16string VolumeName(char letter) {
+  return Wide(std::string("\\\\.\\") + letter + ":");
+}
 
 struct Answer {
   BOOL ok = FALSE;
@@ -87,6 +153,122 @@ class DeviceControl : public ::testing::Test {
     PARTITION_INFORMATION_EX entry;
     std::memcpy(&entry, layout.data() + 48 + index * sizeof entry, sizeof entry);
     return entry;
+  }
+
+  // A 16 MiB disk image of `kind`; the superfloppy is a FAT volume without a table.
+  std::string DiskOf(Kind kind) {
+    const std::string path = dir.File("kind" + std::to_string(static_cast<int>(kind)) + ".img");
+    CreateSparseFile(path, 16 * kMiB);
+    if (kind == Kind::kMbr) PartitionImage(path, kMbrScript);
+    if (kind == Kind::kGpt) PartitionImage(path, kGptScript);
+    if (kind == Kind::kSuperfloppy) MakeFat(path, 16, 16 * kMiB);
+    return path;
+  }
+
+  // The device number, extended geometry and MBR-only layout of disk `number` behind `h`, held
+  // against what sfdisk reads from `path` and the size and sector size Linux reports.
+  void ExpectDiskAnswers(HANDLE h, Kind kind, const std::string& path, int number, uint64_t size,
+                         DWORD sectorSize) {
+    SCOPED_TRACE(path);
+    STORAGE_DEVICE_NUMBER device{};
+    Answer answer = Ask(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, &device, sizeof device);
+    ASSERT_TRUE(answer.ok) << answer.error;
+    EXPECT_EQ(answer.bytes, 12u);
+    EXPECT_EQ(device.DeviceType, FILE_DEVICE_DISK);
+    EXPECT_EQ(device.DeviceNumber, static_cast<DWORD>(number));
+    EXPECT_EQ(device.PartitionNumber, 0u);  // a disk handle is Windows' partition 0
+
+    const std::string json = RunCommand("sfdisk --json " + ShellQuote(path)).output;
+    ExpectGeometryEx(h, kind, ToolDiskId(json), size, sectorSize);
+    ExpectLegacyLayout(h, kind, ToolDiskId(json), ToolPartitions(json), size);
+  }
+
+  void ExpectGeometryEx(HANDLE h, Kind kind, const std::string& id, uint64_t size,
+                        DWORD sectorSize) {
+    std::vector<uint8_t> buffer(128, 0xEE);
+    Answer answer = Ask(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, buffer.data(), 31);
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(answer.error, ERROR_INSUFFICIENT_BUFFER);
+    answer = Ask(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, buffer.data(), 40);
+    EXPECT_TRUE(answer.ok);
+    EXPECT_EQ(answer.bytes, 40u);  // cut to the buffer
+    EXPECT_EQ(buffer[40], 0xEE);
+    answer = Ask(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, buffer.data(), 128);
+    ASSERT_TRUE(answer.ok) << answer.error;
+    EXPECT_EQ(answer.bytes, 112u);
+    DISK_GEOMETRY_EX geometry;
+    std::memcpy(&geometry, buffer.data(), sizeof geometry);
+    EXPECT_EQ(geometry.DiskSize.QuadPart, static_cast<LONGLONG>(size));
+    EXPECT_EQ(geometry.Geometry.BytesPerSector, sectorSize);
+    EXPECT_EQ(geometry.Geometry.TracksPerCylinder, 255u);
+    EXPECT_EQ(geometry.Geometry.SectorsPerTrack, 63u);
+    EXPECT_EQ(geometry.Geometry.Cylinders.QuadPart,
+              static_cast<LONGLONG>(size / (255 * 63 * sectorSize)));
+    DISK_PARTITION_INFO partition;
+    std::memcpy(&partition, buffer.data() + 32, sizeof partition);
+    ASSERT_EQ(partition.SizeOfPartitionInfo, 24u);
+    DISK_DETECTION_INFO detection;
+    std::memcpy(&detection, buffer.data() + 32 + 24, sizeof detection);
+    EXPECT_EQ(detection.SizeOfDetectInfo, 56u);
+    EXPECT_EQ(detection.DetectionType, DetectNone);
+    switch (kind) {
+      case Kind::kMbr:
+        EXPECT_EQ(partition.PartitionStyle, PARTITION_STYLE_MBR);
+        EXPECT_EQ(partition.Mbr.Signature, std::stoul(id, nullptr, 16));
+        break;
+      case Kind::kGpt:
+        EXPECT_EQ(partition.PartitionStyle, PARTITION_STYLE_GPT);
+        EXPECT_EQ(GuidText(partition.Gpt.DiskId), id);
+        break;
+      case Kind::kSuperfloppy:
+        EXPECT_EQ(partition.PartitionStyle, PARTITION_STYLE_MBR);
+        EXPECT_EQ(partition.Mbr.Signature, 1u);
+        break;
+      case Kind::kBlank:
+        EXPECT_EQ(partition.PartitionStyle, PARTITION_STYLE_RAW);
+        break;
+    }
+  }
+
+  void ExpectLegacyLayout(HANDLE h, Kind kind, const std::string& id,
+                          const std::vector<ToolPartition>& tool, uint64_t size) {
+    std::vector<uint8_t> buffer(1024);
+    Answer answer = Ask(h, IOCTL_DISK_GET_DRIVE_LAYOUT, buffer.data(), 1024);
+    if (kind == Kind::kGpt) {
+      EXPECT_FALSE(answer.ok);
+      EXPECT_EQ(answer.error, ERROR_INVALID_FUNCTION);
+      return;
+    }
+    ASSERT_TRUE(answer.ok) << answer.error;
+    DRIVE_LAYOUT_INFORMATION header;
+    std::memcpy(&header, buffer.data(), 8);
+    EXPECT_EQ(answer.bytes, 8 + 32 * header.PartitionCount);
+    answer = Ask(h, IOCTL_DISK_GET_DRIVE_LAYOUT, buffer.data(), 39);
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(answer.error, ERROR_INSUFFICIENT_BUFFER);
+
+    std::vector<ToolPartition> expected;
+    for (const ToolPartition& partition : tool) {
+      if (!IsExtendedType(partition.type)) expected.push_back(partition);
+    }
+    if (kind == Kind::kSuperfloppy) expected.push_back({0, size / kSector, 0x04});
+    EXPECT_EQ(header.Signature, kind == Kind::kMbr ? std::stoul(id, nullptr, 16)
+                                                   : (kind == Kind::kSuperfloppy ? 1u : 0u));
+    std::vector<PARTITION_INFORMATION> numbered;
+    for (DWORD i = 0; i < header.PartitionCount; ++i) {
+      PARTITION_INFORMATION entry;
+      std::memcpy(&entry, buffer.data() + 8 + 32 * i, sizeof entry);
+      if (entry.PartitionNumber != 0) numbered.push_back(entry);
+    }
+    ASSERT_EQ(numbered.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(numbered[i].PartitionNumber, i + 1);
+      EXPECT_EQ(numbered[i].StartingOffset.QuadPart,
+                static_cast<LONGLONG>(expected[i].start * kSector));
+      EXPECT_EQ(numbered[i].PartitionLength.QuadPart,
+                static_cast<LONGLONG>(expected[i].size * kSector));
+      EXPECT_EQ(numbered[i].PartitionType, expected[i].type);
+    }
   }
 
   TempDir dir;
@@ -237,8 +419,9 @@ TEST_F(DeviceControl, AGptDiskListsItsEntriesAndRefusesTheOlderPartitionQuery) {
 }
 
 TEST_F(DeviceControl, AVolumeWithoutAPartitionTableIsOneWholeDiskPartition) {
+  KESTRO_REQUIRE_TOOL("mkfs.fat");
   const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 8 * kMiB);
+  MakeFat(image, 12, 8 * kMiB);
   ASSERT_TRUE(kestro::MapDrive('F', image));
   HANDLE h = Open(WTEXT("\\\\.\\F:"));
   PARTITION_INFORMATION_EX ex{};
@@ -409,6 +592,186 @@ TEST_F(DeviceControl, ALoopPartitionDeviceAnswersFromItsParentDisk) {
   EXPECT_EQ(extents.Extents[0].StartingOffset.QuadPart, static_cast<LONGLONG>(14336 * kSector));
   EXPECT_EQ(extents.Extents[0].ExtentLength.QuadPart, static_cast<LONGLONG>(4096 * kSector));
   CloseAll();
+}
+
+TEST_F(DeviceControl, EachDiskKindAnswersItsNumberGeometryAndLayouts) {
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  KESTRO_REQUIRE_TOOL("mkfs.fat");
+  for (Kind kind : kKinds) {
+    const std::string image = DiskOf(kind);
+    const int number = 3 + static_cast<int>(kind);
+    ASSERT_TRUE(kestro::MapPhysicalDrive(number, image));
+    HANDLE h = Open(DiskName(number).c_str());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    ExpectDiskAnswers(h, kind, image, number, std::filesystem::file_size(image), 512);
+  }
+}
+
+TEST_F(DeviceControl, LoopDevicesAnswerWithTheKernelsSizes) {
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  KESTRO_REQUIRE_TOOL("mkfs.fat");
+  KESTRO_REQUIRE_TOOL("blockdev");
+  for (Kind kind : kKinds) {
+    std::string whyNot;
+    auto loop = LoopDevice::Attach(DiskOf(kind), &whyNot);
+    if (!loop) GTEST_SKIP() << whyNot;
+    const std::string device = loop->device();
+    const uint64_t size =
+        std::stoull(RunCommand("blockdev --getsize64 " + ShellQuote(device)).output);
+    const auto sectorSize =
+        static_cast<DWORD>(std::stoul(RunCommand("blockdev --getss " + ShellQuote(device)).output));
+    const std::string sysfs = "/sys/class/block/" + device.substr(device.rfind('/') + 1) + "/size";
+    EXPECT_EQ(std::stoull(RunCommand("cat " + sysfs).output) * kSector, size);
+    ASSERT_TRUE(kestro::MapPhysicalDrive(7, device));
+    HANDLE h = Open(DiskName(7).c_str());
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    ExpectDiskAnswers(h, kind, device, 7, size, sectorSize);
+    CloseAll();
+  }
+}
+
+TEST_F(DeviceControl, AVolumeNamesItsDiskAndWindowsPartitionNumber) {
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  KESTRO_REQUIRE_TOOL("mkfs.fat");
+  const struct {
+    Kind kind;
+    char letter;
+    unsigned tablePartition;
+    DWORD windowsPartition;
+  } volumes[] = {{Kind::kMbr, 'E', 6, 3}, {Kind::kGpt, 'G', 2, 2}, {Kind::kSuperfloppy, 'F', 0, 1}};
+  for (const auto& volume : volumes) {
+    const std::string image = DiskOf(volume.kind);
+    const int number = 4 + static_cast<int>(volume.kind);
+    ASSERT_TRUE(kestro::MapPhysicalDrive(number, image));
+    ASSERT_TRUE(kestro::MapDrive(volume.letter, image, volume.tablePartition));
+    const std::u16string name = VolumeName(volume.letter);
+    STORAGE_DEVICE_NUMBER device{};
+    const Answer answer =
+        Ask(Open(name.c_str()), IOCTL_STORAGE_GET_DEVICE_NUMBER, &device, sizeof device);
+    ASSERT_TRUE(answer.ok) << volume.letter << " " << answer.error;
+    EXPECT_EQ(device.DeviceNumber, static_cast<DWORD>(number)) << volume.letter;
+    EXPECT_EQ(device.PartitionNumber, volume.windowsPartition) << volume.letter;
+  }
+  STORAGE_DEVICE_NUMBER device{};
+  const Answer answer = Ask(Open(WTEXT("\\\\.\\E:")), IOCTL_STORAGE_GET_DEVICE_NUMBER, &device, 11);
+  EXPECT_FALSE(answer.ok);
+  EXPECT_EQ(answer.error, ERROR_INSUFFICIENT_BUFFER);
+}
+
+// Without a table or a volume boot sector in sector 0 a fixed disk has no partitions at all.
+TEST_F(DeviceControl, ADiskWithoutATableOrABootSectorIsRaw) {
+  KESTRO_REQUIRE_TOOL("mkfs.ext4");
+  const std::string blank = dir.File("blank.img");
+  CreateSparseFile(blank, 8 * kMiB);
+  const std::string ext4 = dir.File("ext4.img");
+  MakeExt4(ext4, 8 * kMiB);
+  for (const auto& [letter, image] : {std::pair{'B', blank}, std::pair{'X', ext4}}) {
+    ASSERT_TRUE(kestro::MapDrive(letter, image));
+    const std::u16string name = VolumeName(letter);
+    HANDLE h = Open(name.c_str());
+    PARTITION_INFORMATION_EX ex{};
+    ASSERT_TRUE(Ask(h, IOCTL_DISK_GET_PARTITION_INFO_EX, &ex, sizeof ex).ok) << letter;
+    EXPECT_EQ(ex.PartitionStyle, PARTITION_STYLE_RAW) << letter;
+    EXPECT_EQ(ex.PartitionNumber, 0u) << letter;
+    EXPECT_EQ(ex.StartingOffset.QuadPart, 0) << letter;
+    EXPECT_EQ(ex.PartitionLength.QuadPart, static_cast<LONGLONG>(8 * kMiB)) << letter;
+    Answer answer;
+    const auto layout = Layout(h, 512, &answer);
+    ASSERT_TRUE(answer.ok) << letter;
+    EXPECT_EQ(answer.bytes, 48u) << letter;
+    DRIVE_LAYOUT_INFORMATION_EX header;
+    std::memcpy(&header, layout.data(), 48);
+    EXPECT_EQ(header.PartitionStyle, static_cast<DWORD>(PARTITION_STYLE_RAW)) << letter;
+    EXPECT_EQ(header.PartitionCount, 0u) << letter;
+  }
+}
+
+TEST_F(DeviceControl, DismountSucceedsOnlyWhereNothingIsMounted) {
+  KESTRO_REQUIRE_TOOL("mkntfs");
+  const std::string image = dir.File("ntfs.img");
+  MakeNtfs(image, 16 * kMiB);
+  ASSERT_TRUE(kestro::MapDrive('N', image));
+  HANDLE h = Open(WTEXT("\\\\.\\N:"));
+  Answer answer = Ask(h, FSCTL_DISMOUNT_VOLUME, nullptr, 0);
+  EXPECT_TRUE(answer.ok) << answer.error;
+  const std::string mountPoint = dir.File("mnt");
+  std::filesystem::create_directory(mountPoint);
+  std::string whyNot;
+  {
+    auto mount = NtfsMount::Mount(image, mountPoint, &whyNot);
+    if (!mount) GTEST_SKIP() << whyNot;
+    answer = Ask(h, FSCTL_DISMOUNT_VOLUME, nullptr, 0);
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(answer.error, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RunCommand("findmnt " + ShellQuote(mountPoint)).status, 0);  // still mounted
+  }
+  EXPECT_TRUE(Ask(h, FSCTL_DISMOUNT_VOLUME, nullptr, 0).ok);
+}
+
+// The same NTFS volume alone in an image and as a partition of a disk, held against ntfsinfo.
+TEST_F(DeviceControl, NtfsVolumeDataMatchesTheNtfsTools) {
+  KESTRO_REQUIRE_TOOL("mkntfs");
+  KESTRO_REQUIRE_TOOL("ntfsinfo");
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  const std::string volume = dir.File("ntfs.img");
+  MakeNtfs(volume, 16 * kMiB);
+  const std::string info = RunCommand("ntfsinfo -m -f " + ShellQuote(volume)).output;
+  const std::string mft = RunCommand("ntfsinfo -i 0 -f " + ShellQuote(volume)).output;
+  const std::string disk = dir.File("disk.img");
+  CreateSparseFile(disk, 20 * kMiB);
+  PartitionImage(disk, "label: dos\nstart=2048, size=32768, type=7\n");
+  PlaceVolume(disk, kMiB, volume);
+  ASSERT_TRUE(kestro::MapDrive('N', volume));
+  ASSERT_TRUE(kestro::MapDrive('P', disk, 1));
+
+  for (const WCHAR* name : {WTEXT("\\\\.\\N:"), WTEXT("\\\\.\\P:")}) {
+    HANDLE h = Open(name);
+    NTFS_VOLUME_DATA_BUFFER data{};
+    Answer answer = Ask(h, FSCTL_GET_NTFS_VOLUME_DATA, &data, sizeof data - 1);
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(answer.error, ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(answer.bytes, 0u);
+    answer = Ask(h, FSCTL_GET_NTFS_VOLUME_DATA, &data, sizeof data);
+    ASSERT_TRUE(answer.ok) << answer.error;
+    EXPECT_EQ(answer.bytes, 96u);
+    EXPECT_EQ(data.VolumeSerialNumber.QuadPart,
+              static_cast<LONGLONG>(std::stoull(ProbeValue(volume, "UUID"), nullptr, 16)));
+    EXPECT_EQ(data.BytesPerSector, NumberAfter(info, "Sector Size:"));
+    EXPECT_EQ(data.BytesPerCluster, NumberAfter(info, "Cluster Size:"));
+    const auto clusters = static_cast<LONGLONG>(NumberAfter(info, "Volume Size in Clusters:"));
+    EXPECT_EQ(data.TotalClusters.QuadPart, clusters);
+    EXPECT_EQ(data.NumberSectors.QuadPart / (data.BytesPerCluster / data.BytesPerSector), clusters);
+    EXPECT_EQ(data.FreeClusters.QuadPart,
+              static_cast<LONGLONG>(NumberAfter(info, "Free Clusters:")));
+    EXPECT_EQ(data.TotalReserved.QuadPart, 0);
+    EXPECT_EQ(data.BytesPerFileRecordSegment, NumberAfter(info, "MFT Record Size:"));
+    EXPECT_EQ(data.ClustersPerFileRecordSegment,
+              data.BytesPerFileRecordSegment / data.BytesPerCluster);
+    EXPECT_EQ(data.MftStartLcn.QuadPart,
+              static_cast<LONGLONG>(NumberAfter(info, "LCN of Data Attribute for FILE_MFT:")));
+    EXPECT_EQ(data.Mft2StartLcn.QuadPart,
+              static_cast<LONGLONG>(NumberAfter(info, "LCN of Data Attribute for File_MFTMirr:")));
+    EXPECT_EQ(data.MftValidDataLength.QuadPart,
+              static_cast<LONGLONG>(
+                  NumberAfter(mft, "Initialized size:", mft.find("Dumping attribute $DATA"))));
+    EXPECT_GT(data.MftZoneStart.QuadPart, data.MftStartLcn.QuadPart);
+    EXPECT_GT(data.MftZoneEnd.QuadPart, data.MftZoneStart.QuadPart);
+    EXPECT_LE(data.MftZoneEnd.QuadPart, clusters);
+  }
+}
+
+TEST_F(DeviceControl, OnlyNtfsVolumesAnswerNtfsVolumeData) {
+  KESTRO_REQUIRE_TOOL("mkfs.fat");
+  const std::string fat = dir.File("fat.img");
+  MakeFat(fat, 32, 40 * kMiB);
+  ASSERT_TRUE(kestro::MapDrive('F', fat));
+  ASSERT_TRUE(kestro::MapPhysicalDrive(1, fat));
+  NTFS_VOLUME_DATA_BUFFER data{};
+  for (const WCHAR* name : {WTEXT("\\\\.\\F:"), WTEXT("\\\\.\\PhysicalDrive1")}) {
+    const Answer answer = Ask(Open(name), FSCTL_GET_NTFS_VOLUME_DATA, &data, sizeof data);
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(answer.error, ERROR_INVALID_FUNCTION);
+  }
 }
 
 }  // namespace
