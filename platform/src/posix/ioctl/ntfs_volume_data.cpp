@@ -74,6 +74,7 @@ BOOL AnswerNtfsVolumeData(const OpenObject& object, ControlBuffer& output) {
   if (!window) return FailFromErrno();
   const VolumeWindowReader volume(*window);
   std::array<uint8_t, ondisk::kNtfsBootSectorSize> sector{};
+  if (window->length() < sector.size()) return Fail(ERROR_INVALID_FUNCTION);
   if (auto read = volume.Read(0, sector.size(), sector.data()); !read.ok()) {
     return FailFor(read.error());
   }

@@ -18,11 +18,16 @@ constexpr BYTE kBootSignature[2] = {0x55, 0xAA};
 
 // Windows takes a disk without a partition table for one whole-disk volume only when it is
 // removable or its first sector ends in the boot signature; any other such disk is blank.
-bool IsSuperfloppy(const DiskAccess& disk) {
+// nullopt with the last error set when the first sector cannot be read.
+std::optional<bool> IsSuperfloppy(const DiskAccess& disk) {
   if (disk.facts().removable) return true;
   BYTE signature[2] = {};
-  return disk.ReadAt(signature, sizeof signature, kBootSignatureOffset) &&
-         signature[0] == kBootSignature[0] && signature[1] == kBootSignature[1];
+  if (disk.size() < kBootSignatureOffset + sizeof signature) return false;
+  if (!disk.ReadAt(signature, sizeof signature, kBootSignatureOffset)) {
+    FailFromErrno();
+    return std::nullopt;
+  }
+  return signature[0] == kBootSignature[0] && signature[1] == kBootSignature[1];
 }
 
 DiskLayout RawLayout() {
@@ -85,7 +90,9 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
     case TableStyle::kNone:
       break;
   }
-  return IsSuperfloppy(disk) ? SuperfloppyLayout(disk) : RawLayout();
+  const auto superfloppy = IsSuperfloppy(disk);
+  if (!superfloppy) return std::nullopt;
+  return *superfloppy ? SuperfloppyLayout(disk) : RawLayout();
 }
 
 }  // namespace kestro::posix
