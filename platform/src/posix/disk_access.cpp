@@ -7,6 +7,7 @@
 #include <string>
 
 #include "errno_map.h"
+#include "volume_safety.h"
 
 namespace kestro::posix {
 namespace {
@@ -57,6 +58,7 @@ bool DiskAccess::ReadAt(void* buffer, size_t length, uint64_t offset) const {
 
 bool DiskAccess::WriteAt(const void* buffer, size_t length, uint64_t offset) const {
   if (offset > size() || length > size() - offset) return Refuse(ENXIO);
+  if (!DescriptorWriteAllowed(fd_, offset, length)) return Refuse(EACCES);
   const ssize_t n = pwrite(fd_, buffer, length, static_cast<off_t>(offset));
   if (n != static_cast<ssize_t>(length)) return Refuse(n < 0 ? errno : EIO);
   return fsync(fd_) == 0;

@@ -71,7 +71,8 @@ BOOL Begin(OpenObject& object, const void* buffer, DWORD size, LPDWORD done, boo
            DWORD* allowed) {
   if (done == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   *done = 0;
-  if (!(write ? object.canWrite : object.canRead)) return Fail(ERROR_ACCESS_DENIED);
+  if (write && !object.canWrite) return Fail(object.writeRefusal);
+  if (!write && !object.canRead) return Fail(ERROR_ACCESS_DENIED);
   if (buffer == nullptr && size > 0) return Fail(ERROR_NOACCESS);
   if (!TransferIsAligned(object, buffer, size)) return Fail(ERROR_INVALID_PARAMETER);
   const DWORD error = ClampToObject(object, size, allowed);
@@ -99,8 +100,7 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
   std::lock_guard<std::mutex> lock(object.mutex);
   DWORD allowed = 0;
   if (!Begin(object, buffer, size, done, true, &allowed)) return FALSE;
-  if (object.kind == ObjectKind::kVolume && allowed > 0 &&
-      !VolumeWriteAllowed(object, object.pointer, allowed)) {
+  if (allowed > 0 && !WriteAllowed(object, object.base + object.pointer, allowed)) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   const char* bytes = static_cast<const char*>(buffer);
