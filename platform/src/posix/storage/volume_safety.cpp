@@ -169,11 +169,12 @@ BOOL UnlockVolume(OpenObject& object) {
 }
 
 bool WriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
+  const std::vector<StoragePlace>& places = KnownPlaces(object, object.guard);
+  if (object.kind != ObjectKind::kVolume) return !InUseBySystem(Narrow(places, offset, length));
+  // A volume is in use as a whole, so a host rewriting it is refused before its first block.
   const uint64_t inVolume = offset - object.base;
-  const bool bootSectorOnly = object.kind == ObjectKind::kVolume && offset >= object.base &&
-                              inVolume < kSectorSize && length <= kSectorSize - inVolume;
-  return bootSectorOnly ||
-         !InUseBySystem(Narrow(KnownPlaces(object, object.guard), offset, length));
+  const bool bootSectorOnly = inVolume < kSectorSize && length <= kSectorSize - inVolume;
+  return bootSectorOnly || !InUseBySystem(Narrow(places, object.base, object.length));
 }
 
 bool DescriptorWriteAllowed(int fd, uint64_t offset, uint64_t length) {

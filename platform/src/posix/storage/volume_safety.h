@@ -20,8 +20,8 @@ BOOL LockVolume(OpenObject& object);
 BOOL UnlockVolume(OpenObject& object);
 
 // Whether a write of `length` bytes at `offset` of the object's descriptor may go ahead. The
-// caller holds the object's mutex. A volume handle may rewrite its boot sector even while the
-// volume is mounted, as on Windows.
+// caller holds the object's mutex. Disk and file handles are judged by the bytes written; a volume
+// handle by the whole volume, except that it may rewrite its boot sector, as on Windows.
 bool WriteAllowed(OpenObject& object, uint64_t offset, uint64_t length);
 
 // Whether a write of `length` bytes at `offset` of the file or device open on `fd` may go ahead,
