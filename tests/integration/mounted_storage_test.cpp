@@ -167,6 +167,45 @@ TEST_F(MountedStorage, AnNtfsVolumeMountedThroughFuseIsWrittenThroughNoName) {
   ExpectOnlyPartitionOneProtected(*loop, disk);
 }
 
+// An active swap area in a file, switched off again however the test ends.
+class ScopedSwap {
+ public:
+  explicit ScopedSwap(std::string file) : file_(std::move(file)) {
+    on_ = RunCommand("mkswap -q " + ShellQuote(file_) + " && swapon " + ShellQuote(file_)).status ==
+          0;
+  }
+  ~ScopedSwap() {
+    if (on_) RunCommand("swapoff " + ShellQuote(file_));
+  }
+  ScopedSwap(const ScopedSwap&) = delete;
+  ScopedSwap& operator=(const ScopedSwap&) = delete;
+  bool on() const { return on_; }
+
+ private:
+  std::string file_;
+  bool on_ = false;
+};
+
+TEST_F(MountedStorage, AnActiveSwapFileIsWrittenThroughNoName) {
+  KESTRO_REQUIRE_TOOL("swapon");
+  const std::string file = dir.File("swap.img");
+  // Swap files may have no holes.
+  ASSERT_EQ(
+      RunCommand("dd if=/dev/zero of=" + ShellQuote(file) + " bs=1M count=4 status=none").status,
+      0);
+  ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(file, &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  {
+    const ScopedSwap swap(file);
+    if (!swap.on()) GTEST_SKIP() << "swapon is not allowed here";
+    EXPECT_EQ(WriteThrough(file, 8192), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WriteThrough(loop->device(), 8192), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(WriteThrough(file, 8192), ERROR_SUCCESS);
+}
+
 // A child inherits the lock's descriptors, so closing its copy of the handle leaves the parent's
 // lock held by the kernel while the child's own view of the process's locks is empty.
 TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {

@@ -18,7 +18,7 @@ constexpr uint64_t kNoEnd = std::numeric_limits<uint64_t>::max();
 // Loop devices over partitions of loop devices are followed this deep at most.
 constexpr int kMaxStacking = 8;
 
-uint64_t Add(uint64_t a, uint64_t b) {
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
   uint64_t sum = 0;
   return __builtin_add_overflow(a, b, &sum) ? kNoEnd : sum;
 }
@@ -56,7 +56,8 @@ void AddDevicePlaces(dev_t device, uint64_t start, uint64_t end, int depth,
     const auto first = ReadSysfsNumber(sysfs + "/start");
     if (parent && first) {
       const uint64_t shift = *first * kSectorSize;
-      AddDevicePlaces(*parent, Add(start, shift), Add(end, shift), depth, places);
+      AddDevicePlaces(*parent, SaturatingAdd(start, shift), SaturatingAdd(end, shift), depth,
+                      places);
       return;
     }
   }
@@ -65,7 +66,8 @@ void AddDevicePlaces(dev_t device, uint64_t start, uint64_t end, int depth,
   struct stat st {};
   if (depth >= kMaxStacking || !backing || stat(backing->c_str(), &st) != 0) return;
   const uint64_t shift = ReadSysfsNumber(sysfs + "/loop/offset").value_or(0);
-  AddStatPlaces(st, *backing, Add(start, shift), Add(end, shift), depth + 1, places);
+  AddStatPlaces(st, *backing, SaturatingAdd(start, shift), SaturatingAdd(end, shift), depth + 1,
+                places);
 }
 
 void AddStatPlaces(const struct stat& st, const std::string& file, uint64_t start, uint64_t end,
@@ -108,8 +110,8 @@ std::vector<StoragePlace> Narrow(const std::vector<StoragePlace>& places, uint64
                                  uint64_t length) {
   std::vector<StoragePlace> narrowed;
   for (const StoragePlace& place : places) {
-    const uint64_t start = Add(place.start, offset);
-    const uint64_t end = std::min(place.end, Add(start, length));
+    const uint64_t start = SaturatingAdd(place.start, offset);
+    const uint64_t end = std::min(place.end, SaturatingAdd(start, length));
     if (start < end) narrowed.push_back(StoragePlace{place.storage, start, end, place.file});
   }
   return narrowed;
