@@ -67,6 +67,18 @@ ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer
   return static_cast<ssize_t>(done);
 }
 
+// A device that ends before the handle's length answers as Windows answers at a device's end,
+// never with a generic I/O error; a file may simply be shorter.
+bool EndedEarly(const OpenObject& object, ssize_t done, DWORD allowed) {
+  if (!IsDevice(object)) return false;
+  if (done >= 0) return static_cast<uint64_t>(done) < allowed;
+  return errno == ENOSPC || errno == EFBIG || errno == ENXIO;
+}
+
+BOOL FailAtDeviceEnd(const OpenObject& object) {
+  return Fail(object.kind == ObjectKind::kDisk ? ERROR_SECTOR_NOT_FOUND : ERROR_HANDLE_EOF);
+}
+
 BOOL Begin(OpenObject& object, const void* buffer, DWORD size, LPDWORD done, bool write,
            DWORD* allowed) {
   if (done == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -89,6 +101,7 @@ BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
                                   [&](size_t at, size_t chunk, off_t offset) {
                                     return pread(object.fd, bytes + at, chunk, offset);
                                   });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   object.pointer += static_cast<uint64_t>(n);
   *done = static_cast<DWORD>(n);
@@ -108,6 +121,7 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
                                   [&](size_t at, size_t chunk, off_t offset) {
                                     return pwrite(object.fd, bytes + at, chunk, offset);
                                   });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   if (n == 0 && allowed > 0) return Fail(ERROR_DISK_FULL);
   object.pointer += static_cast<uint64_t>(n);
