@@ -21,7 +21,7 @@
 #include "digest.h"
 #include "image_placement.h"
 #include "image_writer.h"
-#include "transfer.h"
+#include "block_loops.h"
 
 using namespace kestro::cli;
 

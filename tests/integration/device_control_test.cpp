@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <open_shared.h>
 
-#include "posix/volume_extents.h"
+#include "ioctl/volume_extents.h"
 
 using namespace win32;
 using namespace kestro::testing;

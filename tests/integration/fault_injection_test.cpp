@@ -74,7 +74,7 @@ class FaultInjection : public ::testing::Test {
 
   TempDir dir;
   std::string image = dir.File("volume.img");
-  std::u16string name = FromUtf8(image);
+  std::u16string name = kestro::FromUtf8(image);
 };
 
 TEST_F(FaultInjection, FaultsComeAtTheirRateFromTheSeedAndOtherwiseCallsPassThrough) {

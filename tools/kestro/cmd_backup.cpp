@@ -17,7 +17,7 @@
 #include "sizes.h"
 #include "small_files.h"
 #include "source_storage.h"
-#include "transfer.h"
+#include "block_loops.h"
 
 namespace kestro::cli {
 namespace {

@@ -10,7 +10,7 @@
 #include "image_placement.h"
 #include "interrupt.h"
 #include "sizes.h"
-#include "transfer.h"
+#include "block_loops.h"
 
 namespace kestro::cli {
 

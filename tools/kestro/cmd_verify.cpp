@@ -7,7 +7,7 @@
 #include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
-#include "transfer.h"
+#include "block_loops.h"
 
 namespace kestro::cli {
 

@@ -3,7 +3,7 @@
 #include "digest.h"
 #include "errors.h"
 #include "progress.h"
-#include "transfer.h"
+#include "block_loops.h"
 
 namespace kestro::cli {
 namespace {

@@ -9,14 +9,14 @@
 #include <win32/kernel32.h>
 #include <win32/wide.h>
 
-#include "device_control.h"
 #include "errno_map.h"
-#include "file_io.h"
-#include "vwin32_device.h"
-#include "open_device.h"
-#include "version.h"
+#include "handles/file_io.h"
+#include "handles/open_device.h"
+#include "ioctl/device_control.h"
 #include "virtual_memory.h"
-#include "volume_queries.h"
+#include "volumes/volume_queries.h"
+#include "vwin32/vwin32_device.h"
+#include "windows_release.h"
 
 namespace win32 {
 

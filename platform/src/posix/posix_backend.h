@@ -3,7 +3,7 @@
 
 #include <win32/backend.h>
 
-#include "handle_table.h"
+#include "handles/handle_table.h"
 
 namespace kestro::posix {
 

@@ -1,0 +1,164 @@
+#include "handles/file_io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+#include <win32/errors.h>
+
+#include "errno_map.h"
+#include "sector.h"
+#include "storage/block_device.h"
+#include "storage/volume_safety.h"
+
+namespace kestro::posix {
+namespace {
+
+bool IsDevice(const OpenObject& object) {
+  return object.kind == ObjectKind::kVolume || object.kind == ObjectKind::kDisk;
+}
+
+// Windows' rules: transfers on a volume or disk cover whole sectors at sector offsets; with
+// FILE_FLAG_NO_BUFFERING the buffer address must be sector-aligned too.
+bool TransferIsAligned(const OpenObject& object, const void* buffer, DWORD size) {
+  const bool sectorsOnly = IsDevice(object) || object.noBuffering;
+  if (sectorsOnly && (object.pointer % kSectorSize || size % kSectorSize)) {
+    return false;
+  }
+  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
+}
+
+// The number of bytes a transfer of `size` at the pointer may move, or an error code.
+DWORD ClampToObject(const OpenObject& object, DWORD size, DWORD* allowed) {
+  *allowed = size;
+  if (object.kind == ObjectKind::kVolume) {
+    const uint64_t left = object.pointer >= object.length ? 0 : object.length - object.pointer;
+    *allowed = static_cast<DWORD>(std::min<uint64_t>(size, left));
+  } else if (object.kind == ObjectKind::kDisk && size > 0 &&
+             (object.pointer >= object.length || object.length - object.pointer < size)) {
+    return ERROR_SECTOR_NOT_FOUND;
+  }
+  return ERROR_SUCCESS;
+}
+
+// O_DIRECT needs what the file system underneath accepts, which may be stricter than a sector;
+// then the handle continues without it, keeping the alignment checks of its own.
+bool DropDirectIo(OpenObject& object) {
+  const int flags = fcntl(object.fd, F_GETFL);
+  if (flags < 0 || !(flags & O_DIRECT)) return false;
+  return fcntl(object.fd, F_SETFL, flags & ~O_DIRECT) == 0;
+}
+
+template <typename Transfer>
+ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer transfer) {
+  size_t done = 0;
+  while (done < size) {
+    const size_t chunk = std::min<size_t>(size - done, 0x40000000);
+    const ssize_t n = transfer(done, chunk, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINVAL && DropDirectIo(object)) continue;
+    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(done);
+}
+
+// A device that ends before the handle's length answers as Windows answers at a device's end,
+// never with a generic I/O error; a file may simply be shorter.
+bool EndedEarly(const OpenObject& object, ssize_t done, DWORD allowed) {
+  if (!IsDevice(object)) return false;
+  if (done >= 0) return static_cast<uint64_t>(done) < allowed;
+  return errno == ENOSPC || errno == EFBIG || errno == ENXIO;
+}
+
+BOOL FailAtDeviceEnd(const OpenObject& object) {
+  return Fail(object.kind == ObjectKind::kDisk ? ERROR_SECTOR_NOT_FOUND : ERROR_HANDLE_EOF);
+}
+
+BOOL Begin(OpenObject& object, const void* buffer, DWORD size, LPDWORD done, bool write,
+           DWORD* allowed) {
+  if (done == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  *done = 0;
+  if (!(write ? object.canWrite : object.canRead)) return Fail(ERROR_ACCESS_DENIED);
+  if (buffer == nullptr && size > 0) return Fail(ERROR_NOACCESS);
+  if (!TransferIsAligned(object, buffer, size)) return Fail(ERROR_INVALID_PARAMETER);
+  const DWORD error = ClampToObject(object, size, allowed);
+  return error == ERROR_SUCCESS ? TRUE : Fail(error);
+}
+
+}  // namespace
+
+BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
+  std::lock_guard<std::mutex> lock(object.mutex);
+  DWORD allowed = 0;
+  if (!Begin(object, buffer, size, done, false, &allowed)) return FALSE;
+  char* bytes = static_cast<char*>(buffer);
+  const ssize_t n = TransferFully(object, allowed, object.base + object.pointer,
+                                  [&](size_t at, size_t chunk, off_t offset) {
+                                    return pread(object.fd, bytes + at, chunk, offset);
+                                  });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
+  if (n < 0) return FailFromErrno();
+  object.pointer += static_cast<uint64_t>(n);
+  *done = static_cast<DWORD>(n);
+  return TRUE;
+}
+
+BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
+  std::lock_guard<std::mutex> lock(object.mutex);
+  DWORD allowed = 0;
+  if (!Begin(object, buffer, size, done, true, &allowed)) return FALSE;
+  if (object.kind == ObjectKind::kVolume && allowed > 0 &&
+      !VolumeWriteAllowed(object, object.pointer, allowed)) {
+    return Fail(ERROR_ACCESS_DENIED);
+  }
+  const char* bytes = static_cast<const char*>(buffer);
+  const ssize_t n = TransferFully(object, allowed, object.base + object.pointer,
+                                  [&](size_t at, size_t chunk, off_t offset) {
+                                    return pwrite(object.fd, bytes + at, chunk, offset);
+                                  });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
+  if (n < 0) return FailFromErrno();
+  if (n == 0 && allowed > 0) return Fail(ERROR_DISK_FULL);
+  object.pointer += static_cast<uint64_t>(n);
+  *done = static_cast<DWORD>(n);
+  return TRUE;
+}
+
+BOOL ObjectSize(OpenObject& object, uint64_t* size) {
+  if (IsDevice(object)) {
+    *size = object.length;
+    return TRUE;
+  }
+  auto fileSize = SizeOfOpenFile(object.fd);
+  if (!fileSize) return FailFromErrno();
+  *size = *fileSize;
+  return TRUE;
+}
+
+BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint64_t* result) {
+  std::lock_guard<std::mutex> lock(object.mutex);
+  uint64_t origin = 0;
+  if (method == FILE_CURRENT) {
+    origin = object.pointer;
+  } else if (method == FILE_END) {
+    if (!ObjectSize(object, &origin)) return FALSE;
+  } else if (method != FILE_BEGIN) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  if (origin > kMax) return Fail(ERROR_INVALID_PARAMETER);
+  const int64_t start = static_cast<int64_t>(origin);
+  int64_t target = 0;
+  if (__builtin_add_overflow(start, distance, &target)) return Fail(ERROR_INVALID_PARAMETER);
+  if (target < 0) return Fail(ERROR_NEGATIVE_SEEK);
+  object.pointer = static_cast<uint64_t>(target);
+  if (result) *result = object.pointer;
+  return TRUE;
+}
+
+}  // namespace kestro::posix

@@ -1,0 +1,46 @@
+// What a HANDLE of the POSIX backend stands for.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "handles/handle_guard.h"
+#include "storage/drive_map.h"
+
+namespace kestro::posix {
+
+using namespace win32;
+
+class DosLockOwner;
+
+enum class ObjectKind {
+  kVolume,        // \\.\X:, a window of a file or device; transfers stop at its end
+  kDisk,          // \\.\PHYSICALDRIVEn; transfers past its end fail
+  kFile,          // a regular file named by its POSIX path
+  kLegacyDevice,  // \\.\VWIN32
+};
+
+struct OpenObject {
+  ObjectKind kind = ObjectKind::kFile;
+  int fd = -1;
+  uint64_t base = 0;     // window start in the fd
+  uint64_t length = 0;   // window length (volumes and disks)
+  uint64_t pointer = 0;  // file pointer, relative to base; kept in user space
+  bool canRead = false;
+  bool canWrite = false;
+  bool noBuffering = false;  // Windows' alignment rules apply to every transfer
+  std::optional<VolumeTarget> volume;
+  std::optional<DiskTarget> disk;
+  std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds
+  HandleGuard guard;                        // volume lock and mount state (volumes and disks)
+  std::mutex mutex;  // guards pointer and guard against concurrent use of one handle
+
+  OpenObject() = default;
+  OpenObject(const OpenObject&) = delete;
+  OpenObject& operator=(const OpenObject&) = delete;
+  ~OpenObject();
+};
+
+}  // namespace kestro::posix
