@@ -52,6 +52,7 @@ bool DropDirectIo(OpenObject& object) {
   return fcntl(object.fd, F_SETFL, flags & ~O_DIRECT) == 0;
 }
 
+// An error part-way fails the whole transfer, so that it is never taken for the device's end.
 template <typename Transfer>
 ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer transfer) {
   size_t done = 0;
@@ -60,7 +61,7 @@ ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer
     const ssize_t n = transfer(done, chunk, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EINVAL && DropDirectIo(object)) continue;
-    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    if (n < 0) return -1;
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
