@@ -65,7 +65,7 @@ void BM_Digest(benchmark::State& state) {
     for (int i = 0; i < 16; ++i) digest->Update(block.data(), block.size());
     benchmark::DoNotOptimize(digest->HexFinal());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 16 * kBlock);
+  state.SetBytesProcessed(state.iterations() * 16 * static_cast<int64_t>(kBlock));
 }
 BENCHMARK(BM_Digest)
     ->Arg(static_cast<int>(HashKind::kSha256))
@@ -88,7 +88,7 @@ void BM_BackupHashingInline(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(digest->HexFinal());
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * volume.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(volume.size()));
 }
 
 void BM_BackupHashingOnASecondThread(benchmark::State& state) {
@@ -100,7 +100,7 @@ void BM_BackupHashingOnASecondThread(benchmark::State& state) {
     SparseImageWriter image(TemporaryFile("kestro-backup-bench-pipelined.img"));
     benchmark::DoNotOptimize(ReadIntoImage(placement.segments(), image, settings, nullptr));
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * volume.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(volume.size()));
 }
 
 template <typename Benchmark>

@@ -25,8 +25,8 @@ Result<AttributeData> ResidentValue(std::span<const uint8_t> attribute) {
   }
   AttributeData data;
   data.isResident = true;
-  data.resident.assign(attribute.begin() + valueOffset,
-                       attribute.begin() + valueOffset + valueLength);
+  const auto value = attribute.subspan(valueOffset, valueLength);
+  data.resident.assign(value.begin(), value.end());
   data.dataSize = data.initializedSize = valueLength;
   return data;
 }

@@ -45,7 +45,8 @@ FieldFormat ParseFieldFormat(const WCHAR*& p) {
 }
 
 void AppendPadded(std::u16string& out, std::u16string_view text, const FieldFormat& field) {
-  size_t pad = field.width > 0 && size_t(field.width) > text.size() ? field.width - text.size() : 0;
+  const size_t width = field.width > 0 ? static_cast<size_t>(field.width) : 0;
+  const size_t pad = width > text.size() ? width - text.size() : 0;
   if (field.leftAlign) {
     out.append(text);
     out.append(pad, u' ');

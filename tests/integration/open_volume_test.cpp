@@ -221,9 +221,9 @@ std::vector<Case> AllCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealFixtures, OpenVolume, ::testing::ValuesIn(AllCases()),
-                         [](const ::testing::TestParamInfo<Case>& info) {
-                           return std::string(TraitsOf(info.param.fileSystem).name) + "_" +
-                                  NameOf(info.param.placement);
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                           return std::string(TraitsOf(param.param.fileSystem).name) + "_" +
+                                  NameOf(param.param.placement);
                          });
 
 }  // namespace

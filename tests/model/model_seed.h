@@ -16,7 +16,7 @@ static_assert(kModelConfigurations * kModelOperations >= 200000);
 
 inline uint64_t ModelSeed(int configuration) {
   const char* base = std::getenv("KESTRO_MODEL_SEED");
-  return (base ? std::stoull(base) : 20261201) + static_cast<uint64_t>(configuration);
+  return (base ? uint64_t{std::stoull(base)} : 20261201u) + static_cast<uint64_t>(configuration);
 }
 
 }  // namespace kestro::testing

@@ -313,7 +313,7 @@ ModelShape RandomShape(uint64_t seed) {
   };
   ModelShape shape;
   shape.bufferSize = static_cast<DWORD>(uniform(1024, 64 * 1024));
-  if (uniform(0, 2) == 0) shape.bufferSize -= shape.bufferSize % kSector;
+  if (uniform(0, 2) == 0) shape.bufferSize -= shape.bufferSize % DWORD{kSector};
   do {
     shape.volumeSize = uniform(8, 2048) * kSector;
   } while (shape.volumeSize % shape.bufferSize == 0);

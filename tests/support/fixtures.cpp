@@ -152,7 +152,8 @@ std::string ProbeValue(const std::string& path, const std::string& key) {
 FatVolumeId ProbeFatVolumeId(const std::string& path) {
   FatVolumeId id;
   const std::string uuid = ProbeValue(path, "UUID");  // the serial number as XXXX-XXXX
-  if (uuid.size() == 9) id.serial = std::stoul(uuid.substr(0, 4) + uuid.substr(5), nullptr, 16);
+  if (uuid.size() == 9)
+    id.serial = static_cast<uint32_t>(std::stoul(uuid.substr(0, 4) + uuid.substr(5), nullptr, 16));
   id.label = ProbeValue(path, "LABEL_FATBOOT");
   id.label.resize(11, ' ');
   id.type = ProbeValue(path, "VERSION");

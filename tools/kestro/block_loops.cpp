@@ -115,8 +115,9 @@ std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Se
     image.ReadAt(segment.imageOffset + offset, fromImage.data(), length);
     if (std::memcmp(fromVolume.data(), fromImage.data(), length) == 0) return true;
     const auto mismatch =
-        std::mismatch(fromVolume.begin(), fromVolume.begin() + length, fromImage.begin());
-    difference = segment.imageOffset + offset + (mismatch.first - fromVolume.begin());
+        std::mismatch(fromVolume.data(), fromVolume.data() + length, fromImage.data());
+    difference =
+        segment.imageOffset + offset + static_cast<uint64_t>(mismatch.first - fromVolume.data());
     return false;
   });
   return difference;

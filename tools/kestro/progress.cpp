@@ -54,8 +54,9 @@ std::string RenderProgress(uint64_t done, uint64_t total, double seconds, int wi
   const int barWidth = width - static_cast<int>(std::strlen(left) + right.size()) - 2;
   std::string line;
   if (barWidth >= 10) {
-    const int filled = barWidth * percent / 100;
-    line.append(1, '[').append(filled, '#').append(barWidth - filled, '.').append(1, ']');
+    const auto filled = static_cast<size_t>(barWidth * percent / 100);
+    line.append(1, '[').append(filled, '#').append(static_cast<size_t>(barWidth) - filled, '.');
+    line.append(1, ']');
   }
   return line.append(left).append(right);
 }

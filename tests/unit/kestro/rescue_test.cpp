@@ -23,7 +23,7 @@ class DamagedRange : public ByteRange {
     for (uint64_t sector = offset / 512; sector * 512 < offset + length; ++sector) {
       if (bad_.count(sector)) return ERROR_CRC;
     }
-    std::copy_n(bytes_.begin() + offset, length, static_cast<uint8_t*>(buffer));
+    std::copy_n(bytes_.data() + offset, length, static_cast<uint8_t*>(buffer));
     return ERROR_SUCCESS;
   }
   DWORD WriteAt(uint64_t, const void*, size_t) override { return ERROR_ACCESS_DENIED; }
@@ -54,11 +54,11 @@ TEST(Rescue, ZeroFillsOnlyTheBadSectorsAndMapsThemMerged) {
             ERROR_SUCCESS);
   for (size_t sector = 0; sector < 16; ++sector) {
     const bool bad = sector == 1 || sector == 2 || sector == 5;
-    const auto first = buffer.begin() + sector * 512;
+    const uint8_t* first = buffer.data() + sector * 512;
     const std::vector<uint8_t> got(first, first + 512);
     const auto expected = bad ? std::vector<uint8_t>(512, 0)
-                              : std::vector<uint8_t>(range.bytes().begin() + (16 + sector) * 512,
-                                                     range.bytes().begin() + (17 + sector) * 512);
+                              : std::vector<uint8_t>(range.bytes().data() + (16 + sector) * 512,
+                                                     range.bytes().data() + (17 + sector) * 512);
     EXPECT_EQ(got, expected) << "sector " << sector;
   }
   ASSERT_EQ(map.ranges().size(), 2u);

@@ -103,7 +103,7 @@ TEST(FatAllocation, CountsFreeClustersAndCoalescesAllocatedRuns) {
   const FatShape fat12;
   Image image12 = FatImage(fat12);
   const uint8_t entries[] = {0xF0, 0xFF, 0xFF, 0x03, 0xF0, 0xFF, 0, 0, 0, 0x00, 0x70, 0xFF};
-  std::copy(std::begin(entries), std::end(entries), image12.begin() + FatStart(fat12));
+  std::copy(std::begin(entries), std::end(entries), image12.data() + FatStart(fat12));
   const auto map12 = ReadFatAllocation(MemoryReader(image12), RunDetail::kAllocatedRuns);
   ASSERT_TRUE(map12) << map12.error().reason;
   EXPECT_EQ(map12->clusterBytes, 512u);

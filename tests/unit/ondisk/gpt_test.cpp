@@ -23,7 +23,8 @@ void PutEntry(Image& disk, uint64_t arrayLba, uint32_t index, uint8_t type, uint
   Put64(disk, at + 32, first);
   Put64(disk, at + 40, last);
   Put64(disk, at + 48, 0x8000000000000001);
-  for (size_t i = 0; name[i] != 0; ++i) Put16(disk, at + 56 + 2 * i, name[i]);
+  for (size_t i = 0; name[i] != 0; ++i)
+    Put16(disk, at + 56 + 2 * i, static_cast<unsigned char>(name[i]));
 }
 
 // Writes the header at `lba` for the array at `arrayLba`, with both CRCs computed.

@@ -33,7 +33,7 @@ Image ChainedDisk() {
   PutSlot(disk, 200, 0, 0x07, 8, 50);
   PutSlot(disk, 200, 1, 0x05, 100, 200);
   PutSlot(disk, 300, 0, 0x0B, 8, 50);
-  for (uint64_t record : {0, 200, 300}) Sign(disk, record);
+  for (uint64_t record : {0u, 200u, 300u}) Sign(disk, record);
   return disk;
 }
 

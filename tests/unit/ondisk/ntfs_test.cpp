@@ -30,7 +30,7 @@ void PutRecord(Image& image, size_t at, uint64_t dataSize, const std::vector<uin
   Put16(image, attribute + 32, 64);
   Put64(image, attribute + 48, dataSize);
   Put64(image, attribute + 56, dataSize);
-  std::copy(runs.begin(), runs.end(), image.begin() + attribute + 64);
+  std::copy(runs.begin(), runs.end(), image.data() + attribute + 64);
   Put32(image, attribute + length, 0xFFFFFFFF);
   Put32(image, at + 24, 56 + length + 8);
   for (size_t block = 1; block <= kRecordBytes / 512; ++block) {
@@ -160,7 +160,7 @@ TEST(NtfsRuns, DecodesSparseAndBackwardRunsAndRefusesBadPairs) {
       {0x81, 1,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0x81,
        1,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0},  // starts far past the end
   };
-  for (const auto& pairs : bad) EXPECT_FALSE(DecodeRuns(pairs, 100)) << int(pairs[0]);
+  for (const auto& runBytes : bad) EXPECT_FALSE(DecodeRuns(runBytes, 100)) << int(runBytes[0]);
 }
 
 }  // namespace

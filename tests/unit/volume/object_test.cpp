@@ -108,7 +108,7 @@ TEST_F(VolumeObject, CopiesShareTheHandleAndBufferAndTheLastHolderReleasesThem) 
 }
 
 TEST_F(VolumeObject, EveryOrderOfCopyAssignAndDestroyReleasesExactlyOnce) {
-  std::array<int, 3> order = {0, 1, 2};
+  std::array<size_t, 3> order = {0, 1, 2};
   do {
     fake.ClearCalls();
     std::array<std::unique_ptr<CKestro32>, 3> objects;
@@ -120,7 +120,7 @@ TEST_F(VolumeObject, EveryOrderOfCopyAssignAndDestroyReleasesExactlyOnce) {
     objects[2]->Initial(512);  // replaced, and released, by the assignment below
     *objects[2] = *objects[1];
     *objects[2] = *objects[2];
-    for (int index : order) objects[index].reset();
+    for (size_t index : order) objects[index].reset();
     EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 1u);
     EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 2u);
   } while (std::next_permutation(order.begin(), order.end()));

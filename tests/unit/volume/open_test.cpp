@@ -44,7 +44,7 @@ class Opening : public kestro::testing::FakeWorld {
   }
 
   void SetBoot64(size_t offset, uint64_t value) {
-    for (int i = 0; i < 8; ++i) bootSector[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    for (size_t i = 0; i < 8; ++i) bootSector[offset + i] = static_cast<uint8_t>(value >> (8 * i));
   }
 
   // Rewrites the volume's boot sector in the fake device.

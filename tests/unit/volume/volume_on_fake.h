@@ -31,7 +31,9 @@ class VolumeTest : public FakeWorld {
   // The device as it was before any write.
   std::vector<uint8_t> Original() const { return Pattern(0, kVolumeSize + kGuard, 7); }
 
-  void At(win32::ULONGLONG position) { ASSERT_EQ(volume.SeekNT(position, 0), 1); }
+  void At(win32::ULONGLONG position) {
+    ASSERT_EQ(volume.SeekNT(static_cast<win32::LONGLONG>(position), 0), 1);
+  }
 
   // Bytes the test writes: a second pattern, so they differ from what they replace.
   static std::vector<uint8_t> Fresh(size_t length) { return Pattern(0, length, 99); }
