@@ -27,7 +27,7 @@ void FreePages(void* block) {
   ::operator delete(block, std::align_val_t(kPage));
 }
 
-uint64_t Address(const void* pointer) {
+uintptr_t Address(const void* pointer) {
   return reinterpret_cast<uintptr_t>(pointer);
 }
 
@@ -231,7 +231,8 @@ BOOL FakeBackend::Transfer(HANDLE file, void* readInto, const void* writeFrom, D
   if (scripted && !scripted->transfer && !scripted->result) allowed = 0;
   std::vector<uint8_t>& bytes = device->bytes;
   if (writeFrom) {
-    if (open->pointer + allowed > bytes.size()) bytes.resize(open->pointer + allowed);
+    if (open->pointer + allowed > bytes.size())
+      bytes.resize(static_cast<size_t>(open->pointer + allowed));
     std::memcpy(bytes.data() + open->pointer, writeFrom, allowed);
   } else {
     const uint64_t left = open->pointer >= bytes.size() ? 0 : bytes.size() - open->pointer;

@@ -42,7 +42,7 @@ class LegacyTransfer : public ::testing::TestWithParam<Release> {
   void SetUp() override {
     if (!kHasDevice) GTEST_SKIP() << "the VWIN32 device exists in 32-bit builds (preset i686) only";
     KESTRO_REQUIRE_TOOL("mkfs.fat");
-    const uint64_t size = GetParam().fatBits == 32 ? 40 << 20 : 16 << 20;
+    const size_t size = GetParam().fatBits == 32 ? 40 << 20 : 16 << 20;
     MakeFat(image, GetParam().fatBits, size);
     // Everything behind the boot sector becomes a recognisable pattern.
     WriteBytes(image, 512, Pattern(512, size - 512, 7));
@@ -82,7 +82,7 @@ TEST_P(LegacyTransfer, ReadsReturnTheVolumesBytesAnywhere) {
 }
 
 TEST_P(LegacyTransfer, EachWriterChangesExactlyItsOwnBytes) {
-  std::vector<uint8_t> expected = ReadBytes(image, 0, volume.m_llVolumeSize);
+  std::vector<uint8_t> expected = ReadBytes(image, 0, static_cast<size_t>(volume.m_llVolumeSize));
   using Writer = DWORD (CKestro32::*)(void*, DWORD);
   const uint64_t last = volume.m_llVolumeSize;
   const struct {
@@ -102,7 +102,7 @@ TEST_P(LegacyTransfer, EachWriterChangesExactlyItsOwnBytes) {
     EXPECT_EQ(volume.m_llPos, c.offset + c.len);
     std::copy(data.begin(), data.end(), expected.begin() + static_cast<ptrdiff_t>(c.offset));
   }
-  EXPECT_TRUE(ReadBytes(image, 0, volume.m_llVolumeSize) == expected);
+  EXPECT_TRUE(ReadBytes(image, 0, static_cast<size_t>(volume.m_llVolumeSize)) == expected);
   EXPECT_EQ(ReadAt(1000, 1500),
             std::vector<uint8_t>(expected.begin() + 1000, expected.begin() + 2500));
 }

@@ -82,7 +82,8 @@ void RunLegacyModel(bool faults) {
     ScopedBackend useFake(fake);
     UseRelease(fake, configuration);
     fake.AddDevice(u"\\\\.\\VWIN32", {}, win32::testing::DeviceKind::kFile);
-    Vwin32Drive device(fake, RandomBytes(shape.volumeSize, seed), seed, faults);
+    Vwin32Drive device(fake, RandomBytes(static_cast<size_t>(shape.volumeSize), seed), seed,
+                       faults);
     CKestro32 volume;  // reads the release
     ASSERT_EQ(volume.m_bWin9x, 1);
     volume.m_hDisk = CreateFileW(u"\\\\.\\VWIN32", GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -152,7 +152,8 @@ TEST(NtModel, UnderInjectedFaultsNothingWrongIsEverReportedAsSuccess) {
     const ModelShape shape = RandomShape(seed);
     FakeBackend fake;
     ScopedBackend useFake(fake);
-    fake.AddDevice(kVolumeName, RandomBytes(shape.deviceSize, seed), DeviceKind::kVolume);
+    fake.AddDevice(kVolumeName, RandomBytes(static_cast<size_t>(shape.deviceSize), seed),
+                   DeviceKind::kVolume);
     CKestro32 volume;
     OpenVolume(volume, shape);
     FaultyFakeVolume device(fake, seed);

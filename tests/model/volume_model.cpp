@@ -216,11 +216,12 @@ class Model {
       return Fail("the device differs from the reference outside [" + std::to_string(from) + ", " +
                   std::to_string(to) + ")");
     }
-    std::memcpy(reference_.data() + from, bytes.data() + from, to - from);
+    std::memcpy(reference_.data() + from, bytes.data() + from, static_cast<size_t>(to - from));
   }
 
   bool Same(const std::vector<uint8_t>& bytes, uint64_t from, uint64_t to) const {
-    return std::memcmp(bytes.data() + from, reference_.data() + from, to - from) == 0;
+    return std::memcmp(bytes.data() + from, reference_.data() + from,
+                       static_cast<size_t>(to - from)) == 0;
   }
 
   // --- Random choices ------------------------------------------------------------------------
@@ -332,7 +333,8 @@ std::vector<uint8_t> RandomBytes(size_t length, uint64_t seed) {
 }
 
 ModelImage::ModelImage(const ModelShape& shape, uint64_t seed)
-    : path_(dir_.File("drive.img")), bytes_(RandomBytes(shape.deviceSize, seed)) {
+    : path_(dir_.File("drive.img")),
+      bytes_(RandomBytes(static_cast<size_t>(shape.deviceSize), seed)) {
   bytes_[510] = 0;
   CreateSparseFile(path_, shape.deviceSize);
   WriteBytes(path_, 0, bytes_);

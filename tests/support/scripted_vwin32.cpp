@@ -81,9 +81,9 @@ BOOL ScriptedVwin32::Respond(const win32::testing::Call& call, void* in, void* o
   if (error == 0 && bytes > 0) {
     uint8_t* buffer = static_cast<uint8_t*>(WidenAddress(io.dwBuffer, stagingBuffer));
     if (transfer.write) {
-      std::memcpy(drive_.data() + start, buffer, bytes);
+      std::memcpy(drive_.data() + start, buffer, static_cast<size_t>(bytes));
     } else {
-      std::memcpy(buffer, drive_.data() + start, bytes);
+      std::memcpy(buffer, drive_.data() + start, static_cast<size_t>(bytes));
     }
   }
   if (error == 0) {

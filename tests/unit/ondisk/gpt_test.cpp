@@ -17,7 +17,7 @@ constexpr uint64_t kEntrySectors = kEntries * kEntryBytes / kSector;
 
 void PutEntry(Image& disk, uint64_t arrayLba, uint32_t index, uint8_t type, uint64_t first,
               uint64_t last, const char* name) {
-  const size_t at = arrayLba * kSector + index * kEntryBytes;
+  const auto at = static_cast<size_t>(arrayLba * kSector + index * kEntryBytes);
   disk[at] = type;
   disk[at + 16] = static_cast<uint8_t>(index + 1);
   Put64(disk, at + 32, first);
@@ -30,7 +30,7 @@ void PutEntry(Image& disk, uint64_t arrayLba, uint32_t index, uint8_t type, uint
 // Writes the header at `lba` for the array at `arrayLba`, with both CRCs computed.
 void PutHeader(Image& disk, uint64_t lba, uint64_t backupLba, uint64_t arrayLba,
                uint32_t entries = kEntries, uint32_t entryBytes = kEntryBytes) {
-  const size_t at = lba * kSector;
+  const auto at = static_cast<size_t>(lba * kSector);
   PutText(disk, at, "EFI PART");
   Put32(disk, at + 8, 0x00010000);
   Put32(disk, at + 12, 92);
@@ -45,7 +45,8 @@ void PutHeader(Image& disk, uint64_t lba, uint64_t backupLba, uint64_t arrayLba,
   Put32(disk, at + 84, entryBytes);
   const uint64_t arrayBytes =
       std::min<uint64_t>(uint64_t{entries} * entryBytes, disk.size() - arrayLba * kSector);
-  Put32(disk, at + 88, Crc32({&disk[arrayLba * kSector], static_cast<size_t>(arrayBytes)}));
+  Put32(disk, at + 88,
+        Crc32({&disk[static_cast<size_t>(arrayLba * kSector)], static_cast<size_t>(arrayBytes)}));
   Put32(disk, at + 16, Crc32({&disk[at], 92}));
 }
 

@@ -12,15 +12,16 @@ constexpr uint32_t kSector = 512;
 
 void PutSlot(Image& disk, uint64_t record, unsigned index, uint8_t type, uint32_t first,
              uint32_t count) {
-  const size_t at = record * kSector + 446 + index * 16;
+  const auto at = static_cast<size_t>(record * kSector + 446 + index * 16);
   disk[at + 4] = type;
   Put32(disk, at + 8, first);
   Put32(disk, at + 12, count);
 }
 
 void Sign(Image& disk, uint64_t record) {
-  disk[record * kSector + 510] = 0x55;
-  disk[record * kSector + 511] = 0xAA;
+  const auto at = static_cast<size_t>(record * kSector);
+  disk[at + 510] = 0x55;
+  disk[at + 511] = 0xAA;
 }
 
 // A primary NTFS partition, and an extended container at sector 200 holding logicals in the

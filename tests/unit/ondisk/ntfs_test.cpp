@@ -10,7 +10,7 @@ using namespace images;
 
 constexpr size_t kClusterBytes = 4096;
 constexpr uint64_t kClusters = 255;  // not a whole number of bitmap bytes
-constexpr uint64_t kMftCluster = 4;
+constexpr size_t kMftCluster = 4;
 constexpr size_t kRecordBytes = 1024;
 constexpr uint64_t kBitmapCluster = 8;
 constexpr uint16_t kSequence = 0x0007;
@@ -42,7 +42,7 @@ void PutRecord(Image& image, size_t at, uint64_t dataSize, const std::vector<uin
   Put16(image, at + 48, kSequence);
 }
 
-size_t RecordAt(uint64_t number) {
+size_t RecordAt(size_t number) {
   return kMftCluster * kClusterBytes + number * kRecordBytes;
 }
 
