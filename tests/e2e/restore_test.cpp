@@ -20,7 +20,7 @@ void RecordDigest(const std::string& image) {
 class Restore : public KestroTest {
  protected:
   std::string BackUp(const SamplePartition& partition) {
-    const std::string image = dir.File("p" + std::to_string(partition.number) + ".img");
+    std::string image = dir.File("p" + std::to_string(partition.number) + ".img");
     const auto result = Kestro("backup " + Partition(partition) + " " + ShellQuote(image) + " -q");
     EXPECT_EQ(result.status, 0) << result.output;
     return image;

@@ -10,7 +10,7 @@ namespace kestro::cli {
 namespace {
 
 // Enough for one sector; info transfers nothing.
-constexpr uint64_t kInfoBufferSize = 64 * 1024;
+constexpr uint64_t kInfoBufferSize = uint64_t{64} * 1024;
 
 }  // namespace
 

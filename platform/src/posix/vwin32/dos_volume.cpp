@@ -113,7 +113,7 @@ std::optional<FatBootSector> DosVolume::BootSector(std::span<uint8_t, kBootSecto
 }
 
 char DriveLetter(unsigned drive) {
-  return drive >= 1 && drive <= kLastDrive ? static_cast<char>('A' + drive - 1) : 0;
+  return drive >= 1 && drive <= kLastDrive ? static_cast<char>('A' + (drive - 1)) : '\0';
 }
 
 bool DriveExists(char letter) {
