@@ -16,6 +16,9 @@ constexpr uint64_t kInfoBufferSize = uint64_t{64} * 1024;
 
 int RunInfo(const InfoOptions& options) {
   Volume volume(options.volume, OpenOptions{options.snapshot, kInfoBufferSize});
+  if (volume.claims_more_than_held()) {
+    Warn(volume.name(), volume.OversizeText() + "; the volume size shown is what the device holds");
+  }
   const nlohmann::ordered_json report = DescribeVolume(volume);
   if (options.json) {
     std::printf("%s\n", report.dump(2).c_str());

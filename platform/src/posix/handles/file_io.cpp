@@ -52,6 +52,7 @@ bool DropDirectIo(OpenObject& object) {
   return fcntl(object.fd, F_SETFL, flags & ~O_DIRECT) == 0;
 }
 
+// An error part-way fails the whole transfer, so that it is never taken for the device's end.
 template <typename Transfer>
 ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer transfer) {
   size_t done = 0;
@@ -60,11 +61,23 @@ ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer
     const ssize_t n = transfer(done, chunk, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EINVAL && DropDirectIo(object)) continue;
-    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    if (n < 0) return -1;
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
+}
+
+// A device that ends before the handle's length answers as Windows answers at a device's end,
+// never with a generic I/O error; a file may simply be shorter.
+bool EndedEarly(const OpenObject& object, ssize_t done, DWORD allowed) {
+  if (!IsDevice(object)) return false;
+  if (done >= 0) return static_cast<uint64_t>(done) < allowed;
+  return errno == ENOSPC || errno == EFBIG || errno == ENXIO;
+}
+
+BOOL FailAtDeviceEnd(const OpenObject& object) {
+  return Fail(object.kind == ObjectKind::kDisk ? ERROR_SECTOR_NOT_FOUND : ERROR_HANDLE_EOF);
 }
 
 BOOL Begin(OpenObject& object, const void* buffer, DWORD size, LPDWORD done, bool write,
@@ -90,6 +103,7 @@ BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
                                   [&](size_t at, size_t chunk, off_t offset) {
                                     return pread(object.fd, bytes + at, chunk, offset);
                                   });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   object.pointer += static_cast<uint64_t>(n);
   *done = static_cast<DWORD>(n);
@@ -108,6 +122,7 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
                                   [&](size_t at, size_t chunk, off_t offset) {
                                     return pwrite(object.fd, bytes + at, chunk, offset);
                                   });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   if (n == 0 && allowed > 0) return Fail(ERROR_DISK_FULL);
   object.pointer += static_cast<uint64_t>(n);

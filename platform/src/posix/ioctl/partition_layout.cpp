@@ -1,5 +1,7 @@
 #include "ioctl/partition_layout.h"
 
+#include <algorithm>
+
 #include <ondisk/mbr.h>
 #include <win32/errors.h>
 
@@ -23,6 +25,16 @@ DiskLayout SuperfloppyLayout(const DiskAccess& disk) {
   whole.mbrType = kPartitionTypeFat16;
   layout.entries.push_back(whole);
   NumberPartitions(layout);
+  return layout;
+}
+
+// A partition holds no more than its disk does, whatever its table entry claims.
+std::optional<DiskLayout> BoundedByDisk(std::optional<DiskLayout> layout, uint64_t diskSize) {
+  if (!layout) return layout;
+  for (LayoutEntry& entry : layout->entries) {
+    const uint64_t room = entry.start < diskSize ? diskSize - entry.start : 0;
+    entry.length = std::min(entry.length, room);
+  }
   return layout;
 }
 
@@ -62,9 +74,9 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
   }
   switch (table->style) {
     case TableStyle::kGpt:
-      return ReadGptLayout(disk);
+      return BoundedByDisk(ReadGptLayout(disk), disk.size());
     case TableStyle::kMbr:
-      return ReadMbrLayout(disk);
+      return BoundedByDisk(ReadMbrLayout(disk), disk.size());
     case TableStyle::kNone:
       break;
   }
