@@ -36,7 +36,7 @@ std::string TemporaryFile(const char* name) {
 
 const std::string& VolumePath() {
   static const std::string path = [] {
-    const std::string file = TemporaryFile("kestro-backup-bench.img");
+    std::string file = TemporaryFile("kestro-backup-bench.img");
     std::vector<uint64_t> block(kBlock / sizeof(uint64_t));
     std::mt19937_64 random(42);
     const int fd = open(file.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0644);

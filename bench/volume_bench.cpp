@@ -28,7 +28,7 @@ constexpr DWORD kStagingBuffer = 1 << 20;
 
 const std::string& ImagePath() {
   static const std::string path = [] {
-    const std::string file =
+    std::string file =
         (std::filesystem::temp_directory_path() / "kestro-volume-bench.img").string();
     std::vector<char> block(1 << 20);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);

@@ -11,7 +11,7 @@ constexpr uint64_t kMaxFat32Clusters = 0x0FFFFFF5 - 2;
 constexpr uint32_t kFat32EntryMask = 0x0FFFFFFF;
 constexpr uint64_t kFirstDataCluster = 2;
 // A multiple of 2, 3 and 4 bytes, so that no FAT entry straddles two chunks.
-constexpr size_t kChunkBytes = 12 * 64 * 1024;
+constexpr size_t kChunkBytes = size_t{12} * 64 * 1024;
 
 struct FatLayout {
   uint64_t clusterBytes = 0;

@@ -11,7 +11,7 @@ namespace {
 constexpr char kOemId[8] = {'N', 'T', 'F', 'S', ' ', ' ', ' ', ' '};
 constexpr uint64_t kMaxClusterBytes = 2u << 20;
 constexpr uint64_t kMinRecordBytes = 512;
-constexpr uint64_t kMaxRecordBytes = 64 * 1024;
+constexpr uint64_t kMaxRecordBytes = uint64_t{64} * 1024;
 
 // Sectors per cluster above 0x80 are a negative power of two.
 uint64_t SectorsPerCluster(uint8_t code) {

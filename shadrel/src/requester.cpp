@@ -11,6 +11,8 @@ CShadrel::CShadrel(const CShadrel& other) {
   shadrel::CurrentProvider().Copy(*this, other);
 }
 
+// The provider decides what an assignment shares, self-assignment included.
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment)
 CShadrel& CShadrel::operator=(const CShadrel& other) {
   shadrel::CurrentProvider().Assign(*this, other);
   return *this;

@@ -80,6 +80,15 @@ ULONGLONG TotalSectors(const CKestro32& volume) {
   }
 }
 
+// The boot sector's claim, cut to what the partition holds: positions past the device would
+// only fail; m_BootParams keeps the claim itself.
+ULONGLONG AddressableSectors(const CKestro32& volume) {
+  const ULONGLONG claimed = TotalSectors(volume);
+  const ULONGLONG held =
+      static_cast<ULONGLONG>(volume.m_PartInfoEx.PartitionLength.QuadPart) / kSectorSize;
+  return claimed < held ? claimed : held;
+}
+
 void ClassifyVolume(CKestro32& volume, const WCHAR* root) {
   WCHAR volumeName[kNameBufferLength] = {};
   WCHAR fileSystemName[kNameBufferLength] = {};
@@ -136,7 +145,7 @@ void MeasureVolume(CKestro32& volume, const WCHAR* root) {
     volume.m_bReady = 0;
     return;
   }
-  volume.m_llTotalSectors = TotalSectors(volume);
+  volume.m_llTotalSectors = AddressableSectors(volume);
   volume.m_llVolumeSize = volume.m_llTotalSectors * kSectorSize;
 }
 

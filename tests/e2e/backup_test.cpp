@@ -40,7 +40,7 @@ TEST_F(Backup, EachPartitionEqualsDdOfItsBytesAndIsSparseWhereZero) {
     // dd's own sparse copy of the same bytes is the measure of what must be allocated.
     const std::string ddCopy = dir.File("dd.img");
     CopyWithDd(disk, partition.offset, partition.length, ddCopy, true);
-    EXPECT_LE(AllocatedBytes(image), AllocatedBytes(ddCopy) + 16 * 1024);
+    EXPECT_LE(AllocatedBytes(image), AllocatedBytes(ddCopy) + 16 * 1024u);
     EXPECT_LT(AllocatedBytes(image), partition.length / 4);
   }
 }

@@ -79,5 +79,38 @@ TEST_F(Errors, BadUsageExitsWithTwo) {
   ExpectOneLine(Kestro("info X: --partition 1"), 2, "X: ", "--partition selects");
 }
 
+TEST_F(Errors, AFileSystemClaimingMoreThanItsDeviceHoldsIsBoundedByTheDevice) {
+  // A 16 MiB FAT32 volume whose boot sector claims 2 TiB.
+  const std::string volume = dir.File("oversized.img");
+  MakeFat(volume, 32, 16 << 20);
+  WriteBytes(volume, 32, {0xFF, 0xFF, 0xFF, 0xFF});
+  const std::string claim = "the file system claims more than the device holds";
+
+  const auto info = Kestro("info " + ShellQuote(volume));
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_NE(info.output.find("kestro: " + volume + ": " + claim), std::string::npos);
+  EXPECT_TRUE(std::regex_search(info.output, std::regex("volume size: +16777216 ")));
+  EXPECT_TRUE(std::regex_search(info.output, std::regex("claimed size: +2199023255040 ")));
+
+  const std::string image = dir.File("out.img");
+  ExpectOneLine(Kestro("backup " + ShellQuote(volume) + " " + ShellQuote(image) + " -q"), 1,
+                volume + ": ", claim);
+  EXPECT_FALSE(std::filesystem::exists(image));
+  const auto rescue =
+      Kestro("backup " + ShellQuote(volume) + " " + ShellQuote(image) + " --rescue -q");
+  EXPECT_EQ(rescue.status, 0) << rescue.output;
+  EXPECT_EQ(FileSize(image), 16u << 20);
+  EXPECT_EQ(Sha256(image), Sha256(volume));
+
+  // The same boot sector on 8 MiB: the target is too small, whatever it claims.
+  const std::string target = dir.File("target.img");
+  CopyWithDd(volume, 0, 8 << 20, target);
+  const std::string before = Sha256(target);
+  ExpectOneLine(Kestro("restore " + ShellQuote(image) + " " + ShellQuote(target) + " -q"), 1,
+                target + ": ", "is smaller than the image");
+  EXPECT_EQ(FileSize(target), 8u << 20);
+  EXPECT_EQ(Sha256(target), before);
+}
+
 }  // namespace
 }  // namespace kestro::testing

@@ -20,7 +20,7 @@ void RecordDigest(const std::string& image) {
 class Restore : public KestroTest {
  protected:
   std::string BackUp(const SamplePartition& partition) {
-    const std::string image = dir.File("p" + std::to_string(partition.number) + ".img");
+    std::string image = dir.File("p" + std::to_string(partition.number) + ".img");
     const auto result = Kestro("backup " + Partition(partition) + " " + ShellQuote(image) + " -q");
     EXPECT_EQ(result.status, 0) << result.output;
     return image;
@@ -102,6 +102,60 @@ TEST_F(Restore, RefusesAMountedVolumeAndWritesNothingEvenWhenForced) {
   EXPECT_NE(forced.output.find("write failed at byte 0: permission denied"), std::string::npos)
       << forced.output;
   EXPECT_EQ(after, mounted);
+}
+
+// An ext4 file system in partition 1 of a disk, mounted by the kernel through a loop partition:
+// a restore onto the whole disk, the partition or a device overlapping it is refused, forced or
+// not, and the file system stays clean.
+TEST_F(Restore, RefusesEveryNameOfAMountedExt4AndWritesNothing) {
+  KESTRO_REQUIRE_TOOL("mkfs.ext4");
+  KESTRO_REQUIRE_TOOL("e2fsck");
+  constexpr uint64_t kMiB = 1 << 20;
+  const std::string ext4 = dir.File("ext4.img");
+  MakeExt4(ext4, 8 * kMiB);
+  const std::string ext4Disk = dir.File("ext4-disk.img");
+  CreateSparseFile(ext4Disk, 24 * kMiB);
+  PartitionImage(ext4Disk, "label: dos\nstart=2048, size=16384, type=83\nstart=20480, type=83\n");
+  PlaceVolume(ext4Disk, kMiB, ext4);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(ext4Disk, &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  auto overlapping = LoopDevice::Attach(ext4Disk, &whyNot, "-o 5MiB --sizelimit 8MiB");
+  ASSERT_TRUE(overlapping) << whyNot;
+  const std::vector<std::string> targets{loop->device(), loop->Partition(1), overlapping->device()};
+  std::vector<std::string> images;
+  for (const std::string& target : targets) {
+    images.push_back(dir.File("image" + std::to_string(images.size()) + ".img"));
+    ASSERT_EQ(Kestro("backup " + target + " " + ShellQuote(images.back()) + " -q").status, 0);
+    WriteBytes(images.back(), 4096, Pattern(0, 4096, 5));
+    RecordDigest(images.back());
+  }
+  const std::string mountPoint = dir.File("mnt");
+  std::filesystem::create_directory(mountPoint);
+  {
+    auto mount = ScopedMount::Kernel(loop->Partition(1), mountPoint, &whyNot);
+    if (!mount) GTEST_SKIP() << whyNot;
+    const std::string gap = Sha256(ext4Disk, 0, kMiB);
+    for (size_t i = 0; i < targets.size(); ++i) {
+      const std::string restore = "restore " + ShellQuote(images[i]) + " " + targets[i] + " -q";
+      const auto refused = Kestro(restore);
+      EXPECT_EQ(refused.status, 1) << refused.output;
+      EXPECT_NE(refused.output.find(targets[i] + ": is mounted or in use"), std::string::npos)
+          << refused.output;
+      const auto forced = Kestro(restore + " --force");
+      EXPECT_EQ(forced.status, 1) << forced.output;
+      EXPECT_NE(forced.output.find(targets[i] + ": write failed at byte 0: permission denied (it "
+                                                "is mounted or in use, which --force does not "
+                                                "override)"),
+                std::string::npos)
+          << forced.output;
+    }
+    EXPECT_EQ(Sha256(ext4Disk, 0, kMiB), gap);
+  }
+  EXPECT_NE(ReadBytes(ext4Disk, kMiB + 4096, 4096), Pattern(0, 4096, 5));
+  EXPECT_NE(ReadBytes(ext4Disk, 5 * kMiB + 4096, 4096), Pattern(0, 4096, 5));
+  const auto check = RunCommand("e2fsck -n -f " + ShellQuote(loop->Partition(1)));
+  EXPECT_EQ(check.status, 0) << check.output;
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ std::basic_string<WCHAR> WidePath(const char* path) {
 #ifdef _WIN32
   std::wstring wide(std::strlen(path) + 1, L'\0');
   const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, wide.data(), int(wide.size()));
-  wide.resize(length > 0 ? length - 1 : 0);
+  wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
   return wide;
 #else
   return kestro::FromUtf8(path);

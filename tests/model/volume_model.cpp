@@ -69,13 +69,15 @@ class Model {
     if (kind < 30) {
       target = static_cast<LONGLONG>(Uniform(0, size));
     } else if (kind < 50) {
-      target = static_cast<LONGLONG>(Uniform(0, size / kSector) * kSector);
+      const uint64_t sector = Uniform(0, size / kSector);
+      target = static_cast<LONGLONG>(sector * kSector);
     } else if (kind < 70) {  // back into what was just read
       target = static_cast<LONGLONG>(position_ - std::min<uint64_t>(position_, Uniform(0, 3000)));
     } else if (kind < 85) {
       target = static_cast<LONGLONG>(size - std::min<uint64_t>(size, Uniform(0, 1200)));
     } else if (kind < 95) {
-      target = static_cast<LONGLONG>(size + 1 + Uniform(0, 5000));
+      const uint64_t pastTheEnd = size + 1 + Uniform(0, 5000);
+      target = static_cast<LONGLONG>(pastTheEnd);
     } else {
       target = -1 - static_cast<LONGLONG>(Uniform(0, 1000));
     }

@@ -8,7 +8,7 @@
 namespace {
 
 void Mark(const char* name) {
-  access(name, F_OK);
+  static_cast<void>(access(name, F_OK));
 }
 
 }  // namespace

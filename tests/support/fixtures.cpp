@@ -169,7 +169,8 @@ std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string
   return std::stoull(info.output.substr(at + field.size() + 2));
 }
 
-std::optional<LoopDevice> LoopDevice::Attach(const std::string& image, std::string* whyNot) {
+std::optional<LoopDevice> LoopDevice::Attach(const std::string& image, std::string* whyNot,
+                                             const std::string& options) {
   if (geteuid() != 0) {
     *whyNot = "loop devices need root";
     return std::nullopt;
@@ -178,7 +179,8 @@ std::optional<LoopDevice> LoopDevice::Attach(const std::string& image, std::stri
     *whyNot = "losetup or partx is not installed";
     return std::nullopt;
   }
-  const CommandResult attached = RunCommand("losetup -f --show " + ShellQuote(image));
+  const CommandResult attached =
+      RunCommand("losetup " + options + " -f --show " + ShellQuote(image));
   if (attached.status != 0 || attached.output.rfind("/dev/loop", 0) != 0) {
     *whyNot = "no loop device: " + attached.output;
     return std::nullopt;
@@ -214,12 +216,28 @@ std::optional<NtfsMount> NtfsMount::Mount(const std::string& source, const std::
   return NtfsMount(mountPoint);
 }
 
-NtfsMount::NtfsMount(NtfsMount&& other) noexcept : mountPoint_(std::move(other.mountPoint_)) {
+std::optional<ScopedMount> ScopedMount::Kernel(const std::string& source,
+                                               const std::string& mountPoint, std::string* whyNot) {
+  if (geteuid() != 0) {
+    *whyNot = "mounting needs root";
+    return std::nullopt;
+  }
+  const CommandResult mounted =
+      RunCommand("mount " + ShellQuote(source) + " " + ShellQuote(mountPoint));
+  if (mounted.status != 0) {
+    *whyNot = "mount failed: " + mounted.output;
+    return std::nullopt;
+  }
+  return ScopedMount("umount", mountPoint);
+}
+
+ScopedMount::ScopedMount(ScopedMount&& other) noexcept
+    : unmount_(std::move(other.unmount_)), mountPoint_(std::move(other.mountPoint_)) {
   other.mountPoint_.clear();
 }
 
-NtfsMount::~NtfsMount() {
-  if (!mountPoint_.empty()) RunCommand("fusermount -u " + ShellQuote(mountPoint_));
+ScopedMount::~ScopedMount() {
+  if (!mountPoint_.empty()) RunCommand(unmount_ + " " + ShellQuote(mountPoint_));
 }
 
 namespace {

@@ -91,8 +91,10 @@ std::optional<uint64_t> FatInfoNumber(const std::string& path, const std::string
 // table, detached again with everything it added. Only root can make one.
 class LoopDevice {
  public:
-  // Attaches `image`; nullopt with the reason in *whyNot when the machine does not allow it.
-  static std::optional<LoopDevice> Attach(const std::string& image, std::string* whyNot);
+  // Attaches `image` with losetup `options` ("-r", "-o OFFSET --sizelimit SIZE"); nullopt with
+  // the reason in *whyNot when the machine does not allow it.
+  static std::optional<LoopDevice> Attach(const std::string& image, std::string* whyNot,
+                                          const std::string& options = "");
   LoopDevice(LoopDevice&& other) noexcept;
   LoopDevice& operator=(LoopDevice&&) = delete;
   ~LoopDevice();
@@ -105,20 +107,38 @@ class LoopDevice {
   std::string device_;
 };
 
+// A file system mounted for as long as the object lives.
+class ScopedMount {
+ public:
+  // Mounts `source` (an image or a device) at `mountPoint`, which must exist, with mount(8);
+  // nullopt with the reason in *whyNot when the machine does not allow it.
+  static std::optional<ScopedMount> Kernel(const std::string& source, const std::string& mountPoint,
+                                           std::string* whyNot);
+  ScopedMount(ScopedMount&& other) noexcept;
+  ScopedMount& operator=(ScopedMount&&) = delete;
+  ~ScopedMount();
+
+ protected:
+  // `unmount` is the command that takes the mount point and undoes the mount.
+  ScopedMount(std::string unmount, std::string mountPoint)
+      : unmount_(std::move(unmount)), mountPoint_(std::move(mountPoint)) {}
+
+ private:
+  std::string unmount_;
+  std::string mountPoint_;
+};
+
 // An NTFS volume mounted through ntfs-3g (FUSE) for as long as the object lives.
-class NtfsMount {
+class NtfsMount : public ScopedMount {
  public:
   // Mounts `source` (an image or a device) at `mountPoint`, which must exist; nullopt with the
   // reason in *whyNot when the machine does not allow it.
   static std::optional<NtfsMount> Mount(const std::string& source, const std::string& mountPoint,
                                         std::string* whyNot);
-  NtfsMount(NtfsMount&& other) noexcept;
-  NtfsMount& operator=(NtfsMount&&) = delete;
-  ~NtfsMount();
 
  private:
-  explicit NtfsMount(std::string mountPoint) : mountPoint_(std::move(mountPoint)) {}
-  std::string mountPoint_;
+  explicit NtfsMount(std::string mountPoint)
+      : ScopedMount("fusermount -u", std::move(mountPoint)) {}
 };
 
 // Total and free bytes of a file system, as its own tools report them.

@@ -31,7 +31,7 @@ std::vector<BlockDevice> ListBlockDevices(const std::string& sysClassBlock) {
   std::vector<BlockDevice> devices;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(sysClassBlock, error)) {
-    const fs::path dir = entry.path();
+    const fs::path& dir = entry.path();
     BlockDevice device;
     device.name = dir.filename().string();
     device.path = "/dev/" + device.name;

@@ -80,9 +80,13 @@ std::string Trimmed(const uint8_t* bytes, size_t width) {
   return text.erase(text.find_last_not_of(' ') + 1);
 }
 
+uint64_t FieldValue(const uint8_t* params, size_t offset, size_t width) {
+  return ondisk::LittleEndian(params + (offset - kBootParamsFirstByte), width);
+}
+
 nlohmann::ordered_json Decode(const Field& field, const uint8_t* params) {
   const uint8_t* bytes = params + (field.offset - kBootParamsFirstByte);
-  const uint64_t value = ondisk::LittleEndian(bytes, field.width);
+  const uint64_t value = FieldValue(params, field.offset, field.width);
   switch (field.kind) {
     case Kind::kUnsigned:
       return value;
@@ -118,6 +122,20 @@ std::string HexBytes(const uint8_t* bytes, size_t length) {
 }
 
 }  // namespace
+
+std::optional<uint64_t> ClaimedSectors(unsigned fsType, const uint8_t* params) {
+  switch (fsType) {
+    case FSTYPE_NTFS:
+      return FieldValue(params, 40, 8);
+    case FSTYPE_FAT16:
+    case FSTYPE_FAT32: {
+      // Small FAT volumes keep their count in the 16-bit field and 0 in the 32-bit one.
+      const uint64_t large = FieldValue(params, 32, 4);
+      return large != 0 ? large : FieldValue(params, 19, 2);
+    }
+  }
+  return std::nullopt;
+}
 
 nlohmann::ordered_json DecodeBootParams(unsigned fsType, const uint8_t* params) {
   nlohmann::ordered_json out;

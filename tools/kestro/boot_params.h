@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include <nlohmann/json.hpp>
 
@@ -15,5 +16,9 @@ inline constexpr size_t kBootParamsLength = 73;
 // `fsType` is the object's m_nFsType; an unknown file system gives the bytes in hex. Field names
 // are snake_case; offsets are those of the boot sector.
 nlohmann::ordered_json DecodeBootParams(unsigned fsType, const uint8_t* params);
+
+// The volume's size in 512-byte sectors as its boot sector states it, before the library bounds
+// it by the partition; nullopt for a file system whose boot sector states none that it reads.
+std::optional<uint64_t> ClaimedSectors(unsigned fsType, const uint8_t* params);
 
 }  // namespace kestro::cli

@@ -77,7 +77,18 @@ void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t t
   std::fflush(stdout);
 }
 
+// A file system larger than its device cannot be copied whole; a rescue copies what the device
+// holds.
+void RequireWholeFileSystem(const Volume& volume, bool rescue) {
+  if (!volume.claims_more_than_held()) return;
+  if (!rescue) {
+    throw Failure(volume.name(), volume.OversizeText() + "; --rescue copies what the device holds");
+  }
+  Warn(volume.name(), volume.OversizeText() + "; the image holds only what the device holds");
+}
+
 void Backup(Volume& volume, const BackupOptions& options) {
+  RequireWholeFileSystem(volume, options.rescue);
   const std::string path = ResolveImagePath(options.image);
   RefuseOwnSource(volume, path);
   for (const std::string& existing : {path, SidecarPath(path), RescueMapPath(path)}) {

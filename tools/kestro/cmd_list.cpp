@@ -17,7 +17,7 @@ namespace kestro::cli {
 
 namespace {
 
-constexpr uint64_t kListBufferSize = 64 * 1024;
+constexpr uint64_t kListBufferSize = uint64_t{64} * 1024;
 
 using Row = std::vector<std::string>;
 

@@ -35,6 +35,7 @@ class VolumeLock {
   ~VolumeLock() {
     if (locked_) volume_.object().UnlockNTVolume();
   }
+  bool held() const { return locked_; }
   VolumeLock(const VolumeLock&) = delete;
   VolumeLock& operator=(const VolumeLock&) = delete;
 
@@ -42,6 +43,19 @@ class VolumeLock {
   Volume& volume_;
   bool locked_ = false;
 };
+
+// Writes the image; a write refused on a volume that could not be locked is the platform
+// protecting a mounted file system or a device in use, which --force does not override.
+std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segments,
+                           const LoopSettings& settings, const VolumeLock& lock) {
+  try {
+    return WriteFromImage(image, segments, settings);
+  } catch (const Failure& failure) {
+    if (lock.held() || GetLastError() != ERROR_ACCESS_DENIED) throw;
+    throw Failure(settings.subject,
+                  failure.reason() + " (it is mounted or in use, which --force does not override)");
+  }
+}
 
 void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
              const RestoreOptions& options, const CheckSettings& checks) {
@@ -52,7 +66,7 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   const uint64_t total = TotalLength(placement.segments());
   ProgressBar writing(stderr, !options.quiet, total);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &writing};
-  const std::string written = WriteFromImage(image, placement.segments(), settings);
+  const std::string written = WriteOrExplain(image, placement.segments(), settings, lock);
   const double seconds = writing.seconds();
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));

@@ -23,8 +23,9 @@ DiskRange::~DiskRange() {
 }
 
 DWORD DiskRange::MoveTo(uint64_t offset) {
+  const uint64_t position = base_ + offset;
   LARGE_INTEGER distance{};
-  distance.QuadPart = static_cast<LONGLONG>(base_ + offset);
+  distance.QuadPart = static_cast<LONGLONG>(position);
   return SetFilePointerEx(disk_, distance, nullptr, FILE_BEGIN) ? ERROR_SUCCESS
                                                                 : LastErrorOr(ERROR_SEEK);
 }

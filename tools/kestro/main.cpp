@@ -147,8 +147,9 @@ int main(int argc, char** argv) {
   AddImage(restore, c.restore.image, "The image file to read");
   AddVolume(restore, c.restore.volume);
   restore->add_flag("--force", c.restore.force,
-                    "Write even when the volume cannot be locked, or the image is incomplete, a "
-                    "rescue image or differs from its recorded digest");
+                    "Write even when another process holds the volume's lock (never over a mounted "
+                    "file system or swap area), or the image is incomplete, a rescue image or "
+                    "differs from its recorded digest");
   AddBuffer(restore, c.restoreBuffer);
   AddHash(restore, c.restoreHash, false);
   restore->add_flag("-q,--quiet", c.restore.quiet, "No progress bar");

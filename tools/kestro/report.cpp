@@ -148,7 +148,10 @@ ordered_json DescribeVolume(const Volume& volume) {
   };
   if (volume.partition() != 0) report["source_partition"] = volume.partition();
   const ordered_json members = DescribeObject(volume.object(), volume.tail_bytes());
-  for (const auto& [key, value] : members.items()) report[key] = value;
+  for (const auto& [key, value] : members.items()) {
+    report[key] = value;
+    if (key == "volume_size") report["claimed_size"] = volume.claimed_size();
+  }
   return report;
 }
 

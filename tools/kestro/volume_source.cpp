@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -9,6 +10,7 @@
 
 #include <win32/drive_map.h>
 
+#include "boot_params.h"
 #include "errors.h"
 #include "sector.h"
 #include "sizes.h"
@@ -130,6 +132,17 @@ void Volume::ExplainOpenFailure(DWORD lastError) const {
 
 uint64_t Volume::partition_length() const {
   return static_cast<uint64_t>(object_->m_PartInfoEx.PartitionLength.QuadPart);
+}
+
+uint64_t Volume::claimed_size() const {
+  const auto sectors = ClaimedSectors(object_->m_nFsType, object_->m_BootParams);
+  // A claim too large for 64-bit bytes still reads as more than any device holds.
+  return sectors ? std::min(*sectors, UINT64_MAX / kSectorSize) * kSectorSize : size();
+}
+
+std::string Volume::OversizeText() const {
+  return "the file system claims more than the device holds (" + FormatBytes(claimed_size()) +
+         ", the device " + FormatBytes(partition_length()) + ")";
 }
 
 uint64_t Volume::tail_bytes() const {

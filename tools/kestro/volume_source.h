@@ -59,6 +59,12 @@ class Volume {
   unsigned partition() const { return partition_; }
 
   uint64_t size() const { return object_->m_llVolumeSize; }
+  // The size the volume's boot sector states; above size() when it claims more than the
+  // partition holds, and equal to it when the file system states none.
+  uint64_t claimed_size() const;
+  bool claims_more_than_held() const { return claimed_size() > size(); }
+  // "the file system claims more than the device holds (2.0 TiB, the device 16.0 MiB)"
+  std::string OversizeText() const;
   uint64_t partition_length() const;
   // Whole sectors of the partition beyond the volume's own bytes.
   uint64_t tail_bytes() const;

@@ -55,7 +55,8 @@ TEST(Mbr, ReadsTheMasterRecordAndTheExtendedChain) {
   // Windows' checksum makes the master record's 32-bit words sum to zero.
   uint32_t sum = table->checkSum;
   for (size_t at = 0; at < 512; at += 4)
-    sum += disk[at] | disk[at + 1] << 8 | disk[at + 2] << 16 | uint32_t{disk[at + 3]} << 24;
+    sum += uint32_t{disk[at]} | uint32_t{disk[at + 1]} << 8 | uint32_t{disk[at + 2]} << 16 |
+           uint32_t{disk[at + 3]} << 24;
   EXPECT_EQ(sum, 0u);
 }
 

@@ -168,6 +168,9 @@ TEST_F(Opening, FatCountsComeFromTheBootSector) {
   FileSystem(u"FAT32");
   bootSector[32] = 0x00, bootSector[33] = 0x00, bootSector[34] = 0x00, bootSector[35] = 0x80;
   StoreBoot();
+  PARTITION_INFORMATION_EX terabyte{};
+  terabyte.PartitionLength.QuadPart = 1099511627776ll;
+  fake.SetIoctlReply(IOCTL_DISK_GET_PARTITION_INFO_EX, Outcome::Reply(terabyte));
   CKestro32 large(3, 0);
   EXPECT_EQ(large.m_llTotalSectors, 2147483648ull);
   EXPECT_EQ(large.m_llVolumeSize, 1099511627776ull);
@@ -181,6 +184,22 @@ TEST_F(Opening, FatCountsComeFromTheBootSector) {
   CKestro32 small(3, 0);
   EXPECT_EQ(small.m_llTotalSectors, 32768u);
   EXPECT_EQ(small.m_llVolumeSize, 32768u * 512);
+}
+
+TEST_F(Opening, ABootSectorClaimingMoreThanThePartitionIsBoundedByIt) {
+  SetBoot64(40, 1ull << 40);
+  StoreBoot();
+  CKestro32 ntfs(3, 0);
+  EXPECT_EQ(ntfs.m_bReady, 1);
+  EXPECT_EQ(ntfs.m_llTotalSectors, kPartitionLength / 512);
+  EXPECT_EQ(ntfs.m_llVolumeSize, kPartitionLength);
+  EXPECT_EQ(ntfs.m_BootParams[40 - 11 + 5], 1) << "the boot sector's own claim is kept";
+
+  FileSystem(u"FAT32");
+  bootSector[32] = 0xFF, bootSector[33] = 0xFF, bootSector[34] = 0xFF, bootSector[35] = 0xFF;
+  StoreBoot();
+  CKestro32 fat(3, 0);
+  EXPECT_EQ(fat.m_llVolumeSize, kPartitionLength);
 }
 
 TEST_F(Opening, OtherFileSystemsAreOneSectorShortOfThePartitionAndNeverNegative) {

@@ -106,7 +106,8 @@ TEST_F(NtWrite, WholeSectorsGoStraightFromTheCallersBuffer) {
 
 TEST_F(NtWrite, ShortOrFailedTransfersFailTheWrite) {
   const std::vector<uint8_t> original = Original();
-  for (Outcome outcome : {Outcome::Short(0), Outcome::Short(512), Outcome::Failure(ERROR_CRC)}) {
+  for (const Outcome& outcome :
+       {Outcome::Short(0), Outcome::Short(512), Outcome::Failure(ERROR_CRC)}) {
     fake.Script(Kernel32Call::ReadFile, outcome);
     ExpectFailure(4096 + 10, 600);
     EXPECT_EQ(Device(), original) << "a failed read wrote";
@@ -120,7 +121,7 @@ TEST_F(NtWrite, ShortOrFailedTransfersFailTheWrite) {
   EXPECT_EQ(Device(), original) << "a write went out after the move back failed";
   fake.intercept = nullptr;
 
-  for (Outcome outcome : {Outcome::Short(0), Outcome::Short(512)}) {
+  for (const Outcome& outcome : {Outcome::Short(0), Outcome::Short(512)}) {
     fake.Script(Kernel32Call::WriteFile, outcome);
     ExpectFailure(8192, 1024);
     fake.Script(Kernel32Call::WriteFile, outcome);

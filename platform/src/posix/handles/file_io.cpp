@@ -52,6 +52,7 @@ bool DropDirectIo(OpenObject& object) {
   return fcntl(object.fd, F_SETFL, flags & ~O_DIRECT) == 0;
 }
 
+// An error part-way fails the whole transfer, so that it is never taken for the device's end.
 template <typename Transfer>
 ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer transfer) {
   size_t done = 0;
@@ -60,18 +61,31 @@ ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer
     const ssize_t n = transfer(done, chunk, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EINVAL && DropDirectIo(object)) continue;
-    if (n < 0) return done > 0 ? static_cast<ssize_t>(done) : -1;
+    if (n < 0) return -1;
     if (n == 0) break;
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
 }
 
+// A device that ends before the handle's length answers as Windows answers at a device's end,
+// never with a generic I/O error; a file may simply be shorter.
+bool EndedEarly(const OpenObject& object, ssize_t done, DWORD allowed) {
+  if (!IsDevice(object)) return false;
+  if (done >= 0) return static_cast<uint64_t>(done) < allowed;
+  return errno == ENOSPC || errno == EFBIG || errno == ENXIO;
+}
+
+BOOL FailAtDeviceEnd(const OpenObject& object) {
+  return Fail(object.kind == ObjectKind::kDisk ? ERROR_SECTOR_NOT_FOUND : ERROR_HANDLE_EOF);
+}
+
 BOOL Begin(OpenObject& object, const void* buffer, DWORD size, LPDWORD done, bool write,
            DWORD* allowed) {
   if (done == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   *done = 0;
-  if (!(write ? object.canWrite : object.canRead)) return Fail(ERROR_ACCESS_DENIED);
+  if (write && !object.canWrite) return Fail(object.writeRefusal);
+  if (!write && !object.canRead) return Fail(ERROR_ACCESS_DENIED);
   if (buffer == nullptr && size > 0) return Fail(ERROR_NOACCESS);
   if (!TransferIsAligned(object, buffer, size)) return Fail(ERROR_INVALID_PARAMETER);
   const DWORD error = ClampToObject(object, size, allowed);
@@ -89,6 +103,7 @@ BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
                                   [&](size_t at, size_t chunk, off_t offset) {
                                     return pread(object.fd, bytes + at, chunk, offset);
                                   });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   object.pointer += static_cast<uint64_t>(n);
   *done = static_cast<DWORD>(n);
@@ -99,8 +114,7 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
   std::lock_guard<std::mutex> lock(object.mutex);
   DWORD allowed = 0;
   if (!Begin(object, buffer, size, done, true, &allowed)) return FALSE;
-  if (object.kind == ObjectKind::kVolume && allowed > 0 &&
-      !VolumeWriteAllowed(object, object.pointer, allowed)) {
+  if (allowed > 0 && !WriteAllowed(object, object.base + object.pointer, allowed)) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   const char* bytes = static_cast<const char*>(buffer);
@@ -108,6 +122,7 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
                                   [&](size_t at, size_t chunk, off_t offset) {
                                     return pwrite(object.fd, bytes + at, chunk, offset);
                                   });
+  if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   if (n == 0 && allowed > 0) return Fail(ERROR_DISK_FULL);
   object.pointer += static_cast<uint64_t>(n);

@@ -1,22 +1,20 @@
-// The safety state of one volume or disk handle: whether it holds its volume's exclusive lock,
-// and what it last learned about whether its volume is mounted. The lock dies with the handle.
+// The safety state of one handle: where its bytes live, and the volume lock it holds, made of
+// the kernel's own exclusion so that it excludes other processes too. The lock dies with the
+// handle.
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
-#include "storage/mount_table.h"
+#include "storage/storage_place.h"
 
 namespace kestro::posix {
 
-using namespace win32;
-
 struct HandleGuard {
-  std::vector<StoragePlace> places;  // where the handle's bytes live, once known
+  std::vector<StoragePlace> places;  // where the handle's descriptor keeps its bytes, once known
   bool placesKnown = false;
-  uint64_t mountGeneration = 0;  // the mount-table generation `mounted` was judged at
-  bool mounted = false;
+  std::vector<StoragePlace> lockedPlaces;  // the bytes the volume lock covers, while it is held
   bool locked = false;
+  std::vector<int> lockFds;  // an O_EXCL open of the block device, byte-range locked file opens
 
   HandleGuard() = default;
   HandleGuard(const HandleGuard&) = delete;

@@ -1,6 +1,8 @@
 #include "handles/open_device.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,19 +33,62 @@ int OpenFlagsFor(DWORD access, DWORD flags) {
   return mode;
 }
 
-// Opens `path` for a device handle, retrying without O_DIRECT where the file system refuses it.
-int OpenDevicePath(const std::string& path, int mode) {
+// A descriptor for a handle; a read-only one where the object refused to be opened for writing.
+struct Opened {
+  int fd = -1;
+  bool readOnly = false;
+  DWORD writeRefusal = ERROR_ACCESS_DENIED;
+};
+
+// Opens `path`, retrying without O_DIRECT where the file system refuses it.
+int OpenTrying(const std::string& path, int mode) {
   int fd = open(path.c_str(), mode);
   if (fd < 0 && errno == EINVAL && (mode & O_DIRECT)) fd = open(path.c_str(), mode & ~O_DIRECT);
   return fd;
 }
 
-std::shared_ptr<OpenObject> NewObject(ObjectKind kind, int fd, DWORD access, DWORD flags) {
+bool IsReadOnlyDevice(int fd) {
+  int readOnly = 0;
+  return ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
+}
+
+bool RefusedAsReadOnly(int error) {
+  return error == EACCES || error == EROFS || error == EPERM;
+}
+
+// Windows opens write-protected media for writing and fails the writes; so where a read-write
+// open is refused because the object is read-only, the handle is opened read-only and its
+// writes fail: write-protected for read-only media, access denied for a lack of permission.
+Opened OpenDevicePath(const std::string& path, int mode) {
+  Opened opened{OpenTrying(path, mode)};
+  const bool writing = (mode & O_ACCMODE) != O_RDONLY;
+  if (opened.fd >= 0 && writing && IsReadOnlyDevice(opened.fd)) {
+    opened.readOnly = true;
+    opened.writeRefusal = ERROR_WRITE_PROTECT;
+  }
+  const int error = errno;
+  if (opened.fd >= 0 || !writing || (mode & (O_CREAT | O_TRUNC)) || !RefusedAsReadOnly(error)) {
+    return opened;
+  }
+  opened.fd = OpenTrying(path, (mode & ~O_ACCMODE) | O_RDONLY);
+  if (opened.fd < 0) {
+    errno = error;
+    return opened;
+  }
+  opened.readOnly = true;
+  const bool writeProtected = error == EROFS || IsReadOnlyDevice(opened.fd);
+  opened.writeRefusal = writeProtected ? ERROR_WRITE_PROTECT : ERROR_ACCESS_DENIED;
+  return opened;
+}
+
+std::shared_ptr<OpenObject> NewObject(ObjectKind kind, const Opened& opened, DWORD access,
+                                      DWORD flags) {
   auto object = std::make_shared<OpenObject>();
   object->kind = kind;
-  object->fd = fd;
+  object->fd = opened.fd;
   object->canRead = access & GENERIC_READ;
-  object->canWrite = access & GENERIC_WRITE;
+  object->canWrite = (access & GENERIC_WRITE) && !opened.readOnly;
+  object->writeRefusal = opened.writeRefusal;
   object->noBuffering = flags & FILE_FLAG_NO_BUFFERING;
   return object;
 }
@@ -52,9 +97,9 @@ std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
   DWORD error = ERROR_SUCCESS;
   auto target = ResolveVolume(letter, &error);
   if (!target) return Failed(error);
-  const int fd = OpenDevicePath(target->path, OpenFlagsFor(access, flags));
-  if (fd < 0) return Failed(Win32ErrorFromErrno(errno));
-  auto object = NewObject(ObjectKind::kVolume, fd, access, flags);
+  const Opened opened = OpenDevicePath(target->path, OpenFlagsFor(access, flags));
+  if (opened.fd < 0) return Failed(Win32ErrorFromErrno(errno));
+  auto object = NewObject(ObjectKind::kVolume, opened, access, flags);
   object->base = target->offset;
   object->length = target->length;
   object->volume = std::move(target);
@@ -65,14 +110,14 @@ std::shared_ptr<OpenObject> OpenDisk(int number, DWORD access, DWORD flags) {
   DWORD error = ERROR_SUCCESS;
   auto target = ResolveDisk(number, &error);
   if (!target) return Failed(error);
-  const int fd = OpenDevicePath(target->path, OpenFlagsFor(access, flags));
-  if (fd < 0) return Failed(Win32ErrorFromErrno(errno));
-  auto size = SizeOfOpenFile(fd);
+  const Opened opened = OpenDevicePath(target->path, OpenFlagsFor(access, flags));
+  if (opened.fd < 0) return Failed(Win32ErrorFromErrno(errno));
+  auto size = SizeOfOpenFile(opened.fd);
   if (!size) {
-    close(fd);
+    close(opened.fd);
     return Failed(Win32ErrorFromErrno(errno));
   }
-  auto object = NewObject(ObjectKind::kDisk, fd, access, flags);
+  auto object = NewObject(ObjectKind::kDisk, opened, access, flags);
   object->length = *size;
   object->disk = std::move(target);
   return object;
@@ -102,20 +147,20 @@ std::shared_ptr<OpenObject> OpenFile(const std::string& path, DWORD access, DWOR
   if (disposition == TRUNCATE_EXISTING && !(access & GENERIC_WRITE)) {
     return Failed(ERROR_INVALID_PARAMETER);
   }
-  const int fd = OpenDevicePath(path, OpenFlagsFor(access, flags) | creation);
-  if (fd < 0) return Failed(Win32ErrorFromErrno(errno));
+  const Opened opened = OpenDevicePath(path, OpenFlagsFor(access, flags) | creation);
+  if (opened.fd < 0) return Failed(Win32ErrorFromErrno(errno));
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
+  if (fstat(opened.fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(opened.fd);
     return Failed(ERROR_ACCESS_DENIED);
   }
   // A block device named by its path behaves as a disk: fixed size, no growth.
   if (S_ISBLK(st.st_mode)) {
-    auto object = NewObject(ObjectKind::kDisk, fd, access, flags);
-    object->length = SizeOfOpenFile(fd).value_or(0);
+    auto object = NewObject(ObjectKind::kDisk, opened, access, flags);
+    object->length = SizeOfOpenFile(opened.fd).value_or(0);
     return object;
   }
-  return NewObject(ObjectKind::kFile, fd, access, flags);
+  return NewObject(ObjectKind::kFile, opened, access, flags);
 }
 
 }  // namespace

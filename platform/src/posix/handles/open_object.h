@@ -6,6 +6,8 @@
 #include <mutex>
 #include <optional>
 
+#include <win32/errors.h>
+
 #include "handles/handle_guard.h"
 #include "storage/drive_map.h"
 
@@ -30,7 +32,8 @@ struct OpenObject {
   uint64_t pointer = 0;  // file pointer, relative to base; kept in user space
   bool canRead = false;
   bool canWrite = false;
-  bool noBuffering = false;  // Windows' alignment rules apply to every transfer
+  DWORD writeRefusal = ERROR_ACCESS_DENIED;  // why writes fail when canWrite is false
+  bool noBuffering = false;                  // Windows' alignment rules apply to every transfer
   std::optional<VolumeTarget> volume;
   std::optional<DiskTarget> disk;
   std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds

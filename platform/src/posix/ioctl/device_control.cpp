@@ -22,11 +22,12 @@ constexpr DWORD kFileReadAccess = 1;
 constexpr DWORD kFileWriteAccess = 2;
 
 // A control code carries the access it needs in bits 14 and 15; the I/O manager refuses the
-// request on a handle opened without it.
-bool HandleMayIssue(const OpenObject& object, DWORD code) {
+// request on a handle opened without it, and write-protected media refuse what would write.
+DWORD AccessError(const OpenObject& object, DWORD code) {
   const DWORD required = (code >> 14) & 3;
-  return (!(required & kFileReadAccess) || object.canRead) &&
-         (!(required & kFileWriteAccess) || object.canWrite);
+  if ((required & kFileReadAccess) && !object.canRead) return ERROR_ACCESS_DENIED;
+  if ((required & kFileWriteAccess) && !object.canWrite) return object.writeRefusal;
+  return ERROR_SUCCESS;
 }
 
 BOOL Dispatch(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, ControlBuffer& output) {
@@ -73,7 +74,7 @@ BOOL ControlDevice(OpenObject& object, DWORD code, LPVOID in, DWORD inSize, LPVO
   if (object.kind != ObjectKind::kVolume && object.kind != ObjectKind::kDisk) {
     return Fail(ERROR_INVALID_FUNCTION);
   }
-  if (!HandleMayIssue(object, code)) return Fail(ERROR_ACCESS_DENIED);
+  if (const DWORD error = AccessError(object, code)) return Fail(error);
   if ((in == nullptr && inSize > 0) || (out == nullptr && outSize > 0)) {
     return Fail(ERROR_NOACCESS);
   }

@@ -3,9 +3,7 @@
 #include <algorithm>
 
 #include <ondisk/gpt.h>
-#include <win32/errors.h>
 
-#include "errno_map.h"
 #include "ioctl/gpt_layout.h"
 #include "storage/byte_readers.h"
 
@@ -39,7 +37,7 @@ LayoutEntry EntryOf(const ondisk::GptEntry& partition, uint32_t sectorSize) {
 std::optional<DiskLayout> ReadGptLayout(const DiskAccess& disk) {
   const auto table = ondisk::ReadGpt(DiskReader(disk), disk.sectorSize());
   if (!table) {
-    Fail(ERROR_IO_DEVICE);
+    FailDiskStructure(table.error());
     return std::nullopt;
   }
   const ondisk::GptHeader& header = table->header;

@@ -1,9 +1,7 @@
 // The MBR side of the drive layout, slot by slot from the master and extended boot records,
 // since Windows reports every slot (unused ones and the chain links included) in place.
 #include <ondisk/mbr.h>
-#include <win32/errors.h>
 
-#include "errno_map.h"
 #include "ioctl/mbr_layout.h"
 #include "storage/byte_readers.h"
 
@@ -43,7 +41,7 @@ void AddExtendedRecords(const ondisk::MbrTable& table, uint32_t sectorSize, Disk
 std::optional<DiskLayout> ReadMbrLayout(const DiskAccess& disk) {
   const auto table = ondisk::ReadMbr(DiskReader(disk), disk.sectorSize());
   if (!table) {
-    Fail(ERROR_IO_DEVICE);
+    FailDiskStructure(table.error());
     return std::nullopt;
   }
   DiskLayout layout;

@@ -1,5 +1,7 @@
 #include "ioctl/partition_layout.h"
 
+#include <algorithm>
+
 #include <ondisk/mbr.h>
 #include <win32/errors.h>
 
@@ -23,10 +25,7 @@ std::optional<bool> IsSuperfloppy(const DiskAccess& disk) {
   if (disk.facts().removable) return true;
   BYTE signature[2] = {};
   if (disk.size() < kBootSignatureOffset + sizeof signature) return false;
-  if (!disk.ReadAt(signature, sizeof signature, kBootSignatureOffset)) {
-    FailFromErrno();
-    return std::nullopt;
-  }
+  if (!disk.ReadAt(signature, sizeof signature, kBootSignatureOffset)) return std::nullopt;
   return signature[0] == kBootSignature[0] && signature[1] == kBootSignature[1];
 }
 
@@ -45,6 +44,16 @@ DiskLayout SuperfloppyLayout(const DiskAccess& disk) {
   whole.mbrType = kPartitionTypeFat16;
   layout.entries.push_back(whole);
   NumberPartitions(layout);
+  return layout;
+}
+
+// A partition holds no more than its disk does, whatever its table entry claims.
+std::optional<DiskLayout> BoundedByDisk(std::optional<DiskLayout> layout, uint64_t diskSize) {
+  if (!layout) return layout;
+  for (LayoutEntry& entry : layout->entries) {
+    const uint64_t room = entry.start < diskSize ? diskSize - entry.start : 0;
+    entry.length = std::min(entry.length, room);
+  }
   return layout;
 }
 
@@ -84,9 +93,9 @@ std::optional<DiskLayout> ReadDiskLayout(const DiskAccess& disk) {
   }
   switch (table->style) {
     case TableStyle::kGpt:
-      return ReadGptLayout(disk);
+      return BoundedByDisk(ReadGptLayout(disk), disk.size());
     case TableStyle::kMbr:
-      return ReadMbrLayout(disk);
+      return BoundedByDisk(ReadMbrLayout(disk), disk.size());
     case TableStyle::kNone:
       break;
   }

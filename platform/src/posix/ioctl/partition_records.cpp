@@ -100,7 +100,7 @@ BOOL SetPartitionType(const OpenObject& object, const void* input, DWORD inputSi
     return Fail(ERROR_INVALID_FUNCTION);
   }
   const BYTE type = static_cast<const SET_PARTITION_INFORMATION*>(input)->PartitionType;
-  return disk->WriteAt(&type, 1, entry.slotOffset + kTypeOffsetInSlot) ? TRUE : FailFromErrno();
+  return disk->WriteAt(&type, 1, entry.slotOffset + kTypeOffsetInSlot) ? TRUE : FALSE;
 }
 
 }  // namespace kestro::posix

@@ -31,4 +31,9 @@ class DiskReader final : public kestro::ondisk::ByteReader {
   const DiskAccess& disk_;
 };
 
+// Sets the last error for a structure the parsers could not read from a disk through DiskReader:
+// the disk's own error for a failed read, ERROR_SECTOR_NOT_FOUND for one that reaches past the
+// disk's end, ERROR_IO_DEVICE for a damaged structure. Returns FALSE.
+BOOL FailDiskStructure(const kestro::ondisk::Error& error);
+
 }  // namespace kestro::posix

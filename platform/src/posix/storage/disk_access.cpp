@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 
+#include <win32/errors.h>
+
 #include "errno_map.h"
+#include "storage/volume_safety.h"
 
 namespace kestro::posix {
 namespace {
@@ -17,9 +19,16 @@ std::string DiskPathOf(const OpenObject& object) {
   return "/proc/self/fd/" + std::to_string(object.fd);
 }
 
-// Leaves `error` in errno, so that a short transfer is reported as a failure with a cause.
-bool Refuse(int error) {
-  errno = error;
+// A transfer that reaches past the disk's end fails as Windows fails one on a disk handle.
+bool PastTheEnd() {
+  Fail(ERROR_SECTOR_NOT_FOUND);
+  return false;
+}
+
+// A short transfer means the disk ended early; only a failed call carries the device's own error.
+bool Unfinished(ssize_t done) {
+  if (done >= 0) return PastTheEnd();
+  FailFromErrno();
   return false;
 }
 
@@ -50,16 +59,17 @@ DiskAccess::~DiskAccess() {
 }
 
 bool DiskAccess::ReadAt(void* buffer, size_t length, uint64_t offset) const {
-  if (offset > size() || length > size() - offset) return Refuse(ENXIO);
+  if (offset > size() || length > size() - offset) return PastTheEnd();
   const ssize_t n = pread(fd_, buffer, length, static_cast<off_t>(offset));
-  return n == static_cast<ssize_t>(length) || Refuse(n < 0 ? errno : EIO);
+  return n == static_cast<ssize_t>(length) || Unfinished(n);
 }
 
 bool DiskAccess::WriteAt(const void* buffer, size_t length, uint64_t offset) const {
-  if (offset > size() || length > size() - offset) return Refuse(ENXIO);
+  if (offset > size() || length > size() - offset) return PastTheEnd();
+  if (!DescriptorWriteAllowed(fd_, offset, length)) return Fail(ERROR_ACCESS_DENIED);
   const ssize_t n = pwrite(fd_, buffer, length, static_cast<off_t>(offset));
-  if (n != static_cast<ssize_t>(length)) return Refuse(n < 0 ? errno : EIO);
-  return fsync(fd_) == 0;
+  if (n != static_cast<ssize_t>(length)) return Unfinished(n);
+  return fsync(fd_) == 0 || FailFromErrno();
 }
 
 }  // namespace kestro::posix

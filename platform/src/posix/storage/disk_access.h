@@ -31,9 +31,10 @@ class DiskAccess {
   const DeviceFacts& facts() const { return facts_; }
   int fd() const { return fd_; }
 
-  // Reads exactly `length` bytes at `offset`; false with errno set past the end or on an error.
+  // Reads exactly `length` bytes at `offset`; false with the last error set: ERROR_SECTOR_NOT_FOUND
+  // for a transfer past the disk's end, the device's own error otherwise.
   bool ReadAt(void* buffer, size_t length, uint64_t offset) const;
-  // Writes exactly `length` bytes at `offset` and flushes them to the disk.
+  // Writes exactly `length` bytes at `offset` and flushes them to the disk; fails as ReadAt does.
   bool WriteAt(const void* buffer, size_t length, uint64_t offset) const;
 
  private:

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -171,7 +172,8 @@ std::optional<posix::VolumeTarget> FailResolve(DWORD* error, DWORD code) {
   return std::nullopt;
 }
 
-// Locates partition `number` of the disk at `path` through its partition table.
+// Locates partition `number` of the disk at `path` through its partition table, bounded by the
+// disk: one that starts past the disk's end is absent, one that ends past it stops there.
 std::optional<posix::PartitionEntry> FindPartitionOf(const std::string& path, uint64_t size,
                                                      unsigned number) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -180,8 +182,10 @@ std::optional<posix::PartitionEntry> FindPartitionOf(const std::string& path, ui
   close(fd);
   if (!table) return std::nullopt;
   const posix::PartitionEntry* entry = posix::FindPartition(*table, number);
-  if (entry == nullptr || entry->extended) return std::nullopt;
-  return *entry;
+  if (entry == nullptr || entry->extended || entry->start >= size) return std::nullopt;
+  posix::PartitionEntry bounded = *entry;
+  bounded.size = std::min(entry->size, size - entry->start);
+  return bounded;
 }
 
 // The window of drive `letter` under `mappings`, without its disk's number.

@@ -3,83 +3,35 @@
 #include <fcntl.h>
 #include <libmount/libmount.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <mutex>
-
-#include "sector.h"
-#include "storage/block_device.h"
+#include <sstream>
 
 namespace kestro::posix {
 namespace {
 
 constexpr char kMountInfo[] = "/proc/self/mountinfo";
-// Loop devices over partitions of loop devices are followed this deep at most.
-constexpr int kMaxStacking = 8;
+constexpr char kSwaps[] = "/proc/swaps";
 
-std::string Canonical(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) ? std::string(resolved) : path;
-}
-
-void AddPathPlaces(const std::string& path, uint64_t offset, int depth,
-                   std::vector<StoragePlace>& places);
-
-// A device is its own place; a partition device is also a range of its parent disk, and a loop
-// device a range of its backing file.
-void AddDevicePlaces(dev_t device, uint64_t offset, int depth, std::vector<StoragePlace>& places) {
-  places.push_back(StoragePlace{device, {}, offset});
-  const std::string sysfs = SysfsDirOf(device);
-  if (depth >= kMaxStacking || sysfs.empty()) return;
-  if (ReadSysfsNumber(sysfs + "/partition")) {
-    const std::string parent = sysfs.substr(0, sysfs.rfind('/'));
-    const auto start = ReadSysfsNumber(sysfs + "/start");
-    const auto numbers = ReadSysfsLine(parent + "/dev");
-    unsigned parentMajor = 0, parentMinor = 0;
-    if (start && numbers &&
-        std::sscanf(numbers->c_str(), "%u:%u", &parentMajor, &parentMinor) == 2) {
-      AddDevicePlaces(makedev(parentMajor, parentMinor), offset + *start * kSectorSize, depth + 1,
-                      places);
-    }
-  }
-  if (auto backing = ReadSysfsLine(sysfs + "/loop/backing_file")) {
-    const uint64_t loopOffset = ReadSysfsNumber(sysfs + "/loop/offset").value_or(0);
-    AddPathPlaces(*backing, offset + loopOffset, depth + 1, places);
-  }
-}
-
-void AddPathPlaces(const std::string& path, uint64_t offset, int depth,
-                   std::vector<StoragePlace>& places) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return;
-  if (S_ISREG(st.st_mode)) places.push_back(StoragePlace{0, Canonical(path), offset});
-  if (S_ISBLK(st.st_mode)) AddDevicePlaces(st.st_rdev, offset, depth, places);
+void Append(std::vector<StoragePlace>& to, std::vector<StoragePlace> from) {
+  to.insert(to.end(), from.begin(), from.end());
 }
 
 // The places a mounted file system's source names: its device number, which kernel file
-// systems carry, and its source path, which is all a FUSE mount of an image file has.
+// systems carry, and its source path, which is all a FUSE mount has.
 std::vector<StoragePlace> SourcePlaces(libmnt_fs* fs) {
   std::vector<StoragePlace> places;
   const dev_t device = mnt_fs_get_devno(fs);
-  if (major(device) != 0) AddDevicePlaces(device, 0, 0, places);
+  if (major(device) != 0) Append(places, PlacesOfDevice(device));
   const char* source = mnt_fs_get_srcpath(fs);
-  if (source && source[0] == '/') AddPathPlaces(source, 0, 0, places);
+  if (source && source[0] == '/') Append(places, PlacesOfPath(source));
   return places;
-}
-
-bool Overlap(const std::vector<StoragePlace>& a, const std::vector<StoragePlace>& b) {
-  return std::any_of(a.begin(), a.end(), [&](const StoragePlace& place) {
-    return std::find(b.begin(), b.end(), place) != b.end();
-  });
 }
 
 struct TableDeleter {
@@ -89,11 +41,56 @@ struct IterDeleter {
   void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
 };
 
-// Notices changes of the mount table without a thread of its own: the kernel flags
-// /proc/self/mountinfo with POLLPRI after every change until the next poll(2) of the same
-// descriptor, and a zero-timeout poll asks for that flag. Asking is rate-limited by the clock,
-// which costs no system call, so a transfer pays for a poll at most once per interval. Without
-// the file every question gets a fresh generation, and every caller looks at the table itself.
+// Calls `visit(fs)` for each mounted file system until it returns true.
+template <typename Visit>
+void ForEachMount(Visit visit) {
+  std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table_from_file(kMountInfo));
+  std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
+  if (!table || !iter) return;
+  libmnt_fs* fs = nullptr;
+  while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+    if (visit(fs)) return;
+  }
+}
+
+bool IsOctalEscape(const std::string& text, size_t at) {
+  if (text[at] != '\\' || at + 3 >= text.size()) return false;
+  return text.find_first_not_of("01234567", at + 1) >= at + 4;
+}
+
+// /proc/swaps writes blanks, tabs, newlines and backslashes in names as octal escapes.
+std::string Unescape(const std::string& name) {
+  std::string plain;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (IsOctalEscape(name, i)) {
+      plain += static_cast<char>(std::stoi(name.substr(i + 1, 3), nullptr, 8));
+      i += 3;
+    } else {
+      plain += name[i];
+    }
+  }
+  return plain;
+}
+
+std::vector<StoragePlace> SwapPlaces() {
+  std::vector<StoragePlace> places;
+  std::ifstream swaps(kSwaps);
+  std::string line;
+  std::getline(swaps, line);  // the heading
+  while (std::getline(swaps, line)) {
+    std::istringstream fields(line);
+    std::string name;
+    if (fields >> name) Append(places, PlacesOfPath(Unescape(name)));
+  }
+  return places;
+}
+
+// Notices changes of the mount table and the swap areas without a thread of its own: the kernel
+// flags /proc/self/mountinfo and /proc/swaps with POLLPRI after every change until the next
+// poll(2) of the same descriptor, and a zero-timeout poll asks for that flag. Asking is
+// rate-limited by the clock, which costs no system call, so a transfer pays for a poll at most
+// once per interval. Without the files every question gets a fresh generation, and every caller
+// looks for itself.
 class MountWatch {
  public:
   static MountWatch& Instance() {
@@ -104,19 +101,16 @@ class MountWatch {
   uint64_t Generation() {
     const int64_t now = MonotonicNanoseconds();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (fd_ < 0) fd_ = open(kMountInfo, O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return ++generation_;
+    if (mountInfo_ < 0) return ++generation_;
     if (now - lastPoll_ < kPollInterval) return generation_;
     lastPoll_ = now;
-    pollfd watch{fd_, POLLPRI, 0};
-    if (poll(&watch, 1, 0) != 1 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL))) {
-      ++generation_;
-    }
+    pollfd watch[2] = {{mountInfo_, POLLPRI, 0}, {swaps_, POLLPRI, 0}};
+    if (poll(watch, 2, 0) < 0 || Changed(watch[0]) || Changed(watch[1])) ++generation_;
     return generation_;
   }
 
  private:
-  // A mount made within this long of the last look may go unnoticed until the next one.
+  // A change made within this long of the last look may go unnoticed until the next one.
   static constexpr int64_t kPollInterval = 1'000'000;  // 1 ms
 
   static int64_t MonotonicNanoseconds() {
@@ -125,30 +119,65 @@ class MountWatch {
     return int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
   }
 
+  static bool Changed(const pollfd& watch) {
+    return watch.revents & (POLLPRI | POLLERR | POLLNVAL);
+  }
+
   std::mutex mutex_;
-  int fd_ = -1;
+  int mountInfo_ = open(kMountInfo, O_RDONLY | O_CLOEXEC);
+  int swaps_ = open(kSwaps, O_RDONLY | O_CLOEXEC);  // -1 without swap support: poll skips it
   int64_t lastPoll_ = INT64_MIN / 2;
+  uint64_t generation_ = 0;
+};
+
+std::vector<StoragePlace> ScanPlacesInUse() {
+  std::vector<StoragePlace> places = SwapPlaces();
+  ForEachMount([&](libmnt_fs* fs) {
+    Append(places, SourcePlaces(fs));
+    return false;
+  });
+  return places;
+}
+
+// The places in use as of the last change the watch noticed.
+class InUseCache {
+ public:
+  static InUseCache& Instance() {
+    static InUseCache* cache = new InUseCache();
+    return *cache;
+  }
+
+  std::shared_ptr<const std::vector<StoragePlace>> Places() {
+    const uint64_t generation = MountTableGeneration();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!places_ || generation != generation_) {
+      places_ = std::make_shared<const std::vector<StoragePlace>>(ScanPlacesInUse());
+      generation_ = generation;
+    }
+    return places_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::shared_ptr<const std::vector<StoragePlace>> places_;
   uint64_t generation_ = 0;
 };
 
 }  // namespace
 
-std::vector<StoragePlace> PlacesOf(const std::string& path, uint64_t offset) {
-  std::vector<StoragePlace> places;
-  AddPathPlaces(path, offset, 0, places);
-  return places;
+bool InUseBySystem(const std::vector<StoragePlace>& places) {
+  return !places.empty() && Overlap(places, *InUseCache::Instance().Places());
 }
 
 std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& places) {
-  std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table_from_file(kMountInfo));
-  std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
-  if (!table || !iter || places.empty()) return std::nullopt;
-  libmnt_fs* fs = nullptr;
-  while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
+  std::optional<std::string> mountPoint;
+  if (places.empty()) return mountPoint;
+  ForEachMount([&](libmnt_fs* fs) {
     const char* target = mnt_fs_get_target(fs);
-    if (target && Overlap(places, SourcePlaces(fs))) return std::string(target);
-  }
-  return std::nullopt;
+    if (target && Overlap(places, SourcePlaces(fs))) mountPoint = target;
+    return mountPoint.has_value();
+  });
+  return mountPoint;
 }
 
 uint64_t MountTableGeneration() {

@@ -120,7 +120,8 @@ void CopyOut(const std::u16string& text, LPWSTR buffer) {
 }
 
 std::optional<VolumeSpace> MountedSpace(const VolumeTarget& target) {
-  const auto mountPoint = FindMountPoint(PlacesOf(target.path, target.offset));
+  const auto mountPoint =
+      FindMountPoint(Narrow(PlacesOfPath(target.path), target.offset, target.length));
   struct statvfs stats {};
   if (!mountPoint || statvfs(mountPoint->c_str(), &stats) != 0) return std::nullopt;
   return VolumeSpace{uint64_t{stats.f_blocks} * stats.f_frsize,

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "storage/drive_map.h"
+#include "storage/volume_safety.h"
 
 namespace kestro::posix {
 namespace {
@@ -92,10 +93,14 @@ VolumeStatus DosVolume::Read(uint64_t first, uint32_t count, void* buffer) const
 
 VolumeStatus DosVolume::Write(uint64_t first, uint32_t count, const void* buffer) const {
   if (!InRange(first, count)) return VolumeStatus::kSectorNotFound;
+  const uint64_t offset = offset_ + first * kSectorSize;
+  const size_t length = size_t{count} * kSectorSize;
+  // DOS has no answer for bytes the system is using; a write-protected disk is the nearest.
+  if (!DescriptorWriteAllowed(fd_, offset, length)) return VolumeStatus::kWriteProtected;
   const char* bytes = static_cast<const char*>(buffer);
-  const bool done = TransferAll(
-      offset_ + first * kSectorSize, size_t{count} * kSectorSize,
-      [&](size_t at, size_t size, off_t offset) { return pwrite(fd_, bytes + at, size, offset); });
+  const bool done = TransferAll(offset, length, [&](size_t at, size_t size, off_t position) {
+    return pwrite(fd_, bytes + at, size, position);
+  });
   return done ? VolumeStatus::kOk : VolumeStatus::kWriteFault;
 }
 
@@ -113,7 +118,7 @@ std::optional<FatBootSector> DosVolume::BootSector(std::span<uint8_t, kBootSecto
 }
 
 char DriveLetter(unsigned drive) {
-  return drive >= 1 && drive <= kLastDrive ? static_cast<char>('A' + drive - 1) : 0;
+  return drive >= 1 && drive <= kLastDrive ? static_cast<char>('A' + (drive - 1)) : '\0';
 }
 
 bool DriveExists(char letter) {

@@ -1,0 +1,272 @@
+// The bytes of a mounted file system are never written, whichever name reaches them: its partition
+// device, the whole disk, another device overlapping it, or the image file behind the loop device.
+// Volume locks hold the kernel's own exclusion, so they exclude other processes; read-only media
+// open read-only and refuse writes with the reason.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <win32/drive_map.h>
+#include <win32/utf.h>
+#include <win32/windows.h>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include <fixtures.h>
+#include <gtest/gtest.h>
+#include <open_shared.h>
+
+using namespace win32;
+using namespace kestro::testing;
+
+namespace {
+
+constexpr uint64_t kMiB = 1024 * 1024;
+// The disk: partition 1 (8 MiB at 1 MiB) holds the file system, partition 2 starts at 10 MiB.
+constexpr uint64_t kFirst = 1 * kMiB;
+constexpr uint64_t kFirstLength = 8 * kMiB;
+constexpr uint64_t kSecond = 10 * kMiB;
+
+HANDLE OpenPath(const std::string& path, DWORD access = GENERIC_READ | GENERIC_WRITE) {
+  return OpenShared(kestro::FromUtf8(path).c_str(), 0, access);
+}
+
+DWORD Control(HANDLE h, DWORD code) {
+  DWORD bytes = 0;
+  return DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &bytes, nullptr) ? ERROR_SUCCESS
+                                                                           : GetLastError();
+}
+
+DWORD WriteAt(HANDLE h, uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  std::vector<uint8_t> sector(512, 0x5A);
+  DWORD done = 0;
+  if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
+  return WriteFile(h, sector.data(), 512, &done, nullptr) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD ReadAt(HANDLE h, uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  std::vector<uint8_t> sector(512);
+  DWORD done = 0;
+  if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
+  return ReadFile(h, sector.data(), 512, &done, nullptr) && done == 512 ? ERROR_SUCCESS
+                                                                        : GetLastError();
+}
+
+// Opens `path`, writes a sector at `offset` and closes it again.
+DWORD WriteThrough(const std::string& path, uint64_t offset) {
+  HANDLE h = OpenPath(path);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  const DWORD result = WriteAt(h, offset);
+  CloseHandle(h);
+  return result;
+}
+
+// Runs `child` in a forked process and returns what it returned, or -1 when it did not exit.
+int InChild(const std::function<int()>& child) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(child());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class MountedStorage : public ::testing::Test {
+ protected:
+  void TearDown() override { kestro::ClearMappedDrives(); }
+
+  // A partitioned disk image with `volume` in partition 1.
+  std::string DiskHolding(const std::string& volume) {
+    const std::string disk = dir.File("disk.img");
+    CreateSparseFile(disk, 24 * kMiB);
+    PartitionImage(disk, "label: dos\nstart=2048, size=16384, type=83\nstart=20480, type=83\n");
+    PlaceVolume(disk, kFirst, volume);
+    return disk;
+  }
+
+  // Partition 1 is mounted: every name of its bytes refuses writes and locks, while the bytes
+  // around it stay writable and lockable.
+  void ExpectOnlyPartitionOneProtected(const LoopDevice& loop, const std::string& disk) {
+    std::string whyNot;
+    // A second loop device over the image, from the middle of partition 1 into partition 2.
+    const auto overlapping = LoopDevice::Attach(disk, &whyNot, "-o 5MiB --sizelimit 8MiB");
+    ASSERT_TRUE(overlapping) << whyNot;
+    const std::vector<uint8_t> before = ReadBytes(disk, kFirst, kFirstLength);
+
+    EXPECT_EQ(WriteThrough(loop.Partition(1), 8192), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WriteThrough(loop.device(), kFirst + 8192), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WriteThrough(overlapping->device(), 0), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WriteThrough(disk, kFirst + 8192), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WriteThrough(disk, kFirst + kFirstLength - 512), ERROR_ACCESS_DENIED);
+    ASSERT_TRUE(kestro::MapDrive('P', disk, 1));
+    ASSERT_TRUE(kestro::MapDrive('Q', disk, 2));
+    HANDLE first = OpenShared(WTEXT("\\\\.\\P:"));
+    HANDLE second = OpenShared(WTEXT("\\\\.\\Q:"));
+    EXPECT_EQ(WriteAt(first, 8192), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(ReadAt(first, 8192), ERROR_SUCCESS);  // reading is never refused
+    EXPECT_EQ(ReadBytes(disk, kFirst, kFirstLength), before);
+
+    EXPECT_EQ(WriteThrough(loop.device(), 0), ERROR_SUCCESS);
+    EXPECT_EQ(WriteThrough(loop.device(), kSecond), ERROR_SUCCESS);
+    EXPECT_EQ(WriteThrough(loop.Partition(2), 4096), ERROR_SUCCESS);
+    EXPECT_EQ(WriteThrough(overlapping->device(), 6 * kMiB), ERROR_SUCCESS);
+    EXPECT_EQ(WriteThrough(disk, kFirst + kFirstLength), ERROR_SUCCESS);
+    EXPECT_EQ(WriteAt(second, 8192), ERROR_SUCCESS);
+
+    HANDLE whole = OpenPath(loop.device());
+    HANDLE partition2 = OpenPath(loop.Partition(2));
+    EXPECT_EQ(Control(first, FSCTL_LOCK_VOLUME), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Control(whole, FSCTL_LOCK_VOLUME), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Control(partition2, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);
+    for (HANDLE h : {first, second, whole, partition2}) CloseHandle(h);
+  }
+
+  TempDir dir;
+};
+
+TEST_F(MountedStorage, AKernelMountedExt4IsWrittenThroughNoName) {
+  KESTRO_REQUIRE_TOOL("mkfs.ext4");
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  KESTRO_REQUIRE_TOOL("e2fsck");
+  const std::string volume = dir.File("ext4.img");
+  MakeExt4(volume, kFirstLength);
+  const std::string disk = DiskHolding(volume);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(disk, &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  const std::string mountPoint = dir.File("mnt");
+  std::filesystem::create_directory(mountPoint);
+  {
+    auto mount = ScopedMount::Kernel(loop->Partition(1), mountPoint, &whyNot);
+    if (!mount) GTEST_SKIP() << whyNot;
+    ExpectOnlyPartitionOneProtected(*loop, disk);
+  }
+  const auto check = RunCommand("e2fsck -n -f " + ShellQuote(loop->Partition(1)));
+  EXPECT_EQ(check.status, 0) << check.output;
+  EXPECT_EQ(WriteThrough(loop->Partition(1), 8192), ERROR_SUCCESS);  // unmounted again
+}
+
+TEST_F(MountedStorage, AnNtfsVolumeMountedThroughFuseIsWrittenThroughNoName) {
+  KESTRO_REQUIRE_TOOL("mkntfs");
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  const std::string volume = dir.File("ntfs.img");
+  MakeNtfs(volume, kFirstLength);
+  const std::string disk = DiskHolding(volume);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(disk, &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  const std::string mountPoint = dir.File("mnt");
+  std::filesystem::create_directory(mountPoint);
+  auto mount = NtfsMount::Mount(loop->Partition(1), mountPoint, &whyNot);
+  if (!mount) GTEST_SKIP() << whyNot;
+  ExpectOnlyPartitionOneProtected(*loop, disk);
+}
+
+// An active swap area in a file, switched off again however the test ends.
+class ScopedSwap {
+ public:
+  explicit ScopedSwap(std::string file) : file_(std::move(file)) {
+    on_ = RunCommand("mkswap -q " + ShellQuote(file_) + " && swapon " + ShellQuote(file_)).status ==
+          0;
+  }
+  ~ScopedSwap() {
+    if (on_) RunCommand("swapoff " + ShellQuote(file_));
+  }
+  ScopedSwap(const ScopedSwap&) = delete;
+  ScopedSwap& operator=(const ScopedSwap&) = delete;
+  bool on() const { return on_; }
+
+ private:
+  std::string file_;
+  bool on_ = false;
+};
+
+TEST_F(MountedStorage, AnActiveSwapFileIsWrittenThroughNoName) {
+  KESTRO_REQUIRE_TOOL("swapon");
+  const std::string file = dir.File("swap.img");
+  // Swap files may have no holes.
+  ASSERT_EQ(
+      RunCommand("dd if=/dev/zero of=" + ShellQuote(file) + " bs=1M count=4 status=none").status,
+      0);
+  ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(file, &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  {
+    const ScopedSwap swap(file);
+    if (!swap.on()) GTEST_SKIP() << "swapon is not allowed here";
+    EXPECT_EQ(WriteThrough(file, 8192), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(WriteThrough(loop->device(), 8192), ERROR_ACCESS_DENIED);
+  }
+  EXPECT_EQ(WriteThrough(file, 8192), ERROR_SUCCESS);
+}
+
+// A child inherits the lock's descriptors, so closing its copy of the handle leaves the parent's
+// lock held by the kernel while the child's own view of the process's locks is empty.
+TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
+  const std::string image = dir.File("volume.img");
+  CreateSparseFile(image, 4 * kMiB);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(image, &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  ASSERT_TRUE(kestro::MapDrive('C', image));
+  HANDLE byImage = OpenShared(WTEXT("\\\\.\\C:"));
+  HANDLE byDevice = OpenPath(loop->device());
+  // What a second process gets when it asks for the lock through `name`.
+  auto lockElsewhere = [&](HANDLE inherited, const std::string& name) {
+    return InChild([&] {
+      CloseHandle(inherited);
+      HANDLE own = name.empty() ? OpenShared(WTEXT("\\\\.\\C:")) : OpenPath(name);
+      return static_cast<int>(Control(own, FSCTL_LOCK_VOLUME));
+    });
+  };
+
+  ASSERT_EQ(Control(byImage, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);
+  EXPECT_EQ(lockElsewhere(byImage, ""), static_cast<int>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(lockElsewhere(byImage, loop->device()), static_cast<int>(ERROR_ACCESS_DENIED));
+  ASSERT_EQ(Control(byImage, FSCTL_UNLOCK_VOLUME), ERROR_SUCCESS);
+  EXPECT_EQ(lockElsewhere(byImage, ""), static_cast<int>(ERROR_SUCCESS));
+
+  ASSERT_EQ(Control(byDevice, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);
+  EXPECT_EQ(lockElsewhere(byDevice, loop->device()), static_cast<int>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(lockElsewhere(byDevice, ""), static_cast<int>(ERROR_ACCESS_DENIED));
+  ASSERT_TRUE(CloseHandle(byDevice));  // closing releases the lock
+  EXPECT_EQ(lockElsewhere(byImage, loop->device()), static_cast<int>(ERROR_SUCCESS));
+  CloseHandle(byImage);
+}
+
+TEST_F(MountedStorage, ReadOnlyMediaOpenForReadingAndRefuseWritesWithTheReason) {
+  const std::string image = dir.File("volume.img");
+  CreateSparseFile(image, 4 * kMiB);
+  std::string whyNot;
+  auto loop = LoopDevice::Attach(image, &whyNot, "-r");
+  if (!loop) GTEST_SKIP() << whyNot;
+  HANDLE device = OpenPath(loop->device());
+  ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_EQ(ReadAt(device, 4096), ERROR_SUCCESS);
+  EXPECT_EQ(WriteAt(device, 4096), ERROR_WRITE_PROTECT);
+  CloseHandle(device);
+
+  // A file its user may only read, opened by path and as a drive, by a user who is not root.
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(image.c_str(), 0444), 0);
+  ASSERT_TRUE(kestro::MapDrive('R', image));
+  const int result = InChild([&] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 1;
+    HANDLE file = OpenPath(image);
+    HANDLE drive = OpenShared(WTEXT("\\\\.\\R:"));
+    if (file == INVALID_HANDLE_VALUE || drive == INVALID_HANDLE_VALUE) return 2;
+    if (ReadAt(file, 0) != ERROR_SUCCESS || ReadAt(drive, 0) != ERROR_SUCCESS) return 3;
+    if (WriteAt(file, 0) != ERROR_ACCESS_DENIED) return 4;
+    return WriteAt(drive, 4096) == ERROR_ACCESS_DENIED ? 0 : 5;
+  });
+  EXPECT_EQ(result, 0) << "1: cannot become nobody, 2: no read-only open, 3: cannot read, "
+                          "4/5: a write was not refused as denied";
+}
+
+}  // namespace
