@@ -115,9 +115,7 @@ int Dispatch(CLI::App& app, Commands& c) {
   return RunDemo(c.demo);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   CLI::App app{"Back up, restore and inspect volumes through the Kestro32 volume library.",
                "kestro"};
   app.require_subcommand(1, 1);
@@ -188,8 +186,15 @@ int main(int argc, char** argv) {
   ReadOnlyBackend readOnly(win32::DefaultBackend(), verbose);
   const bool writes = app.got_subcommand("restore");
   win32::ScopedBackend useDiagnostics(writes ? diagnostics : readOnly);
+  return Dispatch(app, c);
+}
+
+}  // namespace
+
+// Every failure ends here as one line on standard error, after what the command printed.
+int main(int argc, char** argv) {
   try {
-    return Dispatch(app, c);
+    return Run(argc, argv);
   } catch (const Failure& failure) {
     std::fflush(stdout);
     std::fprintf(stderr, "kestro: %s\n", failure.what());
@@ -197,6 +202,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "kestro: %s\n", e.what());
-    return kExitFailure;
+  } catch (...) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "kestro: an unexpected failure\n");
   }
+  return kExitFailure;
 }

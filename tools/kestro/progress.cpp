@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "sizes.h"
@@ -21,7 +22,7 @@ int Percent(uint64_t done, uint64_t total) {
 }
 
 std::string FormatDuration(double seconds) {
-  const long total = static_cast<long>(seconds + 0.5);
+  const long total = std::lround(seconds);
   char text[32];
   if (total >= 3600) {
     std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
