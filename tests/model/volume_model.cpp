@@ -69,8 +69,8 @@ class Model {
     if (kind < 30) {
       target = static_cast<LONGLONG>(Uniform(0, size));
     } else if (kind < 50) {
-      const uint64_t sector = Uniform(0, size / kSector);
-      target = static_cast<LONGLONG>(sector * kSector);
+      const uint64_t sectorStart = Uniform(0, size / kSector) * kSector;
+      target = static_cast<LONGLONG>(sectorStart);
     } else if (kind < 70) {  // back into what was just read
       target = static_cast<LONGLONG>(position_ - std::min<uint64_t>(position_, Uniform(0, 3000)));
     } else if (kind < 85) {
