@@ -25,7 +25,7 @@ packages=(
   # Tools the tests drive
   strace binutils
   # The format and lint checks
-  clang-format clang-tidy
+  clang-format clang-tidy python3
   # Runs the i686 build's programs on machines whose kernel executes 64-bit code only
   qemu-user
 )
