@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 namespace kestro::posix {
@@ -41,16 +42,18 @@ struct IterDeleter {
   void operator()(libmnt_iter* iter) const { mnt_free_iter(iter); }
 };
 
-// Calls `visit(fs)` for each mounted file system until it returns true.
+// Calls `visit(fs)` for each mounted file system until it returns true; false when the mount
+// table could not be read.
 template <typename Visit>
-void ForEachMount(Visit visit) {
+bool ForEachMount(Visit visit) {
   std::unique_ptr<libmnt_table, TableDeleter> table(mnt_new_table_from_file(kMountInfo));
   std::unique_ptr<libmnt_iter, IterDeleter> iter(mnt_new_iter(MNT_ITER_FORWARD));
-  if (!table || !iter) return;
+  if (!table || !iter) return false;
   libmnt_fs* fs = nullptr;
   while (mnt_table_next_fs(table.get(), iter.get(), &fs) == 0) {
-    if (visit(fs)) return;
+    if (visit(fs)) break;
   }
+  return true;
 }
 
 bool IsOctalEscape(const std::string& text, size_t at) {
@@ -130,12 +133,15 @@ class MountWatch {
   uint64_t generation_ = 0;
 };
 
-std::vector<StoragePlace> ScanPlacesInUse() {
+// The places mounted file systems and swap areas use; nullopt when the mount table could not be
+// read, so that nothing can be proved unmounted.
+std::optional<std::vector<StoragePlace>> ScanPlacesInUse() {
   std::vector<StoragePlace> places = SwapPlaces();
-  ForEachMount([&](libmnt_fs* fs) {
+  const bool read = ForEachMount([&](libmnt_fs* fs) {
     Append(places, SourcePlaces(fs));
     return false;
   });
+  if (!read) return std::nullopt;
   return places;
 }
 
@@ -147,11 +153,11 @@ class InUseCache {
     return *cache;
   }
 
-  std::shared_ptr<const std::vector<StoragePlace>> Places() {
+  std::shared_ptr<const std::optional<std::vector<StoragePlace>>> Places() {
     const uint64_t generation = MountTableGeneration();
     std::lock_guard<std::mutex> lock(mutex_);
     if (!places_ || generation != generation_) {
-      places_ = std::make_shared<const std::vector<StoragePlace>>(ScanPlacesInUse());
+      places_ = std::make_shared<const std::optional<std::vector<StoragePlace>>>(ScanPlacesInUse());
       generation_ = generation;
     }
     return places_;
@@ -159,14 +165,16 @@ class InUseCache {
 
  private:
   std::mutex mutex_;
-  std::shared_ptr<const std::vector<StoragePlace>> places_;
+  std::shared_ptr<const std::optional<std::vector<StoragePlace>>> places_;
   uint64_t generation_ = 0;
 };
 
 }  // namespace
 
 bool InUseBySystem(const std::vector<StoragePlace>& places) {
-  return !places.empty() && Overlap(places, *InUseCache::Instance().Places());
+  if (places.empty()) return false;
+  const auto inUse = InUseCache::Instance().Places();
+  return !inUse->has_value() || Overlap(places, **inUse);
 }
 
 std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& places) {

@@ -14,8 +14,9 @@ namespace kestro::posix {
 // The mount point of a mounted file system whose storage overlaps `places`, or nullopt.
 std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& places);
 
-// Whether `places` overlap a mounted file system or an active swap area. The answer is looked up
-// again only when the mount-table generation has moved, so steady writes pay no system call.
+// Whether `places` overlap a mounted file system or an active swap area; true whenever the mount
+// table cannot be read, since then nothing is proved unmounted. The answer is looked up again only
+// when the mount-table generation has moved, so steady writes pay no system call.
 bool InUseBySystem(const std::vector<StoragePlace>& places);
 
 // A number that changes whenever the mount table or the swap areas may have changed. It costs a
