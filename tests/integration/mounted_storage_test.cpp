@@ -89,6 +89,15 @@ class MountedStorage : public ::testing::Test {
     return disk;
   }
 
+  // The disk holding `volume` in partition 1, attached to a loop device, and an empty mount point.
+  std::optional<LoopDevice> AttachDiskHolding(const std::string& volume, std::string* disk,
+                                              std::string* mountPoint, std::string* whyNot) {
+    *disk = DiskHolding(volume);
+    *mountPoint = dir.File("mnt");
+    std::filesystem::create_directory(*mountPoint);
+    return LoopDevice::Attach(*disk, whyNot);
+  }
+
   // Partition 1 is mounted: every name of its bytes refuses writes and locks, while the bytes
   // around it stay writable and lockable.
   void ExpectOnlyPartitionOneProtected(const LoopDevice& loop, const std::string& disk) {
@@ -135,12 +144,9 @@ TEST_F(MountedStorage, AKernelMountedExt4IsWrittenThroughNoName) {
   KESTRO_REQUIRE_TOOL("e2fsck");
   const std::string volume = dir.File("ext4.img");
   MakeExt4(volume, kFirstLength);
-  const std::string disk = DiskHolding(volume);
-  std::string whyNot;
-  auto loop = LoopDevice::Attach(disk, &whyNot);
+  std::string disk, mountPoint, whyNot;
+  auto loop = AttachDiskHolding(volume, &disk, &mountPoint, &whyNot);
   if (!loop) GTEST_SKIP() << whyNot;
-  const std::string mountPoint = dir.File("mnt");
-  std::filesystem::create_directory(mountPoint);
   {
     auto mount = ScopedMount::Kernel(loop->Partition(1), mountPoint, &whyNot);
     if (!mount) GTEST_SKIP() << whyNot;
@@ -156,12 +162,9 @@ TEST_F(MountedStorage, AnNtfsVolumeMountedThroughFuseIsWrittenThroughNoName) {
   KESTRO_REQUIRE_TOOL("sfdisk");
   const std::string volume = dir.File("ntfs.img");
   MakeNtfs(volume, kFirstLength);
-  const std::string disk = DiskHolding(volume);
-  std::string whyNot;
-  auto loop = LoopDevice::Attach(disk, &whyNot);
+  std::string disk, mountPoint, whyNot;
+  auto loop = AttachDiskHolding(volume, &disk, &mountPoint, &whyNot);
   if (!loop) GTEST_SKIP() << whyNot;
-  const std::string mountPoint = dir.File("mnt");
-  std::filesystem::create_directory(mountPoint);
   auto mount = NtfsMount::Mount(loop->Partition(1), mountPoint, &whyNot);
   if (!mount) GTEST_SKIP() << whyNot;
   ExpectOnlyPartitionOneProtected(*loop, disk);
