@@ -54,6 +54,16 @@ uint32_t EntryAt(const uint8_t* chunk, uint64_t indexInChunk, unsigned entryBits
   }
 }
 
+// Whether an entry is free (0), the next cluster of a chain, or one of the top sixteen values
+// of its width (reserved, bad cluster, end of chain); anything else points nowhere.
+bool IsValidEntry(uint32_t entry, const FatLayout& layout) {
+  const unsigned width = std::min(layout.entryBits, 28u);  // FAT32 entries keep 28 bits
+  const uint32_t firstMarker = ((uint32_t{1} << width) - 1) & ~uint32_t{0xF};
+  const bool nextCluster =
+      entry >= kFirstDataCluster && entry < layout.clusterCount + kFirstDataCluster;
+  return entry == 0 || nextCluster || entry >= firstMarker;
+}
+
 // Reads the first FAT a chunk at a time, reporting each data cluster to `tally`.
 Status Walk(const ByteReader& volume, const FatLayout& layout, AllocationTally& tally) {
   const uint64_t entryCount = layout.clusterCount + kFirstDataCluster;
@@ -67,7 +77,11 @@ Status Walk(const ByteReader& volume, const FatLayout& layout, AllocationTally& 
     const uint64_t first = at * 8 / layout.entryBits;
     const uint64_t end = std::min(entryCount, (at + length) * 8 / layout.entryBits);
     for (uint64_t index = std::max(first, kFirstDataCluster); index < end; ++index) {
-      tally.Add(index, 1, EntryAt(chunk.data(), index - first, layout.entryBits) != 0);
+      const uint32_t entry = EntryAt(chunk.data(), index - first, layout.entryBits);
+      if (!IsValidEntry(entry, layout)) {
+        return Error{Fault::kOutOfRange, "a FAT entry points beyond the data clusters"};
+      }
+      tally.Add(index, 1, entry != 0);
     }
   }
   return {};

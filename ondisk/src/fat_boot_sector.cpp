@@ -56,6 +56,7 @@ Result<FatBootSector> ParseFatBootSector(std::span<const uint8_t, kBootSectorSiz
   if (boot.totalSectors <= metadata) {
     return Error{Fault::kBadValue, "the FATs and root directory fill the volume"};
   }
+  boot.firstDataSector = metadata;
   boot.clusterCount = (boot.totalSectors - metadata) / boot.sectorsPerCluster;
 
   // A FAT32 block keeps its FAT size in the 32-bit field; the other two are told apart by

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "allocation_readers.h"
 #include "commands.h"
 #include "errors.h"
 #include "image_format.h"
@@ -17,6 +18,7 @@
 #include "sizes.h"
 #include "small_files.h"
 #include "source_storage.h"
+#include "span_segments.h"
 #include "block_loops.h"
 
 namespace kestro::cli {
@@ -56,8 +58,18 @@ void WarnAboutDroppedBytes(const Volume& volume, uint64_t tailBytes) {
                             " bytes are less than a sector and are not in the image");
 }
 
+// The whole image, or with --used-only the parts of it that the file system uses.
+std::vector<ByteSpan> SpansToCopy(Volume& volume, const BackupOptions& options,
+                                  uint64_t imageBytes) {
+  if (!options.usedOnly) return {ByteSpan{0, imageBytes}};
+  VolumeBytes bytes(volume.object());
+  return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
+                   volume.name());
+}
+
 void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t tailBytes,
-                  double seconds, const RescueMap* rescue, const std::string& digest) {
+                  double seconds, const RescueMap* rescue, const std::string& digest,
+                  const std::vector<ByteSpan>& copied) {
   const uint64_t total = volume.size() + tailBytes;
   std::printf("backed up %s into %s: %llu bytes", volume.name().c_str(), options.image.c_str(),
               static_cast<unsigned long long>(total));
@@ -67,6 +79,10 @@ void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t t
                 static_cast<unsigned long long>(tailBytes));
   }
   std::printf(" in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
+  if (options.usedOnly) {
+    std::printf("used-only image: copied %s; the rest are holes\n",
+                DescribeSpans(copied, total).c_str());
+  }
   if (rescue) {
     std::printf("unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
                 static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
@@ -97,14 +113,17 @@ void Backup(Volume& volume, const BackupOptions& options) {
 
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
-  ImagePlacement placement(volume, volume.size() + tailBytes, false);
+  const uint64_t imageBytes = volume.size() + tailBytes;
+  ImagePlacement placement(volume, imageBytes, false);
+  const std::vector<ByteSpan> copied = SpansToCopy(volume, options, imageBytes);
+  const SpanSegments segments(placement.segments(), copied, true);
   SparseImageWriter image(StagingPath(path));
   ImagePublisher publisher(path);
-  ProgressBar progress(stderr, !options.quiet, TotalLength(placement.segments()));
+  ProgressBar progress(stderr, !options.quiet, imageBytes);
   RescueMap rescue;
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
   const std::string digest =
-      ReadIntoImage(placement.segments(), image, settings, options.rescue ? &rescue : nullptr);
+      ReadIntoImage(segments.segments(), image, settings, options.rescue ? &rescue : nullptr);
   const double seconds = progress.seconds();
 
   ImageLayout layout;
@@ -117,11 +136,13 @@ void Backup(Volume& volume, const BackupOptions& options) {
   layout.digest = digest;
   layout.unreadableBytes = rescue.bytes();
   layout.rescue = options.rescue;
+  layout.usedOnly = options.usedOnly;
   publisher.Stage(layout,
                   options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
   image.Commit();
   publisher.Publish();
-  PrintSummary(volume, options, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest);
+  PrintSummary(volume, options, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest,
+               copied);
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
+#include "image_spans.h"
 #include "interrupt.h"
 #include "sizes.h"
+#include "span_segments.h"
 #include "block_loops.h"
 
 namespace kestro::cli {
@@ -61,26 +63,29 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
              const RestoreOptions& options, const CheckSettings& checks) {
   RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), true);
+  const std::vector<ByteSpan> spans = ImageSpans(image, layout, options.image);
+  const SpanSegments segments(placement.segments(), spans, false);
   VolumeLock lock(volume, options.force);
 
-  const uint64_t total = TotalLength(placement.segments());
+  const uint64_t total = TotalLength(spans);
   ProgressBar writing(stderr, !options.quiet, total);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &writing};
-  const std::string written = WriteOrExplain(image, placement.segments(), settings, lock);
+  const std::string written = WriteOrExplain(image, segments.segments(), settings, lock);
   const double seconds = writing.seconds();
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));
   }
-  // The image was checked before; a difference now means it changed while it was written.
-  if (!options.force && layout.described && layout.hash == HashName(options.hash) &&
-      !layout.digest.empty() && layout.digest != written) {
+  // The image was checked before; a difference now means it changed while it was written. The
+  // recorded digest covers a used-only image's holes too, which are not written.
+  if (!options.force && layout.described && !layout.usedOnly &&
+      layout.hash == HashName(options.hash) && !layout.digest.empty() && layout.digest != written) {
     throw Failure(options.image, "changed while it was restored; " + volume.name() +
                                      " holds what was read, not what the backup recorded");
   }
 
   ProgressBar reading(stderr, !options.quiet, total);
   const LoopSettings readBack{volume.name(), options.bufferSize, options.hash, &reading};
-  const std::string read = DigestSegments(placement.segments(), readBack);
+  const std::string read = DigestSegments(segments.segments(), readBack);
   if (read != written) {
     throw Failure(volume.name(), "reads back differently from what was written (" + read +
                                      " instead of " + written + ")");
@@ -88,7 +93,12 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   std::printf("restored %s to %s: %llu bytes in %.2f s, %s; read back and verified\n",
               options.image.c_str(), volume.name().c_str(), static_cast<unsigned long long>(total),
               seconds, FormatRate(total, seconds).c_str());
-  if (!written.empty()) std::printf("%s  %s\n", written.c_str(), options.image.c_str());
+  // A used-only restore's digest covers the runs written, not the image it would stand for.
+  if (layout.usedOnly) {
+    std::printf("used-only image: restored %s\n", DescribeSpans(spans, image.size()).c_str());
+  } else if (!written.empty()) {
+    std::printf("%s  %s\n", written.c_str(), options.image.c_str());
+  }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
+#include "image_spans.h"
+#include "span_segments.h"
 #include "block_loops.h"
 
 namespace kestro::cli {
@@ -19,19 +21,24 @@ int RunVerify(const VerifyOptions& options) {
   RequireCompleteImage(layout, checks);
   RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), false);
-  ProgressBar progress(stderr, !options.quiet, image.size());
+  const std::vector<ByteSpan> spans = ImageSpans(image, layout, options.image);
+  const SpanSegments segments(placement.segments(), spans, false);
+  ProgressBar progress(stderr, !options.quiet, TotalLength(spans));
   const LoopSettings settings{volume.name(), options.bufferSize, HashKind::kNone, &progress};
-  if (const auto offset = FirstDifference(image, placement.segments(), settings)) {
+  if (const auto offset = FirstDifference(image, segments.segments(), settings)) {
     throw Failure(volume.name(),
                   "differs from " + options.image + " at byte " + std::to_string(*offset));
   }
   std::printf("%s matches %s: %llu bytes compared", volume.name().c_str(), options.image.c_str(),
-              static_cast<unsigned long long>(image.size()));
+              static_cast<unsigned long long>(TotalLength(spans)));
   if (image.size() < volume.size()) {
     std::printf(" (the volume's last %llu bytes are not in the image)",
                 static_cast<unsigned long long>(volume.size() - image.size()));
   }
   std::printf("\n");
+  if (layout.usedOnly) {
+    std::printf("used-only image: compared %s\n", DescribeSpans(spans, image.size()).c_str());
+  }
   return kExitSuccess;
 }
 

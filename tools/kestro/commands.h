@@ -27,6 +27,7 @@ struct BackupOptions {
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
   bool rescue = false;
+  bool usedOnly = false;  // copy only what the file system uses
 };
 
 struct RestoreOptions {

@@ -31,6 +31,7 @@ std::string SidecarText(const ImageLayout& layout) {
       {"digest", layout.digest},
       {"unreadable_bytes", layout.unreadableBytes},
       {"rescue", layout.rescue},
+      {"used_only", layout.usedOnly},
       {"complete", layout.complete},
   };
   return json.dump(2) + "\n";
@@ -60,6 +61,7 @@ ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize) {
     layout.digest = json.value("digest", "");
     layout.unreadableBytes = json.value("unreadable_bytes", uint64_t{0});
     layout.rescue = json.value("rescue", false);
+    layout.usedOnly = json.value("used_only", false);
     // Sidecars from before this field were written only once their image was complete.
     layout.complete = json.value("complete", true);
   } catch (const nlohmann::json::exception& e) {

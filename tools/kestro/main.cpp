@@ -140,6 +140,8 @@ int Run(int argc, char** argv) {
   backup->add_flag("-q,--quiet", c.backup.quiet, "No progress bar");
   backup->add_flag("--rescue", c.backup.rescue,
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
+  backup->add_flag("--used-only", c.backup.usedOnly,
+                   "Copy only what the FAT or NTFS file system uses; leave the rest as holes");
 
   CLI::App* restore = app.add_subcommand("restore", "Write an image back onto a volume");
   AddImage(restore, c.restore.image, "The image file to read");

@@ -29,6 +29,7 @@ struct FatBootSector {
   uint64_t totalSectors = 0;     // of bytesPerSector bytes
   uint64_t reservedSectors = 0;  // in front of the first FAT
   uint64_t fatSectors = 0;       // of one FAT
+  uint64_t firstDataSector = 0;  // where cluster 2 begins, after the FATs and root directory
   uint64_t clusterCount = 0;     // data clusters, numbered from 2
   // The volume ID that the extended boot record holds when its signature (29h) is present.
   bool hasVolumeId = false;
@@ -45,7 +46,8 @@ Result<FatBootSector> ParseFatBootSector(std::span<const uint8_t, kBootSectorSiz
 bool HasBootSignature(std::span<const uint8_t, kBootSectorSize> sector);
 
 // Walks the first FAT of the volume `volume` reads: clusters whose entry is 0 are free, every
-// other data cluster (bad ones included) is allocated. Runs count clusters from 2.
+// other data cluster (bad ones included) is allocated. Runs count clusters from 2. An entry that
+// points outside the data clusters makes the FAT corrupt.
 Result<AllocationMap> ReadFatAllocation(const ByteReader& volume, RunDetail detail);
 
 }  // namespace kestro::ondisk
