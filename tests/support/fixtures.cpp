@@ -109,6 +109,11 @@ void PartitionImage(const std::string& path, const std::string& script) {
         "sfdisk");
 }
 
+void CreateRandomFile(const std::string& path, uint64_t size) {
+  Check(RunCommand("head -c " + std::to_string(size) + " /dev/urandom > " + ShellQuote(path)),
+        "head");
+}
+
 void MakeFat(const std::string& path, int fatBits, uint64_t size, const std::string& label) {
   EnsureFile(path, size);
   Check(RunCommand("mkfs.fat -F " + std::to_string(fatBits) + " -n " + ShellQuote(label) + " " +

@@ -61,6 +61,9 @@ std::vector<uint8_t> Pattern(uint64_t offset, size_t length, uint32_t seed);
 // Writes a partition table with sfdisk; `script` is sfdisk's input ("label: dos\n...").
 void PartitionImage(const std::string& path, const std::string& script);
 
+// Creates `path` holding `size` random bytes, as a disk that was used before it was formatted.
+void CreateRandomFile(const std::string& path, uint64_t size);
+
 // Formats `path` (created at `size` bytes when it does not exist) with a file system.
 void MakeFat(const std::string& path, int fatBits, uint64_t size,
              const std::string& label = "KESTRO");

@@ -65,15 +65,17 @@ TEST(FatBootSector, ReadsTheThreeWidthsAndTheirVolumeId) {
     FatShape shape;
     unsigned bits;
     uint64_t clusters;
-  } cases[] = {{fat12, 12, 2880 - 1 - 18 - 14},
-               {fat16, 16, (20000 - 1 - 40 - 32) / 4},
-               {fat32, 32, 4096 - 32 - 64}};
+    uint64_t firstDataSector;
+  } cases[] = {{fat12, 12, 2880 - 1 - 18 - 14, 1 + 18 + 14},
+               {fat16, 16, (20000 - 1 - 40 - 32) / 4, 1 + 40 + 32},
+               {fat32, 32, 4096 - 32 - 64, 32 + 64}};
   for (const auto& c : cases) {
     const Image image = FatImage(c.shape);
     const auto boot = ParseFatBootSector(std::span<const uint8_t, 512>(image.data(), 512));
     ASSERT_TRUE(boot) << c.bits << ": " << boot.error().reason;
     EXPECT_EQ(boot->fatBits, c.bits);
     EXPECT_EQ(boot->clusterCount, c.clusters) << c.bits;
+    EXPECT_EQ(boot->firstDataSector, c.firstDataSector) << c.bits;
     EXPECT_TRUE(boot->hasVolumeId);
     EXPECT_EQ(boot->serialNumber, 0x1234ABCDu);
     EXPECT_EQ(boot->label[0], 'K');
@@ -141,6 +143,30 @@ TEST(FatAllocation, RefusesAFatBeyondTheVolume) {
   const auto map = ReadFatAllocation(MemoryReader(image), RunDetail::kCountOnly);
   ASSERT_FALSE(map);
   EXPECT_EQ(map.error().fault, Fault::kOutOfRange);
+}
+
+TEST(FatAllocation, RefusesEntriesThatPointOutsideTheDataClusters) {
+  const FatShape fat16{
+      .sectorsPerCluster = 4, .rootEntries = 512, .totalSectors = 20000, .fatSectors = 20};
+  const uint64_t lastCluster = (20000 - 1 - 40 - 32) / 4 + 1;
+  const struct {
+    uint16_t entry;
+    bool valid;
+  } cases[] = {{static_cast<uint16_t>(lastCluster), true},
+               {0xFFF0, true},  // reserved, but not a pointer
+               {0xFFF7, true},  // bad cluster
+               {1, false},
+               {static_cast<uint16_t>(lastCluster + 1), false},
+               {0xFFEF, false}};
+  for (const auto& c : cases) {
+    Image image = FatImage(fat16);
+    Put16(image, FatStart(fat16) + 2 * 5, c.entry);
+    const auto map = ReadFatAllocation(MemoryReader(image), RunDetail::kCountOnly);
+    EXPECT_EQ(map.ok(), c.valid) << std::hex << c.entry;
+    if (!c.valid && !map) {
+      EXPECT_EQ(map.error().fault, Fault::kOutOfRange);
+    }
+  }
 }
 
 }  // namespace
