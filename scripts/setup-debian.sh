@@ -24,6 +24,8 @@ packages=(
   dosfstools ntfs-3g mtools fdisk e2fsprogs util-linux xfsprogs btrfs-progs
   # Tools the tests drive
   strace binutils
+  # What the benchmarks compare against
+  partclone
   # The format and lint checks
   clang-format clang-tidy python3
   # Runs the i686 build's programs on machines whose kernel executes 64-bit code only
