@@ -75,7 +75,7 @@ TEST_F(UsedOnly, TheImageRestoresOntoARandomVolumeWithTheSameFiles) {
                                " -q --used-only --buffer 64K");
     ASSERT_EQ(backup.status, 0) << backup.output;
     EXPECT_TRUE(std::regex_search(backup.output, std::regex("used-only image: copied .* in \\d+ "
-                                                            "runs of 64.0 MiB")))
+                                                            "runs? of 64.0 MiB")))
         << backup.output;
     // Full size, but only about what the files take on disk.
     EXPECT_EQ(FileSize(image), kVolumeBytes);

@@ -100,7 +100,8 @@ uint64_t TotalLength(const std::vector<ByteSpan>& spans) {
 }
 
 std::string DescribeSpans(const std::vector<ByteSpan>& spans, uint64_t imageBytes) {
-  return FormatBytes(TotalLength(spans)) + " in " + std::to_string(spans.size()) + " runs of " +
+  const char* runs = spans.size() == 1 ? " run of " : " runs of ";
+  return FormatBytes(TotalLength(spans)) + " in " + std::to_string(spans.size()) + runs +
          FormatBytes(imageBytes);
 }
 
