@@ -5,6 +5,7 @@
 #include <ondisk/ntfs.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "errors.h"
 #include "sizes.h"
