@@ -11,13 +11,35 @@
 namespace kestro::cli {
 namespace {
 
-// Large enough that a write to the file or pipe carries many compressed blocks.
-constexpr size_t kOutputBuffer = 1u << 20;
+// Large enough that one write to the file or pipe carries several compressed blocks.
+constexpr size_t kOutputBuffer = 256u << 10;
+
+// Each worker compresses jobs of this size; the default grows with the level and the window.
+constexpr int kJobSize = 1 << 20;
+
+// The levels above this one default to windows and match tables of tens of MiB per worker; they
+// are held to these sizes (log2 bytes, log2 entries), so that memory stays within a few tens of
+// MiB at any level, at some cost in ratio.
+constexpr int kLargestUncappedLevel = 3;
+constexpr int kWindowLog = 20;
+constexpr int kTableLog = 19;
 
 void Check(size_t result, const char* what) {
   if (ZSTD_isError(result)) {
     throw Failure("zstd", std::string(what) + ": " + ZSTD_getErrorName(result));
   }
+}
+
+void SetParameter(ZSTD_CCtx* context, ZSTD_cParameter parameter, int value) {
+  Check(ZSTD_CCtx_setParameter(context, parameter, value), "cannot set a parameter");
+}
+
+void LimitMemory(ZSTD_CCtx* context, int level) {
+  SetParameter(context, ZSTD_c_jobSize, kJobSize);
+  if (level <= kLargestUncappedLevel) return;
+  SetParameter(context, ZSTD_c_windowLog, kWindowLog);
+  SetParameter(context, ZSTD_c_hashLog, kTableLog);
+  SetParameter(context, ZSTD_c_chainLog, kTableLog);
 }
 
 }  // namespace
@@ -27,10 +49,11 @@ ZstdWriter::ZstdWriter(ImageSink& out, int level, uint64_t imageBytes)
   if (context_ == nullptr) throw std::bad_alloc();
   const int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   try {
-    Check(ZSTD_CCtx_setParameter(context_, ZSTD_c_compressionLevel, level), "level");
-    Check(ZSTD_CCtx_setParameter(context_, ZSTD_c_checksumFlag, 1), "checksum");
-    Check(ZSTD_CCtx_setParameter(context_, ZSTD_c_nbWorkers, workers), "worker threads");
-    Check(ZSTD_CCtx_setPledgedSrcSize(context_, imageBytes), "content size");
+    SetParameter(context_, ZSTD_c_compressionLevel, level);
+    SetParameter(context_, ZSTD_c_checksumFlag, 1);
+    SetParameter(context_, ZSTD_c_nbWorkers, workers);
+    LimitMemory(context_, level);
+    Check(ZSTD_CCtx_setPledgedSrcSize(context_, imageBytes), "cannot set the content size");
   } catch (...) {
     ZSTD_freeCCtx(context_);
     throw;
