@@ -45,7 +45,7 @@ void LimitMemory(ZSTD_CCtx* context, int level) {
 }  // namespace
 
 ZstdWriter::ZstdWriter(ImageSink& out, int level, uint64_t imageBytes)
-    : out_(out), context_(ZSTD_createCCtx()), buffer_(kOutputBuffer) {
+    : out_(out), declared_(imageBytes), context_(ZSTD_createCCtx()), buffer_(kOutputBuffer) {
   if (context_ == nullptr) throw std::bad_alloc();
   const int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   try {
@@ -76,11 +76,17 @@ size_t ZstdWriter::Step(const uint8_t* data, size_t length, size_t* consumed, bo
 }
 
 void ZstdWriter::Write(const uint8_t* data, size_t length) {
+  written_ += length;
   size_t consumed = 0;
   while (consumed < length) Step(data, length, &consumed, false);
 }
 
 void ZstdWriter::Finish() {
+  // With worker threads the library does not hold the frame to the size it declares.
+  if (written_ != declared_) {
+    throw Failure("zstd", "the frame declares " + std::to_string(declared_) + " bytes, but " +
+                              std::to_string(written_) + " were written");
+  }
   size_t consumed = 0;
   while (Step(nullptr, 0, &consumed, true) != 0) {
   }

@@ -25,7 +25,7 @@ class ZstdWriter : public ImageSink {
   ZstdWriter& operator=(const ZstdWriter&) = delete;
 
   void Write(const uint8_t* data, size_t length) override;
-  // Ends the frame.
+  // Ends the frame; throws Failure unless exactly the declared bytes were written.
   void Finish() override;
 
  private:
@@ -34,6 +34,8 @@ class ZstdWriter : public ImageSink {
   size_t Step(const uint8_t* data, size_t length, size_t* consumed, bool end);
 
   ImageSink& out_;
+  uint64_t declared_;
+  uint64_t written_ = 0;
   ZSTD_CCtx_s* context_;
   std::vector<uint8_t> buffer_;
 };
