@@ -71,7 +71,7 @@ row() {
   km=$(printf '%s\n' "${k[@]}" | median)
   tm=$(printf '%s\n' "${t[@]}" | median)
   awk -v n="$name" -v k="$km" -v t="$tm" -v g="$goal" \
-    'BEGIN { printf "| %-44s | %7.2f s | %7.2f s | %5.2fx | <= %s |\n", n, k, t, k / t, g }'
+    'BEGIN { printf "| %-54s | %7.2f s | %7.2f s | %5.2fx | <= %s |\n", n, k, t, k / t, g }'
 }
 
 clear_copies() { rm -f "$out"/copy*; }
@@ -88,8 +88,8 @@ dd_row() {
 printf 'volume: %s MiB FAT32 (a quarter random, a quarter text, the rest zeros); copies in %s;\n' \
   "$size_mib" "$(dirname "$out")"
 printf 'median of %s alternating runs each\n\n' "$runs"
-printf '| %-44s | %9s | %9s | %6s | %6s |\n' "kestro vs tool" kestro tool ratio goal
-printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..46})" ----------- ----------- -------- --------
+printf '| %-54s | %9s | %9s | %6s | %6s |\n' "kestro vs tool" kestro tool ratio goal
+printf '|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..56})" ----------- ----------- -------- --------
 dd_row "$volume" "" ""
 row "backup (sha256) vs openssl dgst -sha256" 1.1 clear_copies -- \
   "$kestro" backup "$volume" "$out/copy.img" -q -- \
