@@ -3,6 +3,7 @@
 #include <Shadrel.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -27,7 +28,7 @@ class SharedRequester : public ::testing::Test {
     return requester.VssStartBackupNoWriter(root, path, length);
   }
 
-  long Deleted() const {
+  std::ptrdiff_t Deleted() const {
     return std::count(script.calls.begin(), script.calls.end(), "DeleteSnapshot");
   }
 

@@ -32,23 +32,29 @@ TEST(SystemRequester, WithoutAShadowCopyServiceAStartFailsAndHoldsNothing) {
 
 TEST(SystemRequester, AVolumeOpenedThroughASnapshotIsReadLive) {
   if (!kUnderWine) GTEST_SKIP() << "a real shadow-copy service may answer outside Wine";
-  testing::FakeBackend fake;
+  win32::testing::FakeBackend fake;
   ScopedBackend useFake(fake);
   std::vector<uint8_t> bytes(4096, 0);
+  bytes[40] = 7;  // the NTFS boot sector's sector count
   bytes[3000] = 0x5A;
-  fake.AddDevice(u"\\\\.\\C:", bytes, testing::DeviceKind::kVolume);
+  fake.AddDevice(u"\\\\.\\C:", bytes, win32::testing::DeviceKind::kVolume);
+  fake.SetFreeSpace(u"C:\\", {4096, 0, 1, 8, 512, 0, 0});
   fake.SetVolumeInfo(u"C:\\", {u"NTFS", u"DATA", 0x1234});
   DISK_GEOMETRY geometry{};
   geometry.BytesPerSector = 512;
-  fake.SetIoctlReply(IOCTL_DISK_GET_DRIVE_GEOMETRY, testing::Outcome::Reply(geometry));
+  fake.SetIoctlReply(IOCTL_DISK_GET_DRIVE_GEOMETRY, win32::testing::Outcome::Reply(geometry));
+  PARTITION_INFORMATION_EX partition{};
+  partition.PartitionLength.QuadPart = 4096;
+  fake.SetIoctlReply(IOCTL_DISK_GET_PARTITION_INFO_EX, win32::testing::Outcome::Reply(partition));
 
   CKestro32 volume(3, 1);
   EXPECT_EQ(volume.m_bReady, 1);
   EXPECT_EQ(volume.m_bVssActive, 0);
+  volume.Initial(4096);
   BYTE sector[512] = {};
   DWORD read = 0;
   ASSERT_TRUE(volume.SeekNT(2560, FILE_BEGIN));
-  ASSERT_TRUE(volume.ReadNT(sector, sizeof sector, &read));
+  ASSERT_EQ(volume.ReadNT(sector, sizeof sector, &read), 0u);
   EXPECT_EQ(sector[440], 0x5A);
 }
 
