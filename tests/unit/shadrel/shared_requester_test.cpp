@@ -93,12 +93,14 @@ TEST_F(SharedRequester, HoldersOnManyThreadsReleaseTheSnapshotExactlyOnce) {
   auto first = std::make_unique<CShadrel>();
   ASSERT_EQ(Start(*first), 0);
   std::vector<std::thread> threads;
+  threads.reserve(4);
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([source = CShadrel(*first)] {
       for (int i = 0; i < 1000; ++i) {
         CShadrel copy(source);
         CShadrel assigned;
         assigned = copy;
+        copy.VssBackupComplete();
       }
     });
   }
