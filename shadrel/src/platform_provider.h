@@ -1,4 +1,4 @@
-// The requester's default provider, defined by the folder of the platform being built.
+// The provider of the platform the library is built for: each platform's folder defines it.
 #pragma once
 
 #include <shadrel/provider.h>

@@ -1,4 +1,5 @@
-// Platforms without a snapshot provider of their own read every volume live.
+// Platforms without a snapshot facility of their own: every start fails and the volume is read
+// live.
 #include "platform_provider.h"
 #include "unavailable_provider.h"
 
