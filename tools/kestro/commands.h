@@ -28,6 +28,7 @@ struct BackupOptions {
   bool quiet = false;
   bool rescue = false;
   bool usedOnly = false;  // copy only what the file system uses
+  int zstdLevel = 0;  // 0 for a raw image
 };
 
 struct RestoreOptions {
@@ -37,6 +38,7 @@ struct RestoreOptions {
   uint64_t bufferSize = kDefaultBufferSize;
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
+  std::string expectDigest;  // checked against what was written; "" for none
 };
 
 struct VerifyOptions {

@@ -33,6 +33,7 @@ std::string SidecarText(const ImageLayout& layout) {
       {"rescue", layout.rescue},
       {"used_only", layout.usedOnly},
       {"complete", layout.complete},
+      {"compression", layout.compression},
   };
   return json.dump(2) + "\n";
 }
@@ -64,6 +65,7 @@ ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize) {
     layout.usedOnly = json.value("used_only", false);
     // Sidecars from before this field were written only once their image was complete.
     layout.complete = json.value("complete", true);
+    layout.compression = json.value("compression", "none");
   } catch (const nlohmann::json::exception& e) {
     throw Failure(path, std::string("cannot read: ") + e.what());
   }

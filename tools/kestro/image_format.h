@@ -20,9 +20,10 @@ struct ImageLayout {
   std::string hash = "none";  // "sha256", "xxh128" or "none"
   std::string digest;         // of the whole image, volume bytes and tail
   uint64_t unreadableBytes = 0;
-  bool rescue = false;    // made with --rescue: unreadable sectors are zeros in the image
+  bool rescue = false;   // made with --rescue: unreadable sectors are zeros in the image
+  bool complete = true;  // false while a backup replaces the image this sidecar stood beside
   bool usedOnly = false;  // holds only what the file system uses; the rest are holes (zeros)
-  bool complete = true;   // false while a backup replaces the image this sidecar stood beside
+  std::string compression = "none";  // "zstd": the file is a zstd stream of the image
 };
 
 std::string SidecarPath(const std::string& image);
