@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include <shadrel/snapshots.h>
 #include <win32/utf.h>
 #include <win32/volume_storage.h>
 
@@ -125,15 +124,9 @@ int LinuxProvider::StartBackupNoWriter(CShadrel& self, win32::WCHAR* rootPath,
                    origin->path + " is neither file-backed nor an LVM logical volume");
 }
 
+std::string LastFailure() {
+  return t_lastFailure;
+}
+
 }  // namespace linux_snapshots
-
-std::string LastSnapshotFailure() {
-  return linux_snapshots::t_lastFailure;
-}
-
-Provider& PlatformProvider() {
-  static linux_snapshots::LinuxProvider provider(linux_snapshots::DefaultEngines());
-  return provider;
-}
-
 }  // namespace shadrel

@@ -38,6 +38,9 @@ class LinuxProvider : public Provider {
 // The reflink and LVM engines, in that order.
 const std::vector<Engine*>& DefaultEngines();
 
+// Why this thread's last start failed; "" after a success.
+std::string LastFailure();
+
 // Records why the last start of this thread failed and says so on the diagnostic output.
 int FailStart(int code, const std::string& subject, const std::string& reason);
 

@@ -35,9 +35,10 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-std::string Trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\n");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t\n") + 1 - first);
 }
 
 }  // namespace
