@@ -116,7 +116,7 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
 
   std::string device;
   {
-    auto* volume = new CKestro32(3, 1);
+    auto volume = std::make_unique<CKestro32>(3, 1);
     ASSERT_EQ(volume->m_bReady, 1);
     ASSERT_EQ(volume->m_bVssActive, 1);
     device = SnapshotPathOf(*volume);
@@ -138,7 +138,7 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
               kestro::testing::Pattern(0, 4096, 7));
 
     CKestro32 copy(*volume);
-    delete volume;  // the copy still holds the snapshot
+    volume.reset();  // the copy still holds the snapshot
     EXPECT_EQ(FilesIn(clones), 1u);
     const HANDLE again =
         CreateFileW(copy.m_szSnapshotPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
