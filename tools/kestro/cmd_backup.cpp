@@ -1,5 +1,6 @@
 // kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image,
 // hashed on the way, with a sidecar that describes the image.
+#include <shadrel/snapshots.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -67,6 +68,9 @@ void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t t
                 static_cast<unsigned long long>(tailBytes));
   }
   std::printf(" in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
+  if (const auto snapshot = shadrel::DescribeSnapshot(volume.object().m_Requester)) {
+    std::printf("snapshot: %s, %.1f ms\n", snapshot->engine.c_str(), snapshot->milliseconds);
+  }
   if (rescue) {
     std::printf("unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
                 static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
@@ -127,7 +131,8 @@ void Backup(Volume& volume, const BackupOptions& options) {
 }  // namespace
 
 int RunBackup(const BackupOptions& options) {
-  Volume volume(options.volume, OpenOptions{options.snapshot, options.bufferSize});
+  Volume volume(options.volume,
+                OpenOptions{options.snapshot, options.bufferSize, options.snapshotRequired});
   try {
     Backup(volume, options);
   } catch (const Failure&) {
