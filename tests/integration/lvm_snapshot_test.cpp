@@ -132,17 +132,56 @@ TEST_F(LvmSnapshot, EveryFailingStepIsReportedAndNothingIsLeftUnrecorded) {
   EXPECT_EQ(kept[0].target.rfind(group_ + "/" + name_, 0), 0u);
 }
 
-TEST(LvmProbe, NamesTheGroupAndVolumeOfADeviceMapperNode) {
+// A volume group on a loop device, removed with everything in it.
+class ScratchVolumeGroup {
+ public:
+  ScratchVolumeGroup(std::string group, std::string device)
+      : group_(std::move(group)), device_(std::move(device)) {}
+  ~ScratchVolumeGroup() {
+    kestro::testing::RunCommand("lvm vgremove -q -f " + group_ + "; lvm pvremove -q -f " + device_);
+  }
+  ScratchVolumeGroup(const ScratchVolumeGroup&) = delete;
+  ScratchVolumeGroup& operator=(const ScratchVolumeGroup&) = delete;
+
+ private:
+  std::string group_;
+  std::string device_;
+};
+
+TEST(RealLvmSnapshot, ReadsTheVolumeAsItWasAndIsRemovedWithItsLastHolder) {
   if (!std::filesystem::exists("/dev/mapper/control")) {
     GTEST_SKIP() << "no device-mapper on this machine (/dev/mapper/control is absent)";
   }
-  for (const auto& entry : std::filesystem::directory_iterator("/dev/mapper")) {
-    if (entry.path().filename() == "control") continue;
-    const auto lv = snapshots::ProbeDeviceMapper(entry.path());
-    if (lv) {
-      EXPECT_FALSE(lv->group.empty() || lv->volume.empty()) << entry.path();
-    }
+  KESTRO_REQUIRE_TOOL("lvm");
+  TempDir dir;
+  ScopedEnv state("KESTRO_STATE_DIR", dir.File("state"));
+  kestro::testing::CreateSparseFile(dir.File("pv.img"), 128 << 20);
+  std::string whyNot;
+  auto loop = kestro::testing::LoopDevice::Attach(dir.File("pv.img"), &whyNot);
+  if (!loop) GTEST_SKIP() << whyNot;
+  const std::string group = "kestroreal" + std::to_string(getpid());
+  ScratchVolumeGroup scratch(group, loop->device());
+  const std::string origin = "/dev/" + group + "/vol";
+  const auto made = kestro::testing::RunCommand(
+      "lvm pvcreate -q " + loop->device() + " && lvm vgcreate -q " + group + " " + loop->device() +
+      " && lvm lvcreate -q -L 32M -n vol " + group + " && mkfs.fat -F 16 " + origin);
+  ASSERT_EQ(made.status, 0) << made.output;
+  kestro::MapDrive('C', origin);
+  const auto before = kestro::testing::ReadBytes(origin, 1 << 20, 4096);
+  {
+    CKestro32 volume(3, 1);
+    ASSERT_EQ(volume.m_bVssActive, 1);
+    kestro::testing::WriteBytes(origin, 1 << 20, kestro::testing::Pattern(0, 4096, 3));
+    volume.Initial(1 << 16);
+    std::vector<uint8_t> bytes(4096);
+    DWORD read = 0;
+    ASSERT_TRUE(volume.SeekNT(1 << 20, 0));
+    ASSERT_EQ(volume.ReadNT(bytes.data(), 4096, &read), 0u);
+    EXPECT_EQ(bytes, before);
   }
+  kestro::UnmapDrive('C');
+  const auto volumes = kestro::testing::RunCommand("lvm lvs --noheadings -o lv_name " + group);
+  EXPECT_EQ(volumes.output.find("kestro-snap"), std::string::npos) << volumes.output;
 }
 
 }  // namespace

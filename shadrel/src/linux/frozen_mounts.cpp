@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <set>
 
 #include <win32/volume_storage.h>
 
@@ -37,8 +40,14 @@ void FrozenMounts::ThawAll() {
 
 bool FrozenMounts::Freeze(const std::string& file, std::string& reason) {
   const auto mounts = kestro::MountsWithin(file);
+  std::set<dev_t> frozenDevices;  // a file system mounted twice is frozen once
   for (const kestro::MountedFileSystem& mount : mounts) {
     const int fd = open(mount.mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0 && !frozenDevices.insert(st.st_dev).second) {
+      close(fd);
+      continue;
+    }
     if (fd < 0 || ioctl(fd, FIFREEZE, 0) != 0) {
       reason = WithErrno("cannot freeze the file system mounted on " + mount.mountPoint);
       if (fd >= 0) close(fd);
