@@ -17,6 +17,7 @@ namespace {
   dup2(null, STDOUT_FILENO);
   dup2(errorPipe, STDERR_FILENO);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
   execvp(args[0], args.data());
