@@ -155,6 +155,39 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// The answer of control code `code` on the device `name` opens, byte for byte.
+std::vector<uint8_t> ControlAnswer(const std::u16string& name, DWORD code) {
+  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> answer(4096);
+  DWORD returned = 0;
+  EXPECT_TRUE(DeviceIoControl(handle, code, nullptr, 0, answer.data(),
+                              static_cast<DWORD>(answer.size()), &returned, nullptr));
+  CloseHandle(handle);
+  answer.resize(returned);
+  return answer;
+}
+
+TEST_P(ReflinkSnapshot, AnswersTheControlCodesOfItsOriginForAPartition) {
+  if (!MountFileSystem(GetParam().first, GetParam().second)) GTEST_SKIP() << whyNot_;
+  const std::string disk = mountPoint_ + "/disk.img";
+  kestro::testing::MakeFat(dir_.File("volume.img"), 16, kVolumeSize);
+  kestro::testing::CreateSparseFile(disk, 2 * kVolumeSize);
+  kestro::testing::PartitionImage(disk, "label: dos\nstart=2048, size=32768, type=6\n");
+  kestro::testing::PlaceVolume(disk, 1 << 20, dir_.File("volume.img"));
+  kestro::MapDrive('C', disk, 1);
+
+  CKestro32 volume(3, 1);
+  ASSERT_EQ(volume.m_bVssActive, 1);
+  const std::u16string snapshot = kestro::Utf16(volume.m_szSnapshotPath);
+  for (const DWORD code :
+       {IOCTL_DISK_GET_DRIVE_GEOMETRY, IOCTL_DISK_GET_LENGTH_INFO, IOCTL_DISK_GET_PARTITION_INFO_EX,
+        IOCTL_DISK_GET_DRIVE_LAYOUT_EX, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS}) {
+    EXPECT_EQ(ControlAnswer(snapshot, code), ControlAnswer(u"\\\\.\\C:", code)) << code;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(CloningFileSystems, ReflinkSnapshot,
                          ::testing::Values(std::make_pair("mkfs.xfs -f -m reflink=1", "mkfs.xfs"),
                                            std::make_pair("mkfs.btrfs -f", "mkfs.btrfs")));
