@@ -7,11 +7,11 @@
 #include <shadrel/provider.h>
 
 #include "engine.h"
-#include "unavailable_provider.h"
 
 namespace shadrel::linux_snapshots {
 
 // VSS-style results of a start that made no snapshot.
+inline constexpr int kVolumeNotSupported = static_cast<int>(0x8004230Cu);
 
 inline constexpr int kObjectNotFound = static_cast<int>(0x80042308u);
 inline constexpr int kProviderError = static_cast<int>(0x8004230Fu);
