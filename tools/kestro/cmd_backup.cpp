@@ -1,6 +1,7 @@
 // kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image
 // or a zstd stream, hashed on the way, with a sidecar that describes the image; or, for "-", to
 // standard output without one.
+#include <shadrel/snapshots.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,9 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
                  static_cast<unsigned long long>(tailBytes));
   }
   std::fprintf(out, " in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
+  if (const auto snapshot = shadrel::DescribeSnapshot(volume.object().m_Requester)) {
+    std::fprintf(out, "snapshot: %s, %.1f ms\n", snapshot->engine.c_str(), snapshot->milliseconds);
+  }
   if (rescue) {
     std::fprintf(out, "unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
                  static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
@@ -177,7 +181,8 @@ void Backup(Volume& volume, const BackupOptions& options) {
 }  // namespace
 
 int RunBackup(const BackupOptions& options) {
-  Volume volume(options.volume, OpenOptions{options.snapshot, options.bufferSize});
+  Volume volume(options.volume,
+                OpenOptions{options.snapshot, options.bufferSize, options.snapshotRequired});
   try {
     Backup(volume, options);
   } catch (const Failure&) {
