@@ -22,6 +22,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev libssl-dev libxxhash-dev liblzma-dev libzstd-dev zstd xz-utils
   # Fixtures: real file systems, partition tables and loop devices
   dosfstools ntfs-3g mtools fdisk e2fsprogs util-linux xfsprogs btrfs-progs
+  # LVM snapshots, where the machine has device-mapper
+  lvm2
   # Tools the tests drive
   strace binutils
   # What the benchmarks compare against

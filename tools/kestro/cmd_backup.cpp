@@ -1,6 +1,7 @@
 // kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image
 // or a zstd stream, hashed on the way, with a sidecar that describes the image; or, for "-", to
 // standard output without one.
+#include <shadrel/snapshots.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,9 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
     std::fprintf(out, "used-only image: copied %s; the rest are holes\n",
                  DescribeSpans(*usedOnly, total).c_str());
   }
+  if (const auto snapshot = shadrel::DescribeSnapshot(volume.object().m_Requester)) {
+    std::fprintf(out, "snapshot: %s, %.1f ms\n", snapshot->engine.c_str(), snapshot->milliseconds);
+  }
   if (rescue) {
     std::fprintf(out, "unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
                  static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
@@ -165,8 +169,8 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
                   options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
   image.Commit();
   publisher.Publish();
-  PrintSummary(stdout, volume, path, tailBytes, seconds, options.rescue ? &rescue : nullptr,
-               digest, options.usedOnly ? &copied : nullptr);
+  PrintSummary(stdout, volume, path, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest,
+               options.usedOnly ? &copied : nullptr);
 }
 
 // The image as a stream on standard output, zeros written out; what a file backup prints goes to
@@ -199,7 +203,8 @@ void Backup(Volume& volume, const BackupOptions& options) {
 }  // namespace
 
 int RunBackup(const BackupOptions& options) {
-  Volume volume(options.volume, OpenOptions{options.snapshot, options.bufferSize});
+  Volume volume(options.volume,
+                OpenOptions{options.snapshot, options.bufferSize, options.snapshotRequired});
   try {
     Backup(volume, options);
   } catch (const Failure&) {

@@ -12,30 +12,13 @@
 #include "errors.h"
 #include "report.h"
 #include "sizes.h"
+#include "table.h"
 
 namespace kestro::cli {
 
 namespace {
 
 constexpr uint64_t kListBufferSize = uint64_t{64} * 1024;
-
-using Row = std::vector<std::string>;
-
-void PrintTable(const std::vector<Row>& rows) {
-  std::vector<size_t> widths;
-  for (const Row& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()));
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
-  }
-  for (const Row& row : rows) {
-    std::string line;
-    for (size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
-    }
-    std::printf("%s\n", line.c_str());
-  }
-}
 
 // File system, size, used and free as the volume object reports them, or why it did not open.
 Row VolumeColumns(const VolumeArgs& args, const std::string& deviceSize) {

@@ -95,8 +95,8 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   }
   // The image was checked before; a difference now means it changed while it was written. The
   // recorded digest covers a used-only image's holes too, which are not written.
-  if (!options.force && layout.described && !layout.usedOnly && layout.hash == HashName(options.hash) &&
-      !layout.digest.empty() && layout.digest != written) {
+  if (!options.force && layout.described && !layout.usedOnly &&
+      layout.hash == HashName(options.hash) && !layout.digest.empty() && layout.digest != written) {
     throw Failure(options.image, "changed while it was restored; " + volume.name() +
                                      " holds what was read, not what the backup recorded");
   }

@@ -23,12 +23,13 @@ struct BackupOptions {
   VolumeArgs volume;
   std::string image;
   bool snapshot = false;
+  bool snapshotRequired = false;  // fail rather than read the live volume
   uint64_t bufferSize = kDefaultBufferSize;
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
   bool rescue = false;
   bool usedOnly = false;  // copy only what the file system uses
-  int zstdLevel = 0;  // 0 for a raw image
+  int zstdLevel = 0;      // 0 for a raw image
 };
 
 struct RestoreOptions {
@@ -55,6 +56,10 @@ struct CatOptions {
   std::optional<uint64_t> length;
 };
 
+struct SnapshotsOptions {
+  bool reap = false;  // remove the stale ones instead of listing
+};
+
 struct DemoOptions {
   bool keep = false;   // leave the unpacked sample and the images in place
   bool quiet = false;  // no progress bars
@@ -67,5 +72,6 @@ int RunRestore(const RestoreOptions& options);
 int RunVerify(const VerifyOptions& options);
 int RunCat(const CatOptions& options);
 int RunDemo(const DemoOptions& options);
+int RunSnapshots(const SnapshotsOptions& options);
 
 }  // namespace kestro::cli

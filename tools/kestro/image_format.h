@@ -20,8 +20,8 @@ struct ImageLayout {
   std::string hash = "none";  // "sha256", "xxh128" or "none"
   std::string digest;         // of the whole image, volume bytes and tail
   uint64_t unreadableBytes = 0;
-  bool rescue = false;   // made with --rescue: unreadable sectors are zeros in the image
-  bool complete = true;  // false while a backup replaces the image this sidecar stood beside
+  bool rescue = false;    // made with --rescue: unreadable sectors are zeros in the image
+  bool complete = true;   // false while a backup replaces the image this sidecar stood beside
   bool usedOnly = false;  // holds only what the file system uses; the rest are holes (zeros)
   std::string compression = "none";  // "zstd": the file is a zstd stream of the image
 };

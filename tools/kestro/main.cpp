@@ -106,17 +106,22 @@ struct Commands {
   VerifyOptions verify;
   CatOptions cat;
   DemoOptions demo;
+  SnapshotsOptions snapshots;
+  std::string backupSnapshot;
   std::string backupBuffer, restoreBuffer, verifyBuffer, catOffset, catLength;
   std::string backupHash, restoreHash, backupCompression;
 };
 
 int Dispatch(CLI::App& app, Commands& c) {
   if (app.got_subcommand("list")) return RunList();
+  if (app.got_subcommand("snapshots")) return RunSnapshots(c.snapshots);
   if (app.got_subcommand("info")) return RunInfo(c.info);
   if (app.got_subcommand("backup")) {
     c.backup.bufferSize = SizeOf(c.backupBuffer, kDefaultBufferSize);
     c.backup.hash = HashOf(c.backupHash);
     if (!c.backupCompression.empty()) c.backup.zstdLevel = ZstdLevelOf(c.backupCompression);
+    c.backup.snapshot = !c.backupSnapshot.empty();
+    c.backup.snapshotRequired = c.backupSnapshot == "required";
     return RunBackup(c.backup);
   }
   if (app.got_subcommand("restore")) {
@@ -155,7 +160,12 @@ int Run(int argc, char** argv) {
   CLI::App* backup = app.add_subcommand("backup", "Copy a volume into a sparse image file");
   AddVolume(backup, c.backup.volume);
   AddImage(backup, c.backup.image, "The image file to write, or - for standard output");
-  backup->add_flag("--snapshot", c.backup.snapshot, "Read a point-in-time snapshot of the volume");
+  backup
+      ->add_flag("--snapshot{preferred}", c.backupSnapshot,
+                 "Read a point-in-time snapshot of the volume; with =required, fail when none "
+                 "can be made")
+      ->check(CLI::IsMember({"preferred", "required"}))
+      ->option_text("[=required]");
   AddBuffer(backup, c.backupBuffer);
   AddHash(backup, c.backupHash, true);
   backup->add_flag("-q,--quiet", c.backup.quiet, "No progress bar");
@@ -200,6 +210,11 @@ int Run(int argc, char** argv) {
   cat->add_option("--length", c.catLength, "Bytes to write (default: to the end)")
       ->check(kSize)
       ->option_text("SIZE");
+
+  CLI::App* snapshots =
+      app.add_subcommand("snapshots", "List the snapshots on record, live and stale");
+  snapshots->add_flag("--reap", c.snapshots.reap,
+                      "Remove the stale snapshots, whose owner is gone");
 
   CLI::App* demo = app.add_subcommand("demo", "Run info, backup and verify on the bundled sample");
   demo->add_flag("--keep", c.demo.keep, "Keep the unpacked sample and the images");

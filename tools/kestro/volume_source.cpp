@@ -1,5 +1,7 @@
 #include "volume_source.h"
 
+#include <shadrel/snapshots.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -104,7 +106,9 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
     throw Failure(name_, "cannot allocate a " + FormatBytes(options.bufferSize) + " buffer");
   }
   if (options.snapshot && !object_->m_bVssActive) {
-    Warn(name_, "no snapshot could be made; reading the live volume");
+    const std::string why = "no snapshot could be made (" + shadrel::LastSnapshotFailure() + ")";
+    if (options.snapshotRequired) throw Failure(name_, why);
+    Warn(name_, why + "; reading the live volume");
   }
 }
 

@@ -21,6 +21,7 @@ struct VolumeArgs {
 struct OpenOptions {
   bool snapshot = false;
   uint64_t bufferSize = 1u << 20;
+  bool snapshotRequired = false;  // no snapshot is a failure, not a warning
 };
 
 // The drive letter that `text` names ("C:", "c:", "C:\"), or 0 when it names a path.

@@ -12,6 +12,7 @@
 
 #include "errno_map.h"
 #include "handles/device_name.h"
+#include "handles/device_objects.h"
 #include "storage/block_device.h"
 #include "vwin32/vwin32_device.h"
 
@@ -104,9 +105,8 @@ void LearnDeviceSectorSize(OpenObject& object) {
   }
 }
 
-std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
-  DWORD error = ERROR_SUCCESS;
-  auto target = ResolveVolume(letter, &error);
+std::shared_ptr<OpenObject> OpenVolumeTarget(std::optional<VolumeTarget> target, DWORD error,
+                                             DWORD access, DWORD flags) {
   if (!target) return Failed(error);
   const Opened opened = OpenDevicePath(target->path, OpenFlagsFor(access, flags));
   if (opened.fd < 0) return Failed(Win32ErrorFromErrno(errno));
@@ -116,6 +116,17 @@ std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
   object->length = target->length;
   object->volume = std::move(target);
   return object;
+}
+
+std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
+  DWORD error = ERROR_SUCCESS;
+  auto target = ResolveVolume(letter, &error);
+  return OpenVolumeTarget(std::move(target), error, access, flags);
+}
+
+// A device object opens like the volume it presents; a withdrawn one no longer resolves.
+std::shared_ptr<OpenObject> OpenDeviceObject(const std::string& name, DWORD access, DWORD flags) {
+  return OpenVolumeTarget(FindDeviceObject(name), ERROR_FILE_NOT_FOUND, access, flags);
 }
 
 std::shared_ptr<OpenObject> OpenDisk(int number, DWORD access, DWORD flags) {
@@ -198,7 +209,7 @@ std::shared_ptr<OpenObject> OpenNamedObject(LPCWSTR name, DWORD access, DWORD di
     case NameKind::kLegacyDevice:
       return OpenLegacyDevice();
     case NameKind::kDeviceObject:
-      return Failed(ERROR_FILE_NOT_FOUND);
+      return OpenDeviceObject(parsed.detail, access, flags);
     case NameKind::kPosixPath:
       return OpenFile(parsed.detail, access, disposition, flags);
     case NameKind::kInvalid:

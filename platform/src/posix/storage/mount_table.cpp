@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <libmount/libmount.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,6 +34,13 @@ std::vector<StoragePlace> SourcePlaces(libmnt_fs* fs) {
   const char* source = mnt_fs_get_srcpath(fs);
   if (source && source[0] == '/') Append(places, PlacesOfPath(source));
   return places;
+}
+
+// The block device a file system is mounted from, or "" when its source is none.
+std::string DeviceOf(libmnt_fs* fs) {
+  const char* source = mnt_fs_get_srcpath(fs);
+  struct stat st {};
+  return source && stat(source, &st) == 0 && S_ISBLK(st.st_mode) ? source : "";
 }
 
 struct TableDeleter {
@@ -178,14 +186,20 @@ bool InUseBySystem(const std::vector<StoragePlace>& places) {
 }
 
 std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& places) {
-  std::optional<std::string> mountPoint;
-  if (places.empty()) return mountPoint;
+  const auto mounts = MountsOverlapping(places);
+  if (mounts.empty()) return std::nullopt;
+  return mounts.front().mountPoint;
+}
+
+std::vector<MountedFileSystem> MountsOverlapping(const std::vector<StoragePlace>& places) {
+  std::vector<MountedFileSystem> mounts;
+  if (places.empty()) return mounts;
   ForEachMount([&](libmnt_fs* fs) {
     const char* target = mnt_fs_get_target(fs);
-    if (target && Overlap(places, SourcePlaces(fs))) mountPoint = target;
-    return mountPoint.has_value();
+    if (target && Overlap(places, SourcePlaces(fs))) mounts.push_back({target, DeviceOf(fs)});
+    return false;
   });
-  return mountPoint;
+  return mounts;
 }
 
 uint64_t MountTableGeneration() {

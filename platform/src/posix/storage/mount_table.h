@@ -7,12 +7,17 @@
 #include <string>
 #include <vector>
 
+#include <win32/volume_storage.h>
+
 #include "storage/storage_place.h"
 
 namespace kestro::posix {
 
 // The mount point of a mounted file system whose storage overlaps `places`, or nullopt.
 std::optional<std::string> FindMountPoint(const std::vector<StoragePlace>& places);
+
+// Every mounted file system whose storage overlaps `places`, in mount-table order.
+std::vector<MountedFileSystem> MountsOverlapping(const std::vector<StoragePlace>& places);
 
 // Whether `places` overlap a mounted file system or an active swap area; true whenever the mount
 // table cannot be read, since then nothing is proved unmounted. The answer is looked up again only

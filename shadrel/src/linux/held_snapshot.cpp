@@ -1,0 +1,67 @@
+#include "held_snapshot.h"
+
+#include <mutex>
+#include <set>
+
+#include <win32/backend.h>
+#include <win32/volume_storage.h>
+
+namespace shadrel::linux_snapshots {
+namespace {
+
+struct Held {
+  std::mutex mutex;
+  std::set<const void*> snapshots;
+};
+
+Held& HeldNow() {
+  static Held* held = new Held();
+  return *held;
+}
+
+void Forget(const HeldSnapshot* snapshot) {
+  Held& held = HeldNow();
+  std::lock_guard<std::mutex> lock(held.mutex);
+  held.snapshots.erase(snapshot);
+}
+
+}  // namespace
+
+void Diagnose(const std::string& text) {
+  win32::CurrentBackend().WriteStandardOutput(text + "\r\n");
+}
+
+HeldSnapshot* Hold(HeldSnapshot* snapshot) {
+  Held& held = HeldNow();
+  std::lock_guard<std::mutex> lock(held.mutex);
+  held.snapshots.insert(snapshot);
+  return snapshot;
+}
+
+HeldSnapshot* AddHolder(void* snapshot) {
+  auto* held = static_cast<HeldSnapshot*>(snapshot);
+  if (held) held->holders.fetch_add(1, std::memory_order_relaxed);
+  return held;
+}
+
+void LetGo(void* snapshot) {
+  auto* held = static_cast<HeldSnapshot*>(snapshot);
+  if (held == nullptr || held->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  Forget(held);
+  kestro::WithdrawDeviceObject(held->device);
+  std::string reason;
+  if (held->engine->Remove(held->record.target, reason)) {
+    DeleteRecord(held->record);
+  } else {
+    Diagnose("Snapshot " + held->record.id + " kept for a later reap: " + reason);
+  }
+  delete held;
+}
+
+bool IsHeld(const void* snapshot) {
+  Held& held = HeldNow();
+  std::lock_guard<std::mutex> lock(held.mutex);
+  return held.snapshots.count(snapshot) != 0;
+}
+
+}  // namespace shadrel::linux_snapshots

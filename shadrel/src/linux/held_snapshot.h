@@ -1,0 +1,37 @@
+// A snapshot while requesters hold it: copies of a requester share it, and the last holder to
+// let go removes it.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "engine.h"
+#include "snapshot_record.h"
+
+namespace shadrel::linux_snapshots {
+
+struct HeldSnapshot {
+  Engine* engine = nullptr;
+  SnapshotRecord record;
+  std::string device;  // the published device object's name
+  double milliseconds = 0;
+  std::atomic<int> holders{1};
+};
+
+// Starts holding a newly made snapshot: the first holder.
+HeldSnapshot* Hold(HeldSnapshot* snapshot);
+
+// One more holder of `snapshot` (which may be null).
+HeldSnapshot* AddHolder(void* snapshot);
+
+// Lets go of `snapshot` (which may be null); the last holder withdraws its device, removes it
+// and its record, or leaves the record for a later reap when it cannot be removed.
+void LetGo(void* snapshot);
+
+// Whether `snapshot` is one held now, so its facts may be read.
+bool IsHeld(const void* snapshot);
+
+// Writes one diagnostic line about snapshots where the library writes its own.
+void Diagnose(const std::string& text);
+
+}  // namespace shadrel::linux_snapshots

@@ -1,0 +1,17 @@
+// Runs a system tool without a shell and keeps what it says on standard error, for reasons.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace shadrel::linux_snapshots {
+
+struct CommandOutcome {
+  bool succeeded = false;
+  std::string errors;  // its standard error, trimmed, or why it could not run
+};
+
+// Runs argv[0], looked up on PATH, with argv; standard output is discarded.
+CommandOutcome RunCommand(const std::vector<std::string>& argv);
+
+}  // namespace shadrel::linux_snapshots
