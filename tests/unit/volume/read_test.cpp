@@ -287,6 +287,33 @@ TEST_F(NtRead, CopiesSharingTheBufferNeverServeEachOthersBytes) {
   EXPECT_EQ(got, Stored(500100, 100));
 }
 
+// A copy made before Initial shares only the handle; one made after shares the buffer too.
+// Whichever copy writes, no other serves the old bytes from its window.
+TEST_F(NtRead, AWriteThroughAnyCopyDropsTheWindowsOfTheOthers) {
+  CKestro32 handleOnly(volume);
+  handleOnly.Initial(kBufferSize);
+  CKestro32 sharing(volume);
+  std::vector<uint8_t> got(100);
+  const auto expectFresh = [&](CKestro32& reader, ULONGLONG at) {
+    ASSERT_EQ(reader.SeekNT(static_cast<LONGLONG>(at), 0), 1);
+    ASSERT_EQ(reader.ReadNT(got.data(), 100, nullptr), 0u);
+    EXPECT_EQ(got, Stored(at, 100));
+  };
+  expectFresh(handleOnly, 1000);
+  expectFresh(sharing, 1000);
+  At(1000);
+  ASSERT_EQ(volume.WriteNT(Fresh(100).data(), 100), 100u);
+  expectFresh(handleOnly, 1000);
+  expectFresh(sharing, 1000);
+
+  // An aligned write needs no staging buffer, yet drops the windows all the same.
+  expectFresh(volume, 0);
+  ASSERT_EQ(handleOnly.SeekNT(0, 0), 1);
+  ASSERT_EQ(handleOnly.WriteNT(Fresh(512).data(), 512), 512u);
+  expectFresh(volume, 0);
+  expectFresh(sharing, 0);
+}
+
 TEST_F(NtRead, SmallSequentialReadsCostOneDeviceReadPerBuffer) {
   At(0);
   constexpr ULONGLONG kSpan = kVolumeSize / 2;  // at least a buffer is always left
