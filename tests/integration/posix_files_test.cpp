@@ -183,6 +183,7 @@ TEST_F(PosixFiles, ClosedHandlesStayClosedWhateverOpensAfterThem) {
 
   std::atomic<int> uses{0};
   std::vector<std::thread> users;
+  users.reserve(4);
   for (int i = 0; i < 4; ++i) {
     users.emplace_back([&] {
       BYTE byte = 0;
