@@ -19,7 +19,7 @@ packages=(
   build-essential cmake pkg-config g++-multilib g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libblkid-dev libmount-dev libblkid-dev:i386 libmount-dev:i386
-  libcli11-dev nlohmann-json3-dev libssl-dev libxxhash-dev liblzma-dev xz-utils
+  libcli11-dev nlohmann-json3-dev libssl-dev libxxhash-dev liblzma-dev libzstd-dev zstd xz-utils
   # Fixtures: real file systems, partition tables and loop devices
   dosfstools ntfs-3g mtools fdisk e2fsprogs util-linux xfsprogs btrfs-progs
   # Tools the tests drive

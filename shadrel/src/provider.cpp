@@ -2,15 +2,10 @@
 
 #include <atomic>
 
-#include "unavailable_provider.h"
+#include "platform_provider.h"
 
 namespace shadrel {
 namespace {
-
-Provider& DefaultProvider() {
-  static UnavailableProvider provider;
-  return provider;
-}
 
 std::atomic<Provider*> g_current{nullptr};
 
@@ -20,7 +15,7 @@ Provider::~Provider() = default;
 
 Provider& CurrentProvider() {
   Provider* provider = g_current.load(std::memory_order_acquire);
-  return provider ? *provider : DefaultProvider();
+  return provider ? *provider : PlatformProvider();
 }
 
 ScopedProvider::ScopedProvider(Provider& provider)

@@ -15,7 +15,9 @@ namespace {
 constexpr size_t kNameLength = 16;
 constexpr DWORD kNameBufferLength = MAX_PATH;
 
-// Boot-sector offsets of the sector counts, as offsets into m_BootParams (sector byte 11 on).
+// Boot-sector offsets of the sector size and counts, as offsets into m_BootParams (sector byte 11
+// on).
+constexpr size_t kBytesPerSector = 11 - 11;
 constexpr size_t kSmallSectorCount = 19 - 11;  // 16-bit count of small FAT12/FAT16 volumes
 constexpr size_t kLargeSectorCount = 32 - 11;  // 32-bit count of FAT volumes
 constexpr size_t kNtfsSectorCount = 40 - 11;   // 64-bit count of NTFS volumes
@@ -61,15 +63,32 @@ BYTE ClassifyFileSystem(const WCHAR* name) {
   return FSTYPE_UNKNOWN;
 }
 
+// The library's 512-byte sectors in one sector of the file system: a count in 4096-byte sectors
+// sizes the volume eight times over. Sizes no file system is formatted with count as 512.
+ULONGLONG SectorsPerFileSystemSector(const CKestro32& volume) {
+  const ULONGLONG bytes = LittleEndian(volume.m_BootParams + kBytesPerSector, 2);
+  return bytes == 1024 || bytes == 2048 || bytes == 4096 ? bytes / kSectorSize : 1;
+}
+
+// The boot sector's count in the file system's own sectors.
+ULONGLONG FileSystemSectors(const CKestro32& volume) {
+  if (volume.m_nFsType == FSTYPE_NTFS) {
+    return LittleEndian(volume.m_BootParams + kNtfsSectorCount, 8);
+  }
+  // Small FAT12 and FAT16 volumes keep their count in the 16-bit field and 0 in the 32-bit one.
+  const ULONGLONG large = LittleEndian(volume.m_BootParams + kLargeSectorCount, 4);
+  return large != 0 ? large : LittleEndian(volume.m_BootParams + kSmallSectorCount, 2);
+}
+
 ULONGLONG TotalSectors(const CKestro32& volume) {
   switch (volume.m_nFsType) {
     case FSTYPE_NTFS:
-      return LittleEndian(volume.m_BootParams + kNtfsSectorCount, 8);
     case FSTYPE_FAT32:
     case FSTYPE_FAT16: {
-      // Small FAT12 and FAT16 volumes keep their count in the 16-bit field and 0 in the 32-bit one.
-      const ULONGLONG large = LittleEndian(volume.m_BootParams + kLargeSectorCount, 4);
-      return large != 0 ? large : LittleEndian(volume.m_BootParams + kSmallSectorCount, 2);
+      const ULONGLONG scale = SectorsPerFileSystemSector(volume);
+      const ULONGLONG sectors = FileSystemSectors(volume);
+      // A claim beyond 64 bits still reads as more than any partition holds.
+      return sectors > ~0ULL / scale ? ~0ULL : sectors * scale;
     }
     default: {
       // One sector less than the partition holds, and never below zero.

@@ -158,5 +158,34 @@ TEST_F(Restore, RefusesEveryNameOfAMountedExt4AndWritesNothing) {
   EXPECT_EQ(check.status, 0) << check.output;
 }
 
+// Both devices have 4096-byte logical sectors, the volume 4096-byte sectors of its own; the
+// library moves 512-byte sectors, which reach the devices whole.
+TEST_F(Restore, AVolumeOnADeviceWith4096ByteSectorsComesBackByteForByte) {
+  KESTRO_REQUIRE_TOOL("mkntfs");
+  constexpr uint64_t kSize = 16 << 20;
+  const std::string source = dir.File("source.img");
+  const std::string target = dir.File("target.img");
+  MakeNtfs(source, kSize, "KESTRO", 4096);
+  WriteBytes(source, kSize / 2 + 512, Pattern(0, 300 * 1024, 21));
+  CreateSparseFile(target, kSize);
+  std::string whyNot;
+  auto from = LoopDevice::Attach(source, &whyNot, "--sector-size 4096");
+  if (!from) GTEST_SKIP() << whyNot;
+  auto to = LoopDevice::Attach(target, &whyNot, "--sector-size 4096");
+  ASSERT_TRUE(to) << whyNot;
+
+  const std::string image = dir.File("ntfs.img");
+  const auto backup = Kestro("backup " + from->device() + " " + ShellQuote(image) + " -q");
+  ASSERT_EQ(backup.status, 0) << backup.output;
+  // NTFS keeps its last sector outside the volume, for the copy of its boot sector.
+  EXPECT_NE(backup.output.find(std::to_string(kSize - 4096) + " of the volume, 4096 of the"),
+            std::string::npos)
+      << backup.output;
+  EXPECT_EQ(Sha256(image), Sha256(from->device()));
+  const auto restore = Kestro("restore " + ShellQuote(image) + " " + to->device() + " -q");
+  ASSERT_EQ(restore.status, 0) << restore.output;
+  EXPECT_EQ(RunCommand("cmp " + from->device() + " " + to->device()).status, 0);
+}
+
 }  // namespace
 }  // namespace kestro::testing

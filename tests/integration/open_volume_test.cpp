@@ -1,7 +1,7 @@
 // Opening real volumes: CKestro32(3, 0) on drive C mapped to FAT32, FAT16, FAT12, NTFS and ext4
-// volumes, each as a bare volume image, as a partition of an MBR and of a GPT disk image, and as
-// a loop partition device. What the object learns must agree with the volume's own bytes and
-// with what the file system's own tools report.
+// volumes, and FAT32 and NTFS volumes with 4096-byte sectors, each as a bare volume image, as a
+// partition of an MBR and of a GPT disk image, and as a loop partition device. What the object
+// learns must agree with the volume's own bytes and with what the file system's own tools report.
 #include <Kestro32.h>
 
 #include <cstring>
@@ -18,7 +18,7 @@ namespace {
 constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kSector = 512;
 
-enum class FileSystem { kFat32, kFat16, kFat12, kNtfs, kExt4 };
+enum class FileSystem { kFat32, kFat16, kFat12, kNtfs, kFat32Sectors4K, kNtfsSectors4K, kExt4 };
 enum class Placement { kBareImage, kMbrLogical, kGpt, kLoopPartition };
 
 struct Case {
@@ -31,6 +31,7 @@ struct FileSystemTraits {
   uint64_t size;
   BYTE code;
   const char* mbrType;
+  unsigned sectorSize = 512;
 };
 
 FileSystemTraits TraitsOf(FileSystem fs) {
@@ -43,6 +44,10 @@ FileSystemTraits TraitsOf(FileSystem fs) {
       return {"FAT12", 4 * kMiB, FSTYPE_FAT16, "1"};
     case FileSystem::kNtfs:
       return {"NTFS", 16 * kMiB, FSTYPE_NTFS, "7"};
+    case FileSystem::kFat32Sectors4K:
+      return {"FAT32_4K", 64 * kMiB, FSTYPE_FAT32, "c", 4096};
+    case FileSystem::kNtfsSectors4K:
+      return {"NTFS_4K", 32 * kMiB, FSTYPE_NTFS, "7", 4096};
     case FileSystem::kExt4:
       break;
   }
@@ -90,13 +95,16 @@ class OpenVolume : public ::testing::TestWithParam<Case> {
       case FileSystem::kFat32:
       case FileSystem::kFat16:
       case FileSystem::kFat12:
-        MakeFat(volume, std::stoi(std::string(traits.name).substr(3)), traits.size);
+      case FileSystem::kFat32Sectors4K:
+        MakeFat(volume, std::stoi(std::string(traits.name).substr(3)), traits.size, "KESTRO",
+                traits.sectorSize);
         RunCommand("MTOOLS_SKIP_CHECK=1 mcopy -i " + ShellQuote(volume) + " " +
                    ShellQuote(payload) + " ::payload.bin");
         *space = FatSpaceByTools(volume);
         break;
       case FileSystem::kNtfs:
-        MakeNtfs(volume, traits.size);
+      case FileSystem::kNtfsSectors4K:
+        MakeNtfs(volume, traits.size, "KESTRO", traits.sectorSize);
         RunCommand("ntfscp -f " + ShellQuote(volume) + " " + ShellQuote(payload) + " payload.bin");
         *space = NtfsSpaceByTools(volume);
         break;
@@ -185,10 +193,13 @@ TEST_P(OpenVolume, LearnsWhatTheVolumeAndItsToolsSay) {
   EXPECT_EQ(static_cast<uint64_t>(volume.m_PartInfoEx.PartitionLength.QuadPart), traits.size);
   EXPECT_EQ(std::memcmp(volume.m_BootParams, fixture->bootSector.data() + 11, 73), 0);
 
+  // Counts in the file system's own sectors, which the object reports in 512-byte ones.
+  const uint64_t perSector = LittleEndian(fixture->bootSector, 11, 2) / kSector;
   uint64_t sectors = 0;
   switch (GetParam().fileSystem) {
     case FileSystem::kNtfs:
-      sectors = LittleEndian(fixture->bootSector, 40, 8);
+    case FileSystem::kNtfsSectors4K:
+      sectors = LittleEndian(fixture->bootSector, 40, 8) * perSector;
       break;
     case FileSystem::kExt4:
       sectors = traits.size / kSector - 1;
@@ -197,6 +208,7 @@ TEST_P(OpenVolume, LearnsWhatTheVolumeAndItsToolsSay) {
       // Small FAT12 and FAT16 volumes keep their count in the 16-bit field only.
       sectors = LittleEndian(fixture->bootSector, 32, 4);
       if (sectors == 0) sectors = LittleEndian(fixture->bootSector, 19, 2);
+      sectors *= perSector;
       break;
   }
   EXPECT_NE(sectors, 0u);
@@ -204,14 +216,19 @@ TEST_P(OpenVolume, LearnsWhatTheVolumeAndItsToolsSay) {
   EXPECT_EQ(volume.m_llVolumeSize, sectors * kSector);
   EXPECT_EQ(volume.m_llFreeBytes, fixture->space.freeBytes);
   EXPECT_EQ(volume.m_llUsedBytes, fixture->space.totalBytes - fixture->space.freeBytes);
+  if (traits.code != FSTYPE_UNKNOWN) {
+    EXPECT_EQ(perSector * kSector, traits.sectorSize);
+    EXPECT_LE(volume.m_llFreeBytes + volume.m_llUsedBytes, volume.m_llVolumeSize);
+  }
   RecordProperty("free", std::to_string(volume.m_llFreeBytes));
   RecordProperty("used", std::to_string(volume.m_llUsedBytes));
 }
 
 std::vector<Case> AllCases() {
   std::vector<Case> cases;
-  for (FileSystem fs : {FileSystem::kFat32, FileSystem::kFat16, FileSystem::kFat12,
-                        FileSystem::kNtfs, FileSystem::kExt4}) {
+  for (FileSystem fs :
+       {FileSystem::kFat32, FileSystem::kFat16, FileSystem::kFat12, FileSystem::kNtfs,
+        FileSystem::kFat32Sectors4K, FileSystem::kNtfsSectors4K, FileSystem::kExt4}) {
     for (Placement placement : {Placement::kBareImage, Placement::kMbrLogical, Placement::kGpt,
                                 Placement::kLoopPartition}) {
       cases.push_back(Case{fs, placement});

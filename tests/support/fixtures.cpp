@@ -109,16 +109,20 @@ void PartitionImage(const std::string& path, const std::string& script) {
         "sfdisk");
 }
 
-void MakeFat(const std::string& path, int fatBits, uint64_t size, const std::string& label) {
+void MakeFat(const std::string& path, int fatBits, uint64_t size, const std::string& label,
+             unsigned sectorSize) {
   EnsureFile(path, size);
-  Check(RunCommand("mkfs.fat -F " + std::to_string(fatBits) + " -n " + ShellQuote(label) + " " +
-                   ShellQuote(path)),
+  Check(RunCommand("mkfs.fat -F " + std::to_string(fatBits) + " -S " + std::to_string(sectorSize) +
+                   " -n " + ShellQuote(label) + " " + ShellQuote(path)),
         "mkfs.fat");
 }
 
-void MakeNtfs(const std::string& path, uint64_t size, const std::string& label) {
+void MakeNtfs(const std::string& path, uint64_t size, const std::string& label,
+              unsigned sectorSize) {
   EnsureFile(path, size);
-  Check(RunCommand("mkntfs -F -f -q -L " + ShellQuote(label) + " " + ShellQuote(path)), "mkntfs");
+  Check(RunCommand("mkntfs -F -f -q -s " + std::to_string(sectorSize) + " -L " + ShellQuote(label) +
+                   " " + ShellQuote(path)),
+        "mkntfs");
 }
 
 void MakeExt4(const std::string& path, uint64_t size) {
@@ -277,12 +281,13 @@ CommandResult Checked(const std::string& command) {
 
 ToolSpace FatSpaceByTools(const std::string& volume) {
   const std::string fsck = Checked("fsck.fat -n -v " + ShellQuote(volume)).output;
-  const std::string mdir =
-      Checked("MTOOLS_SKIP_CHECK=1 mdir -i " + ShellQuote(volume) + " ::").output;
   ToolSpace space;
-  space.totalBytes = NumberAfter(fsck.substr(fsck.find("data clusters")), "(");
-  space.freeBytes = NumberBefore(mdir, "bytes free");
   space.clusterBytes = NumberBefore(fsck, "bytes per cluster");
+  space.totalBytes = NumberAfter(fsck.substr(fsck.find("data clusters")), "(");
+  // The summary line: "<image>: N files, USED/TOTAL clusters".
+  const std::string summary = fsck.substr(fsck.rfind(" files, "));
+  const uint64_t used = NumberAfter(summary, "files,");
+  space.freeBytes = space.totalBytes - used * space.clusterBytes;
   return space;
 }
 

@@ -61,10 +61,12 @@ std::vector<uint8_t> Pattern(uint64_t offset, size_t length, uint32_t seed);
 // Writes a partition table with sfdisk; `script` is sfdisk's input ("label: dos\n...").
 void PartitionImage(const std::string& path, const std::string& script);
 
-// Formats `path` (created at `size` bytes when it does not exist) with a file system.
+// Formats `path` (created at `size` bytes when it does not exist) with a file system whose
+// sectors are `sectorSize` bytes.
 void MakeFat(const std::string& path, int fatBits, uint64_t size,
-             const std::string& label = "KESTRO");
-void MakeNtfs(const std::string& path, uint64_t size, const std::string& label = "KESTRO");
+             const std::string& label = "KESTRO", unsigned sectorSize = 512);
+void MakeNtfs(const std::string& path, uint64_t size, const std::string& label = "KESTRO",
+              unsigned sectorSize = 512);
 void MakeExt4(const std::string& path, uint64_t size);
 
 // Copies the volume image at `volume` into `disk` at byte `offset`.
@@ -148,7 +150,8 @@ struct ToolSpace {
   uint64_t clusterBytes = 0;
 };
 
-// A FAT volume image: total from `fsck.fat -n -v` (data clusters), free from mtools' `mdir`.
+// A FAT volume image: total and free from `fsck.fat -n -v` (data clusters, clusters in use);
+// mtools miscounts the free clusters of volumes with 4096-byte sectors.
 ToolSpace FatSpaceByTools(const std::string& volume);
 // An NTFS volume image: total from `ntfsinfo -m` (clusters x cluster size), free from
 // `ntfscluster`.

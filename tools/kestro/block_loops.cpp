@@ -6,7 +6,7 @@
 
 #include "errors.h"
 #include "hash_pipeline.h"
-#include "image_writer.h"
+#include "image_sink.h"
 #include "interrupt.h"
 
 namespace kestro::cli {
@@ -54,7 +54,7 @@ class ImageBytes : public ByteRange {
 
 }  // namespace
 
-std::string ReadIntoImage(const std::vector<Segment>& segments, SparseImageWriter& image,
+std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image,
                           const LoopSettings& settings, RescueMap* rescue) {
   HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
@@ -83,6 +83,7 @@ std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segme
     hasher.Submit(block, length);
     return true;
   });
+  image.ReadEnd();
   return hasher.Finish();
 }
 
@@ -101,7 +102,9 @@ std::string DigestSegments(const std::vector<Segment>& segments, const LoopSetti
 
 std::string DigestImage(ImageReader& image, const LoopSettings& settings) {
   ImageBytes bytes(image);
-  return DigestSegments({Segment{&bytes, image.size(), 0}}, settings);
+  std::string digest = DigestSegments({Segment{&bytes, image.size(), 0}}, settings);
+  image.ReadEnd();
+  return digest;
 }
 
 std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Segment>& segments,
@@ -120,6 +123,7 @@ std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Se
         segment.imageOffset + offset + static_cast<uint64_t>(mismatch.first - fromVolume.data());
     return false;
   });
+  if (!difference) image.ReadEnd();
   return difference;
 }
 

@@ -17,7 +17,7 @@
 
 namespace kestro::cli {
 
-class SparseImageWriter;
+class ImageSink;
 
 // Everything a loop needs to know besides its data.
 struct LoopSettings {
@@ -30,17 +30,18 @@ struct LoopSettings {
 // Reads the segments into the image and returns the image's digest. With a rescue map, blocks
 // that cannot be read are rescued sector by sector; without one the first failed read stops with
 // its offset.
-std::string ReadIntoImage(const std::vector<Segment>& segments, SparseImageWriter& image,
+std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image,
                           const LoopSettings& settings, RescueMap* rescue);
 
-// Writes the image into the segments and returns the digest of what was written.
+// Writes the image into the segments and returns the digest of what was written. Each loop that
+// reads the whole image checks that it ends where it should.
 std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segments,
                            const LoopSettings& settings);
 
 // Reads the segments back and returns their digest.
 std::string DigestSegments(const std::vector<Segment>& segments, const LoopSettings& settings);
 
-// Reads the whole image file and returns its digest.
+// Reads the whole image and returns its digest.
 std::string DigestImage(ImageReader& image, const LoopSettings& settings);
 
 // The image offset of the first byte where the segments and the image differ, if any.

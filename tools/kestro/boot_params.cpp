@@ -121,9 +121,8 @@ std::string HexBytes(const uint8_t* bytes, size_t length) {
   return text;
 }
 
-}  // namespace
-
-std::optional<uint64_t> ClaimedSectors(unsigned fsType, const uint8_t* params) {
+// The boot sector's count in the file system's own sectors.
+std::optional<uint64_t> FileSystemSectors(unsigned fsType, const uint8_t* params) {
   switch (fsType) {
     case FSTYPE_NTFS:
       return FieldValue(params, 40, 8);
@@ -135,6 +134,17 @@ std::optional<uint64_t> ClaimedSectors(unsigned fsType, const uint8_t* params) {
     }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<uint64_t> ClaimedSectors(unsigned fsType, const uint8_t* params) {
+  const auto sectors = FileSystemSectors(fsType, params);
+  if (!sectors) return std::nullopt;
+  // The library counts a file system's 1024-, 2048- and 4096-byte sectors in 512-byte ones.
+  const uint64_t bytes = FieldValue(params, 11, 2);
+  const uint64_t scale = bytes == 1024 || bytes == 2048 || bytes == 4096 ? bytes / 512 : 1;
+  return *sectors > UINT64_MAX / scale ? UINT64_MAX : *sectors * scale;
 }
 
 nlohmann::ordered_json DecodeBootParams(unsigned fsType, const uint8_t* params) {

@@ -1,5 +1,5 @@
 // Byte ranges the commands move data from and to: the volume through its CKestro32 object, a
-// byte range of a disk through \\.\PHYSICALDRIVEn (the partition's tail), and image files.
+// byte range of a disk through \\.\PHYSICALDRIVEn (the partition's tail), and images.
 #pragma once
 
 #include <Kestro32.h>
@@ -63,21 +63,19 @@ class DiskRange : public ByteRange {
   uint64_t length_;
 };
 
-// An image file read at absolute offsets; failures throw Failure naming the file.
+// An image's bytes read at absolute offsets; failures throw Failure naming the image and the
+// offset. A file is read anywhere; a stream (standard input, a compressed image) is read front
+// to back: a read may skip forward, and a read further back starts a compressed file over.
 class ImageReader {
  public:
-  explicit ImageReader(std::string path);
-  ~ImageReader();
-  ImageReader(const ImageReader&) = delete;
-  ImageReader& operator=(const ImageReader&) = delete;
-
-  uint64_t size() const { return size_; }
-  void ReadAt(uint64_t offset, void* buffer, size_t length);
-
- private:
-  std::string path_;
-  int fd_ = -1;
-  uint64_t size_ = 0;
+  virtual ~ImageReader() = default;
+  virtual uint64_t size() const = 0;
+  virtual void ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
+  // "zstd" for a compressed image, "none" for raw bytes, as the sidecar records it.
+  virtual const char* compression() const { return "none"; }
+  // After the last byte has been read: fails unless the image ends there, having checked what a
+  // stream keeps after its data (a compressed image's checksum).
+  virtual void ReadEnd() {}
 };
 
 // Part of an image: the first `length` bytes of a range, placed at `imageOffset` in the image.

@@ -1,6 +1,8 @@
-// kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image,
-// hashed on the way, with a sidecar that describes the image.
+// kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image
+// or a zstd stream, hashed on the way, with a sidecar that describes the image; or, for "-", to
+// standard output without one.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +12,7 @@
 #include "image_format.h"
 #include "image_placement.h"
 #include "image_publisher.h"
+#include "image_reader.h"
 #include "image_writer.h"
 #include "interrupt.h"
 #include "report.h"
@@ -18,12 +21,19 @@
 #include "small_files.h"
 #include "source_storage.h"
 #include "block_loops.h"
+#include "stream_writer.h"
+#include "zstd_writer.h"
 
 namespace kestro::cli {
 namespace {
 
-// The image is written beside the file a link names, rather than replacing the link.
-std::string ResolveImagePath(const std::string& image) {
+constexpr const char* kZstdSuffix = ".zst";
+
+// The image is written beside the file a link names, rather than replacing the link. A
+// compressed image's name ends in .zst.
+std::string ResolveImagePath(const BackupOptions& options) {
+  std::string image = options.image;
+  if (options.zstdLevel && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
   struct stat st {};
   if (lstat(image.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return image;
   return std::filesystem::weakly_canonical(image).string();
@@ -56,25 +66,25 @@ void WarnAboutDroppedBytes(const Volume& volume, uint64_t tailBytes) {
                             " bytes are less than a sector and are not in the image");
 }
 
-void PrintSummary(const Volume& volume, const BackupOptions& options, uint64_t tailBytes,
+void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,
                   double seconds, const RescueMap* rescue, const std::string& digest) {
   const uint64_t total = volume.size() + tailBytes;
-  std::printf("backed up %s into %s: %llu bytes", volume.name().c_str(), options.image.c_str(),
-              static_cast<unsigned long long>(total));
+  std::fprintf(out, "backed up %s into %s: %llu bytes", volume.name().c_str(), image.c_str(),
+               static_cast<unsigned long long>(total));
   if (tailBytes) {
-    std::printf(" (%llu of the volume, %llu of the partition's tail)",
-                static_cast<unsigned long long>(volume.size()),
-                static_cast<unsigned long long>(tailBytes));
+    std::fprintf(out, " (%llu of the volume, %llu of the partition's tail)",
+                 static_cast<unsigned long long>(volume.size()),
+                 static_cast<unsigned long long>(tailBytes));
   }
-  std::printf(" in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
+  std::fprintf(out, " in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
   if (rescue) {
-    std::printf("unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
-                static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
-                rescue->ranges().size(), RescueMapPath(options.image).c_str());
+    std::fprintf(out, "unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
+                 static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
+                 rescue->ranges().size(), RescueMapPath(image).c_str());
   }
   // Last, in the form the checksum tools print and check.
-  if (!digest.empty()) std::printf("%s  %s\n", digest.c_str(), options.image.c_str());
-  std::fflush(stdout);
+  if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), image.c_str());
+  std::fflush(out);
 }
 
 // A file system larger than its device cannot be copied whole; a rescue copies what the device
@@ -87,9 +97,25 @@ void RequireWholeFileSystem(const Volume& volume, bool rescue) {
   Warn(volume.name(), volume.OversizeText() + "; the image holds only what the device holds");
 }
 
-void Backup(Volume& volume, const BackupOptions& options) {
-  RequireWholeFileSystem(volume, options.rescue);
-  const std::string path = ResolveImagePath(options.image);
+// Reads the partition's bytes into `out`, through a compressor when one is asked for, and
+// returns their digest; `seconds` gets the time the copy took.
+std::string CopyVolume(Volume& volume, const BackupOptions& options, ImageSink& out,
+                       RescueMap* rescue, double* seconds) {
+  const uint64_t imageBytes = volume.size() + volume.tail_bytes();
+  ImagePlacement placement(volume, imageBytes, false);
+  ProgressBar progress(stderr, !options.quiet, TotalLength(placement.segments()));
+  const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
+  std::optional<ZstdWriter> zstd;
+  if (options.zstdLevel) zstd.emplace(out, options.zstdLevel, imageBytes);
+  ImageSink& sink = zstd ? static_cast<ImageSink&>(*zstd) : out;
+  std::string digest = ReadIntoImage(placement.segments(), sink, settings, rescue);
+  *seconds = progress.seconds();
+  sink.Finish();
+  return digest;
+}
+
+void BackupToFile(Volume& volume, const BackupOptions& options) {
+  const std::string path = ResolveImagePath(options);
   RefuseOwnSource(volume, path);
   for (const std::string& existing : {path, SidecarPath(path), RescueMapPath(path)}) {
     RequireRegularOrAbsent(existing);
@@ -97,15 +123,12 @@ void Backup(Volume& volume, const BackupOptions& options) {
 
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
-  ImagePlacement placement(volume, volume.size() + tailBytes, false);
   SparseImageWriter image(StagingPath(path));
   ImagePublisher publisher(path);
-  ProgressBar progress(stderr, !options.quiet, TotalLength(placement.segments()));
   RescueMap rescue;
-  const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
+  double seconds = 0;
   const std::string digest =
-      ReadIntoImage(placement.segments(), image, settings, options.rescue ? &rescue : nullptr);
-  const double seconds = progress.seconds();
+      CopyVolume(volume, options, image, options.rescue ? &rescue : nullptr, &seconds);
 
   ImageLayout layout;
   layout.volumeBytes = volume.size();
@@ -117,11 +140,38 @@ void Backup(Volume& volume, const BackupOptions& options) {
   layout.digest = digest;
   layout.unreadableBytes = rescue.bytes();
   layout.rescue = options.rescue;
+  layout.compression = options.zstdLevel ? "zstd" : "none";
   publisher.Stage(layout,
                   options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
   image.Commit();
   publisher.Publish();
-  PrintSummary(volume, options, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest);
+  PrintSummary(stdout, volume, path, tailBytes, seconds, options.rescue ? &rescue : nullptr,
+               digest);
+}
+
+// The image as a stream on standard output, zeros written out; what a file backup prints goes to
+// standard error instead.
+void BackupToStream(Volume& volume, const BackupOptions& options) {
+  if (options.rescue) {
+    throw UsageError("--rescue", "needs an image file, beside which the rescue map is written");
+  }
+  if (isatty(STDOUT_FILENO)) {
+    throw Failure("standard output", "is a terminal; redirect it to a file or a pipe");
+  }
+  WarnAboutDroppedBytes(volume, volume.tail_bytes());
+  StreamWriter out(STDOUT_FILENO, "standard output");
+  double seconds = 0;
+  const std::string digest = CopyVolume(volume, options, out, nullptr, &seconds);
+  PrintSummary(stderr, volume, kStandardStream, volume.tail_bytes(), seconds, nullptr, digest);
+}
+
+void Backup(Volume& volume, const BackupOptions& options) {
+  RequireWholeFileSystem(volume, options.rescue);
+  if (options.image == kStandardStream) {
+    BackupToStream(volume, options);
+  } else {
+    BackupToFile(volume, options);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // kestro restore IMAGE VOLUME: checks the image against what its sidecar records before the
 // volume is opened for writing, writes it back while holding the volume's lock, then reads it
-// back and compares digests.
+// back and compares digests. An image on standard input ("-") cannot be checked before it is
+// written: it is checked as it goes, and a failure then leaves the volume incomplete.
 #include <cstdio>
 
 #include "commands.h"
@@ -8,6 +9,7 @@
 #include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
+#include "image_reader.h"
 #include "interrupt.h"
 #include "sizes.h"
 #include "block_loops.h"
@@ -45,16 +47,31 @@ class VolumeLock {
 };
 
 // Writes the image; a write refused on a volume that could not be locked is the platform
-// protecting a mounted file system or a device in use, which --force does not override.
+// protecting a mounted file system or a device in use, which --force does not override. A
+// stream that fails part way has already overwritten the volume's start.
 std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segments,
-                           const LoopSettings& settings, const VolumeLock& lock) {
+                           const LoopSettings& settings, const VolumeLock& lock, bool stream) {
   try {
     return WriteFromImage(image, segments, settings);
   } catch (const Failure& failure) {
-    if (lock.held() || GetLastError() != ERROR_ACCESS_DENIED) throw;
-    throw Failure(settings.subject,
-                  failure.reason() + " (it is mounted or in use, which --force does not override)");
+    if (!lock.held() && GetLastError() == ERROR_ACCESS_DENIED) {
+      throw Failure(settings.subject, failure.reason() +
+                                          " (it is mounted or in use, which --force does not "
+                                          "override)");
+    }
+    if (!stream || InterruptRequested()) throw;
+    throw Failure(settings.subject, "is now incomplete: " + std::string(failure.what()) +
+                                        "; it holds the stream only up to there");
   }
+}
+
+// The digest given on the command line, checked against what was written.
+void RequireExpectedDigest(const RestoreOptions& options, const std::string& written,
+                           const std::string& volumeName) {
+  if (options.expectDigest.empty() || options.expectDigest == written) return;
+  throw Failure(options.image, "differs from the expected digest (" + written + ", expected " +
+                                   options.expectDigest + "); " + volumeName +
+                                   " now holds what was read");
 }
 
 void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
@@ -66,7 +83,8 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   const uint64_t total = TotalLength(placement.segments());
   ProgressBar writing(stderr, !options.quiet, total);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &writing};
-  const std::string written = WriteOrExplain(image, placement.segments(), settings, lock);
+  const std::string written =
+      WriteOrExplain(image, placement.segments(), settings, lock, options.image == kStandardStream);
   const double seconds = writing.seconds();
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));
@@ -77,6 +95,7 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
     throw Failure(options.image, "changed while it was restored; " + volume.name() +
                                      " holds what was read, not what the backup recorded");
   }
+  RequireExpectedDigest(options, written, volume.name());
 
   ProgressBar reading(stderr, !options.quiet, total);
   const LoopSettings readBack{volume.name(), options.bufferSize, options.hash, &reading};
@@ -85,28 +104,49 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
     throw Failure(volume.name(), "reads back differently from what was written (" + read +
                                      " instead of " + written + ")");
   }
-  std::printf("restored %s to %s: %llu bytes in %.2f s, %s; read back and verified\n",
-              options.image.c_str(), volume.name().c_str(), static_cast<unsigned long long>(total),
-              seconds, FormatRate(total, seconds).c_str());
-  if (!written.empty()) std::printf("%s  %s\n", written.c_str(), options.image.c_str());
+  // A stream's summary goes to standard error, like a stream backup's.
+  FILE* out = options.image == kStandardStream ? stderr : stdout;
+  std::fprintf(out, "restored %s to %s: %llu bytes in %.2f s, %s; read back and verified\n",
+               options.image.c_str(), volume.name().c_str(), static_cast<unsigned long long>(total),
+               seconds, FormatRate(total, seconds).c_str());
+  if (!written.empty()) std::fprintf(out, "%s  %s\n", written.c_str(), options.image.c_str());
 }
 
-}  // namespace
-
-int RunRestore(const RestoreOptions& options) {
-  ImageReader image(options.image);
-  const ImageLayout layout = ReadImageLayout(options.image, image.size());
-  const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
-  RequireCompleteImage(layout, checks);
-  RequireNoUnreadableBytes(layout, checks);
-  RequireRecordedDigest(image, layout, checks);
-  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+void RestoreOrExplainInterrupt(Volume& volume, ImageReader& image, const ImageLayout& layout,
+                               const RestoreOptions& options, const CheckSettings& checks) {
   try {
     Restore(volume, image, layout, options, checks);
   } catch (const Failure&) {
     if (InterruptRequested()) throw Failure(volume.name(), "interrupted; only partly restored");
     throw;
   }
+}
+
+// An image from standard input is as long as the partition (volume and tail), unless it says
+// otherwise; it is written as it arrives.
+void RestoreStream(const RestoreOptions& options) {
+  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+  const auto image = OpenImage(kStandardStream, volume.size() + volume.tail_bytes());
+  const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RestoreOrExplainInterrupt(volume, *image, ImageLayout{}, options, checks);
+}
+
+}  // namespace
+
+int RunRestore(const RestoreOptions& options) {
+  if (options.image == kStandardStream) {
+    RestoreStream(options);
+    return kExitSuccess;
+  }
+  const auto image = OpenImage(options.image);
+  const ImageLayout layout = ReadImageLayout(options.image, image->size());
+  const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RequireCompression(layout, *image, checks);
+  RequireCompleteImage(layout, checks);
+  RequireNoUnreadableBytes(layout, checks);
+  RequireRecordedDigest(*image, layout, checks);
+  Volume volume(options.volume, OpenOptions{false, options.bufferSize});
+  RestoreOrExplainInterrupt(volume, *image, layout, options, checks);
   return kExitSuccess;
 }
 

@@ -1,5 +1,5 @@
 // kestro verify VOLUME IMAGE: compares the volume (and its partition's tail, where the image has
-// one) with an image and reports the first byte that differs.
+// one) with an image, a file or standard input ("-"), and reports the first byte that differs.
 #include <cstdio>
 
 #include "commands.h"
@@ -7,29 +7,34 @@
 #include "image_checks.h"
 #include "image_format.h"
 #include "image_placement.h"
+#include "image_reader.h"
 #include "block_loops.h"
 
 namespace kestro::cli {
 
 int RunVerify(const VerifyOptions& options) {
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
-  ImageReader image(options.image);
-  const ImageLayout layout = ReadImageLayout(options.image, image.size());
+  // A stream that does not record its size is taken to be the whole partition, as backup writes it.
+  const auto image = OpenImage(options.image, volume.size() + volume.tail_bytes());
+  const ImageLayout layout = options.image == kStandardStream
+                                 ? ImageLayout{}
+                                 : ReadImageLayout(options.image, image->size());
   const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RequireCompression(layout, *image, checks);
   RequireCompleteImage(layout, checks);
-  RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
-  ImagePlacement placement(volume, image.size(), false);
-  ProgressBar progress(stderr, !options.quiet, image.size());
+  RequireImageCoversVolume(layout, image->size(), volume.size(), volume.name(), checks);
+  ImagePlacement placement(volume, image->size(), false);
+  ProgressBar progress(stderr, !options.quiet, image->size());
   const LoopSettings settings{volume.name(), options.bufferSize, HashKind::kNone, &progress};
-  if (const auto offset = FirstDifference(image, placement.segments(), settings)) {
+  if (const auto offset = FirstDifference(*image, placement.segments(), settings)) {
     throw Failure(volume.name(),
                   "differs from " + options.image + " at byte " + std::to_string(*offset));
   }
   std::printf("%s matches %s: %llu bytes compared", volume.name().c_str(), options.image.c_str(),
-              static_cast<unsigned long long>(image.size()));
-  if (image.size() < volume.size()) {
+              static_cast<unsigned long long>(image->size()));
+  if (image->size() < volume.size()) {
     std::printf(" (the volume's last %llu bytes are not in the image)",
-                static_cast<unsigned long long>(volume.size() - image.size()));
+                static_cast<unsigned long long>(volume.size() - image->size()));
   }
   std::printf("\n");
   return kExitSuccess;

@@ -27,6 +27,7 @@ struct BackupOptions {
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
   bool rescue = false;
+  int zstdLevel = 0;  // 0 for a raw image
 };
 
 struct RestoreOptions {
@@ -36,6 +37,7 @@ struct RestoreOptions {
   uint64_t bufferSize = kDefaultBufferSize;
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
+  std::string expectDigest;  // checked against what was written; "" for none
 };
 
 struct VerifyOptions {

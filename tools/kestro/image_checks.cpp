@@ -41,19 +41,31 @@ void RequireNoUnreadableBytes(const ImageLayout& layout, const CheckSettings& se
                      settings);
 }
 
+void RequireCompression(const ImageLayout& layout, const ImageReader& image,
+                        const CheckSettings& settings) {
+  if (!layout.described || layout.compression == image.compression()) return;
+  RefuseUnlessForced(SidecarPath(settings.image),
+                     "says its image is compressed with " + layout.compression + ", but it is " +
+                         image.compression(),
+                     settings);
+}
+
 void RequireRecordedDigest(ImageReader& image, const ImageLayout& layout,
                            const CheckSettings& settings) {
-  const auto kind = HashKindNamed(layout.hash);
-  if (!layout.described || layout.digest.empty() || kind == HashKind::kNone) return;
-  if (!kind) {
+  const auto recorded = HashKindNamed(layout.hash);
+  const bool hasDigest = layout.described && !layout.digest.empty() && recorded != HashKind::kNone;
+  if (hasDigest && !recorded) {
     RefuseUnlessForced(SidecarPath(settings.image),
                        "records a " + layout.hash + " digest, which kestro cannot check", settings);
     return;
   }
+  const bool compressed = image.compression() != std::string("none");
+  if (!hasDigest && !compressed) return;
   ProgressBar progress(stderr, !settings.quiet, image.size());
+  const HashKind kind = hasDigest ? *recorded : HashKind::kNone;
   const std::string actual =
-      DigestImage(image, LoopSettings{settings.image, settings.bufferSize, *kind, &progress});
-  if (actual == layout.digest) return;
+      DigestImage(image, LoopSettings{settings.image, settings.bufferSize, kind, &progress});
+  if (actual == layout.digest || !hasDigest) return;
   RefuseUnlessForced(settings.image,
                      "differs from the digest its backup recorded (" + layout.hash + " " + actual +
                          ", recorded " + layout.digest + ")",

@@ -27,8 +27,14 @@ void RequireImageCoversVolume(const ImageLayout& layout, uint64_t imageSize, uin
 // A rescue image whose unreadable sectors were filled with zeros.
 void RequireNoUnreadableBytes(const ImageLayout& layout, const CheckSettings& settings);
 
+// An image whose sidecar records another compression than the file has: the sidecar belongs to
+// another image.
+void RequireCompression(const ImageLayout& layout, const ImageReader& image,
+                        const CheckSettings& settings);
+
 // Reads the whole image and compares it with the digest its sidecar records, in the algorithm
-// the sidecar names; an image without a recorded digest passes.
+// the sidecar names; an image without a recorded digest passes, once a compressed one has been
+// decoded whole without a fault.
 void RequireRecordedDigest(ImageReader& image, const ImageLayout& layout,
                            const CheckSettings& settings);
 

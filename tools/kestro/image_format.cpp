@@ -32,6 +32,7 @@ std::string SidecarText(const ImageLayout& layout) {
       {"unreadable_bytes", layout.unreadableBytes},
       {"rescue", layout.rescue},
       {"complete", layout.complete},
+      {"compression", layout.compression},
   };
   return json.dump(2) + "\n";
 }
@@ -62,6 +63,7 @@ ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize) {
     layout.rescue = json.value("rescue", false);
     // Sidecars from before this field were written only once their image was complete.
     layout.complete = json.value("complete", true);
+    layout.compression = json.value("compression", "none");
   } catch (const nlohmann::json::exception& e) {
     throw Failure(path, std::string("cannot read: ") + e.what());
   }

@@ -22,6 +22,7 @@ struct ImageLayout {
   uint64_t unreadableBytes = 0;
   bool rescue = false;   // made with --rescue: unreadable sectors are zeros in the image
   bool complete = true;  // false while a backup replaces the image this sidecar stood beside
+  std::string compression = "none";  // "zstd": the file is a zstd stream of the image
 };
 
 std::string SidecarPath(const std::string& image);

@@ -1,42 +1,83 @@
+#include "image_reader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "byte_source.h"
 #include "errors.h"
+#include "forward_reader.h"
 #include "small_files.h"
+#include "zstd_reader.h"
 
 namespace kestro::cli {
+namespace {
 
-ImageReader::ImageReader(std::string path) : path_(std::move(path)) {
-  RequireRegularOrAbsent(path_);
-  // Non-blocking, so that a FIFO given as the image is refused rather than waited on.
-  fd_ = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd_ < 0) throw Failure(path_, "cannot open: " + DescribeErrno(errno));
-  struct stat st {};
-  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd_);
-    throw Failure(path_, "not a regular file; an image is read from a file");
-  }
-  size_ = static_cast<uint64_t>(st.st_size);
-}
+// A raw image file, read anywhere with pread.
+class ImageFile : public ImageReader {
+ public:
+  // Keeps `file` for its descriptor, which it reads at offsets rather than in order.
+  ImageFile(std::unique_ptr<InputStream> file, uint64_t size)
+      : file_(std::move(file)), size_(size) {}
 
-ImageReader::~ImageReader() {
-  close(fd_);
-}
+  uint64_t size() const override { return size_; }
+  void ReadAt(uint64_t offset, void* buffer, size_t length) override;
 
-void ImageReader::ReadAt(uint64_t offset, void* buffer, size_t length) {
+ private:
+  std::unique_ptr<InputStream> file_;
+  uint64_t size_;
+};
+
+void ImageFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
   size_t done = 0;
   while (done < length) {
-    const ssize_t n = pread(fd_, static_cast<char*>(buffer) + done, length - done,
+    const ssize_t n = pread(file_->fd(), static_cast<char*>(buffer) + done, length - done,
                             static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Failure(path_, "cannot read: " + DescribeErrno(errno));
-    if (n == 0) throw Failure(path_, "ends early, at byte " + std::to_string(offset + done));
+    if (n < 0) throw Failure(file_->name(), "cannot read: " + DescribeErrno(errno));
+    if (n == 0)
+      throw Failure(file_->name(), "ends early, at byte " + std::to_string(offset + done));
     done += static_cast<size_t>(n);
   }
+}
+
+// A descriptor open on the regular file `path`, and its size.
+int OpenRegularFile(const std::string& path, uint64_t* size) {
+  RequireRegularOrAbsent(path);
+  // Non-blocking, so that a FIFO given as the image is refused rather than waited on.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw Failure(path, "cannot open: " + DescribeErrno(errno));
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    throw Failure(path, "not a regular file; an image is read from a file");
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  return fd;
+}
+
+std::unique_ptr<InputStream> OpenStandardInput() {
+  if (isatty(STDIN_FILENO)) {
+    throw Failure("standard input", "is a terminal; pipe the image into kestro");
+  }
+  return std::make_unique<InputStream>(STDIN_FILENO, "standard input", false);
+}
+
+}  // namespace
+
+std::unique_ptr<ImageReader> OpenImage(const std::string& path,
+                                       std::optional<uint64_t> streamSize) {
+  if (path == kStandardStream) {
+    std::unique_ptr<InputStream> input = OpenStandardInput();
+    if (IsZstdStream(*input)) return ZstdReader::Open(std::move(input), streamSize);
+    return std::make_unique<PlainStreamReader>(std::move(input), streamSize.value());
+  }
+  uint64_t size = 0;
+  const int fd = OpenRegularFile(path, &size);
+  auto input = std::make_unique<InputStream>(fd, path, true);
+  if (IsZstdStream(*input)) return ZstdReader::Open(std::move(input), std::nullopt);
+  return std::make_unique<ImageFile>(std::move(input), size);
 }
 
 }  // namespace kestro::cli

@@ -8,19 +8,24 @@
 #include <cstdint>
 #include <string>
 
+#include "image_sink.h"
+
 namespace kestro::cli {
 
-class SparseImageWriter {
+class SparseImageWriter : public ImageSink {
  public:
   // Creates `path`, replacing one left by a backup that died; throws Failure when it cannot or
   // when a running backup holds it.
   explicit SparseImageWriter(std::string path);
-  ~SparseImageWriter();
+  ~SparseImageWriter() override;
   SparseImageWriter(const SparseImageWriter&) = delete;
   SparseImageWriter& operator=(const SparseImageWriter&) = delete;
 
   // Appends `length` bytes.
-  void Write(const uint8_t* data, size_t length);
+  void Write(const uint8_t* data, size_t length) override;
+
+  // Every byte is in the file once written.
+  void Finish() override {}
 
   // Sets the final size, flushes and keeps the file (and its lock, until the writer goes away).
   void Commit();

@@ -10,6 +10,7 @@
 #include "interrupt.h"
 #include "read_only_backend.h"
 #include "sizes.h"
+#include "zstd_writer.h"
 
 using namespace kestro::cli;
 
@@ -34,6 +35,25 @@ const CLI::Validator kBufferSize(
       return "";
     },
     "SIZE");
+
+// "zstd" or "zstd:LEVEL" as a compression level; 0 for anything else.
+int ZstdLevelOf(const std::string& text) {
+  if (text == "zstd") return kDefaultZstdLevel;
+  if (!text.starts_with("zstd:")) return 0;
+  const std::string digits = text.substr(5);
+  if (digits.empty() || digits.size() > 2 ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
+  }
+  const int level = std::stoi(digits);
+  return level <= kLargestZstdLevel ? level : 0;
+}
+
+const CLI::Validator kCompression(
+    [](std::string& text) -> std::string {
+      return ZstdLevelOf(text) ? "" : "not a compression: " + text + " (zstd or zstd:1 to zstd:19)";
+    },
+    "zstd[:LEVEL]");
 
 uint64_t SizeOf(const std::string& text, uint64_t otherwise) {
   return text.empty() ? otherwise : *ParseSize(text);
@@ -87,7 +107,7 @@ struct Commands {
   CatOptions cat;
   DemoOptions demo;
   std::string backupBuffer, restoreBuffer, verifyBuffer, catOffset, catLength;
-  std::string backupHash, restoreHash;
+  std::string backupHash, restoreHash, backupCompression;
 };
 
 int Dispatch(CLI::App& app, Commands& c) {
@@ -96,6 +116,7 @@ int Dispatch(CLI::App& app, Commands& c) {
   if (app.got_subcommand("backup")) {
     c.backup.bufferSize = SizeOf(c.backupBuffer, kDefaultBufferSize);
     c.backup.hash = HashOf(c.backupHash);
+    if (!c.backupCompression.empty()) c.backup.zstdLevel = ZstdLevelOf(c.backupCompression);
     return RunBackup(c.backup);
   }
   if (app.got_subcommand("restore")) {
@@ -133,16 +154,21 @@ int Run(int argc, char** argv) {
 
   CLI::App* backup = app.add_subcommand("backup", "Copy a volume into a sparse image file");
   AddVolume(backup, c.backup.volume);
-  AddImage(backup, c.backup.image, "The image file to write");
+  AddImage(backup, c.backup.image, "The image file to write, or - for standard output");
   backup->add_flag("--snapshot", c.backup.snapshot, "Read a point-in-time snapshot of the volume");
   AddBuffer(backup, c.backupBuffer);
   AddHash(backup, c.backupHash, true);
   backup->add_flag("-q,--quiet", c.backup.quiet, "No progress bar");
+  backup
+      ->add_option("--compress", c.backupCompression,
+                   "Write a zstd stream (level 1-19, default 3); a file's name gets .zst")
+      ->check(kCompression)
+      ->option_text("zstd[:LEVEL]");
   backup->add_flag("--rescue", c.backup.rescue,
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
 
   CLI::App* restore = app.add_subcommand("restore", "Write an image back onto a volume");
-  AddImage(restore, c.restore.image, "The image file to read");
+  AddImage(restore, c.restore.image, "The image file to read, or - for standard input");
   AddVolume(restore, c.restore.volume);
   restore->add_flag("--force", c.restore.force,
                     "Write even when another process holds the volume's lock (never over a mounted "
@@ -151,10 +177,14 @@ int Run(int argc, char** argv) {
   AddBuffer(restore, c.restoreBuffer);
   AddHash(restore, c.restoreHash, false);
   restore->add_flag("-q,--quiet", c.restore.quiet, "No progress bar");
+  restore
+      ->add_option("--expect-digest", c.restore.expectDigest,
+                   "Fail unless what was written has this digest (in --hash's algorithm)")
+      ->option_text("HEX");
 
   CLI::App* verify = app.add_subcommand("verify", "Compare a volume with an image");
   AddVolume(verify, c.verify.volume);
-  AddImage(verify, c.verify.image, "The image file to compare with");
+  AddImage(verify, c.verify.image, "The image file to compare with, or - for standard input");
   verify->add_flag("--force", c.verify.force,
                    "Compare even an image that is incomplete or shorter than the volume");
   AddBuffer(verify, c.verifyBuffer);

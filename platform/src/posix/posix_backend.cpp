@@ -31,8 +31,6 @@ Backend& DefaultBackend() {
 namespace kestro::posix {
 namespace {
 
-constexpr uint64_t kBytesPerSector = 512;
-
 DWORD ClampToDword(uint64_t value) {
   return static_cast<DWORD>(std::min<uint64_t>(value, 0xFFFFFFFFu));
 }
@@ -159,25 +157,23 @@ BOOL PosixBackend::GetVolumeInformationW(LPCWSTR root, LPWSTR volumeName, DWORD 
 BOOL PosixBackend::GetDiskFreeSpaceW(LPCWSTR root, LPDWORD sectorsPerCluster,
                                      LPDWORD bytesPerSector, LPDWORD freeClusters,
                                      LPDWORD totalClusters) {
-  uint64_t total = 0, free = 0;
-  uint32_t clusterSize = 0;
-  if (!QueryFreeSpace(root, &total, &free, &clusterSize)) return FALSE;
-  clusterSize = std::max<uint32_t>(clusterSize, kBytesPerSector);
-  if (sectorsPerCluster) *sectorsPerCluster = static_cast<DWORD>(clusterSize / kBytesPerSector);
-  if (bytesPerSector) *bytesPerSector = static_cast<DWORD>(kBytesPerSector);
-  if (freeClusters) *freeClusters = ClampToDword(free / clusterSize);
-  if (totalClusters) *totalClusters = ClampToDword(total / clusterSize);
+  VolumeSpace space;
+  if (!QueryFreeSpace(root, &space)) return FALSE;
+  const uint32_t clusterSize = std::max(space.clusterBytes, space.sectorBytes);
+  if (sectorsPerCluster) *sectorsPerCluster = clusterSize / space.sectorBytes;
+  if (bytesPerSector) *bytesPerSector = space.sectorBytes;
+  if (freeClusters) *freeClusters = ClampToDword(space.freeBytes / clusterSize);
+  if (totalClusters) *totalClusters = ClampToDword(space.totalBytes / clusterSize);
   return TRUE;
 }
 
 BOOL PosixBackend::GetDiskFreeSpaceExW(LPCWSTR root, PULARGE_INTEGER availableToCaller,
                                        PULARGE_INTEGER totalBytes, PULARGE_INTEGER freeBytes) {
-  uint64_t total = 0, free = 0;
-  uint32_t clusterSize = 0;
-  if (!QueryFreeSpace(root, &total, &free, &clusterSize)) return FALSE;
-  if (availableToCaller) availableToCaller->QuadPart = free;
-  if (totalBytes) totalBytes->QuadPart = total;
-  if (freeBytes) freeBytes->QuadPart = free;
+  VolumeSpace space;
+  if (!QueryFreeSpace(root, &space)) return FALSE;
+  if (availableToCaller) availableToCaller->QuadPart = space.freeBytes;
+  if (totalBytes) totalBytes->QuadPart = space.totalBytes;
+  if (freeBytes) freeBytes->QuadPart = space.freeBytes;
   return TRUE;
 }
 

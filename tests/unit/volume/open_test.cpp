@@ -186,6 +186,37 @@ TEST_F(Opening, FatCountsComeFromTheBootSector) {
   EXPECT_EQ(small.m_llVolumeSize, 32768u * 512);
 }
 
+TEST_F(Opening, CountsInLargerSectorsAreSizedInTheLibrarysSectors) {
+  bootSector[11] = 0x00, bootSector[12] = 0x10;  // 4096 bytes per sector
+  SetBoot64(40, 1000);
+  StoreBoot();
+  CKestro32 ntfs(3, 0);
+  EXPECT_EQ(ntfs.m_llTotalSectors, 8000u);
+  EXPECT_EQ(ntfs.m_llVolumeSize, 8000u * 512);
+  EXPECT_EQ(ntfs.m_BootParams[1], 0x10) << "the boot sector's own fields are kept";
+
+  FileSystem(u"FAT32");
+  bootSector[11] = 0x00, bootSector[12] = 0x04;  // 1024
+  bootSector[32] = 0x10, bootSector[33] = 0x27, bootSector[34] = 0, bootSector[35] = 0;
+  StoreBoot();
+  CKestro32 fat(3, 0);
+  EXPECT_EQ(fat.m_llTotalSectors, 20000u);
+
+  // A size no file system is formatted with counts in 512-byte sectors, as before.
+  bootSector[11] = 0x00, bootSector[12] = 0x03;  // 768
+  StoreBoot();
+  CKestro32 odd(3, 0);
+  EXPECT_EQ(odd.m_llTotalSectors, 10000u);
+
+  // A claim that overflows when scaled is still bounded by the partition.
+  FileSystem(u"NTFS");
+  bootSector[11] = 0x00, bootSector[12] = 0x10;
+  SetBoot64(40, 1ull << 62);
+  StoreBoot();
+  CKestro32 huge(3, 0);
+  EXPECT_EQ(huge.m_llVolumeSize, kPartitionLength);
+}
+
 TEST_F(Opening, ABootSectorClaimingMoreThanThePartitionIsBoundedByIt) {
   SetBoot64(40, 1ull << 40);
   StoreBoot();

@@ -1,8 +1,5 @@
 #include "handles/file_io.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <limits>
@@ -10,7 +7,8 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
-#include "sector.h"
+#include "handles/full_transfer.h"
+#include "handles/widened_transfer.h"
 #include "storage/block_device.h"
 #include "storage/volume_safety.h"
 
@@ -21,14 +19,15 @@ bool IsDevice(const OpenObject& object) {
   return object.kind == ObjectKind::kVolume || object.kind == ObjectKind::kDisk;
 }
 
-// Windows' rules: transfers on a volume or disk cover whole sectors at sector offsets; with
-// FILE_FLAG_NO_BUFFERING the buffer address must be sector-aligned too.
+// Windows' rules, in the sectors the handle presents: transfers on a volume or disk cover whole
+// sectors at sector offsets; with FILE_FLAG_NO_BUFFERING the buffer address must be
+// sector-aligned too.
 bool TransferIsAligned(const OpenObject& object, const void* buffer, DWORD size) {
   const bool sectorsOnly = IsDevice(object) || object.noBuffering;
-  if (sectorsOnly && (object.pointer % kSectorSize || size % kSectorSize)) {
+  if (sectorsOnly && (object.pointer % object.sectorSize || size % object.sectorSize)) {
     return false;
   }
-  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % kSectorSize == 0;
+  return !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % object.sectorSize == 0;
 }
 
 // The number of bytes a transfer of `size` at the pointer may move, or an error code.
@@ -42,30 +41,6 @@ DWORD ClampToObject(const OpenObject& object, DWORD size, DWORD* allowed) {
     return ERROR_SECTOR_NOT_FOUND;
   }
   return ERROR_SUCCESS;
-}
-
-// O_DIRECT needs what the file system underneath accepts, which may be stricter than a sector;
-// then the handle continues without it, keeping the alignment checks of its own.
-bool DropDirectIo(OpenObject& object) {
-  const int flags = fcntl(object.fd, F_GETFL);
-  if (flags < 0 || !(flags & O_DIRECT)) return false;
-  return fcntl(object.fd, F_SETFL, flags & ~O_DIRECT) == 0;
-}
-
-// An error part-way fails the whole transfer, so that it is never taken for the device's end.
-template <typename Transfer>
-ssize_t TransferFully(OpenObject& object, size_t size, uint64_t offset, Transfer transfer) {
-  size_t done = 0;
-  while (done < size) {
-    const size_t chunk = std::min<size_t>(size - done, 0x40000000);
-    const ssize_t n = transfer(done, chunk, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EINVAL && DropDirectIo(object)) continue;
-    if (n < 0) return -1;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<ssize_t>(done);
 }
 
 // A device that ends before the handle's length answers as Windows answers at a device's end,
@@ -98,11 +73,10 @@ BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
   std::lock_guard<std::mutex> lock(object.mutex);
   DWORD allowed = 0;
   if (!Begin(object, buffer, size, done, false, &allowed)) return FALSE;
-  char* bytes = static_cast<char*>(buffer);
-  const ssize_t n = TransferFully(object, allowed, object.base + object.pointer,
-                                  [&](size_t at, size_t chunk, off_t offset) {
-                                    return pread(object.fd, bytes + at, chunk, offset);
-                                  });
+  const uint64_t offset = object.base + object.pointer;
+  const ssize_t n = NeedsWidening(object, buffer, allowed, offset)
+                        ? ReadWidened(object, buffer, allowed, offset)
+                        : ReadFully(object, buffer, allowed, offset);
   if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   object.pointer += static_cast<uint64_t>(n);
@@ -114,14 +88,11 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
   std::lock_guard<std::mutex> lock(object.mutex);
   DWORD allowed = 0;
   if (!Begin(object, buffer, size, done, true, &allowed)) return FALSE;
-  if (allowed > 0 && !WriteAllowed(object, object.base + object.pointer, allowed)) {
-    return Fail(ERROR_ACCESS_DENIED);
-  }
-  const char* bytes = static_cast<const char*>(buffer);
-  const ssize_t n = TransferFully(object, allowed, object.base + object.pointer,
-                                  [&](size_t at, size_t chunk, off_t offset) {
-                                    return pwrite(object.fd, bytes + at, chunk, offset);
-                                  });
+  const uint64_t offset = object.base + object.pointer;
+  if (allowed > 0 && !WriteAllowed(object, offset, allowed)) return Fail(ERROR_ACCESS_DENIED);
+  const ssize_t n = NeedsWidening(object, buffer, allowed, offset)
+                        ? WriteWidened(object, buffer, allowed, offset)
+                        : WriteFully(object, buffer, allowed, offset);
   if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   if (n == 0 && allowed > 0) return Fail(ERROR_DISK_FULL);

@@ -93,6 +93,17 @@ std::shared_ptr<OpenObject> NewObject(ObjectKind kind, const Opened& opened, DWO
   return object;
 }
 
+// Handles opened by the device names the library uses keep 512-byte alignment rules (with or
+// without FILE_FLAG_NO_BUFFERING) on a device with larger sectors, where Windows would refuse such
+// transfers, and their transfers are widened to whole device sectors: the library counts in
+// 512-byte sectors on every device and must copy a 4096-byte-sector device byte for byte.
+void LearnDeviceSectorSize(OpenObject& object) {
+  int deviceSectorSize = 0;
+  if (ioctl(object.fd, BLKSSZGET, &deviceSectorSize) == 0 && deviceSectorSize > 0) {
+    object.deviceSectorSize = static_cast<uint32_t>(deviceSectorSize);
+  }
+}
+
 std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
   DWORD error = ERROR_SUCCESS;
   auto target = ResolveVolume(letter, &error);
@@ -100,6 +111,7 @@ std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
   const Opened opened = OpenDevicePath(target->path, OpenFlagsFor(access, flags));
   if (opened.fd < 0) return Failed(Win32ErrorFromErrno(errno));
   auto object = NewObject(ObjectKind::kVolume, opened, access, flags);
+  LearnDeviceSectorSize(*object);
   object->base = target->offset;
   object->length = target->length;
   object->volume = std::move(target);
@@ -118,6 +130,7 @@ std::shared_ptr<OpenObject> OpenDisk(int number, DWORD access, DWORD flags) {
     return Failed(Win32ErrorFromErrno(errno));
   }
   auto object = NewObject(ObjectKind::kDisk, opened, access, flags);
+  LearnDeviceSectorSize(*object);
   object->length = *size;
   object->disk = std::move(target);
   return object;
@@ -157,6 +170,9 @@ std::shared_ptr<OpenObject> OpenFile(const std::string& path, DWORD access, DWOR
   // A block device named by its path behaves as a disk: fixed size, no growth.
   if (S_ISBLK(st.st_mode)) {
     auto object = NewObject(ObjectKind::kDisk, opened, access, flags);
+    LearnDeviceSectorSize(*object);
+    // Named by its own path, it answers to Windows' rules at its own sector size.
+    object->sectorSize = object->deviceSectorSize;
     object->length = SizeOfOpenFile(opened.fd).value_or(0);
     return object;
   }

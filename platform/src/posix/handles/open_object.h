@@ -9,6 +9,7 @@
 #include <win32/errors.h>
 
 #include "handles/handle_guard.h"
+#include "sector.h"
 #include "storage/drive_map.h"
 
 namespace kestro::posix {
@@ -34,6 +35,8 @@ struct OpenObject {
   bool canWrite = false;
   DWORD writeRefusal = ERROR_ACCESS_DENIED;  // why writes fail when canWrite is false
   bool noBuffering = false;                  // Windows' alignment rules apply to every transfer
+  uint32_t sectorSize = kSectorSize;         // the unit of the alignment rules
+  uint32_t deviceSectorSize = kSectorSize;   // the device's logical sector, the unit of its I/O
   std::optional<VolumeTarget> volume;
   std::optional<DiskTarget> disk;
   std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds

@@ -12,6 +12,7 @@
 #include "errno_map.h"
 #include "handles/device_name.h"
 #include "sector.h"
+#include "storage/block_device.h"
 #include "storage/drive_map.h"
 #include "storage/mount_table.h"
 #include "storage/volume_window.h"
@@ -168,21 +169,19 @@ BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSiz
   return TRUE;
 }
 
-BOOL QueryFreeSpace(LPCWSTR root, uint64_t* totalBytes, uint64_t* freeBytes,
-                    uint32_t* bytesPerCluster) {
+BOOL QueryFreeSpace(LPCWSTR root, VolumeSpace* space) {
   const auto target = ResolveRoot(root);
   if (!target) return FALSE;
-  auto space = MountedSpace(*target);
-  if (!space) {
+  auto counted = MountedSpace(*target);
+  if (!counted) {
     const auto window = OpenWindow(*target);
     if (!window) return FALSE;
-    space = UnmountedSpace(*window);
+    counted = UnmountedSpace(*window);
   }
   // A volume whose allocation cannot be read counts as full: a backup then copies all of it.
-  const VolumeSpace answer = space.value_or(VolumeSpace{target->length, 0, kSectorSize});
-  *totalBytes = answer.totalBytes;
-  *freeBytes = answer.freeBytes;
-  *bytesPerCluster = answer.clusterBytes;
+  *space = counted.value_or(VolumeSpace{target->length, 0, kSectorSize});
+  const auto device = ExamineDevice(target->path);
+  if (device) space->sectorBytes = device->logicalSectorSize;
   return TRUE;
 }
 

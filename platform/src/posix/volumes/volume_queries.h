@@ -3,6 +3,8 @@
 
 #include <win32/types.h>
 
+#include "storage/volume_window.h"
+
 namespace kestro::posix {
 
 using namespace win32;
@@ -10,7 +12,7 @@ using namespace win32;
 BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
                             LPDWORD maxComponent, LPDWORD flags, LPWSTR fileSystemName,
                             DWORD fileSystemNameSize);
-BOOL QueryFreeSpace(LPCWSTR root, uint64_t* totalBytes, uint64_t* freeBytes,
-                    uint32_t* bytesPerCluster);
+// Sizes in bytes, with the sector size of the device under the volume.
+BOOL QueryFreeSpace(LPCWSTR root, VolumeSpace* space);
 
 }  // namespace kestro::posix

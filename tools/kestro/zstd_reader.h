@@ -1,0 +1,49 @@
+// A zstd-compressed image, decoded as it is read. Damage and a stream cut short fail with the
+// byte of the stream and of the image where decoding stopped.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "forward_reader.h"
+#include "input_stream.h"
+
+struct ZSTD_DCtx_s;
+
+namespace kestro::cli {
+
+// True when `input` starts with a zstd frame.
+bool IsZstdStream(InputStream& input);
+
+class ZstdReader : public ForwardReader {
+ public:
+  // Reads the zstd stream `input`. Its size comes from the frame header; without one there, the
+  // image is `streamSize` long (standard input, which cannot be read twice), or the stream is
+  // decoded once to count.
+  static std::unique_ptr<ZstdReader> Open(std::unique_ptr<InputStream> input,
+                                          std::optional<uint64_t> streamSize);
+  ~ZstdReader() override;
+  ZstdReader(const ZstdReader&) = delete;
+  ZstdReader& operator=(const ZstdReader&) = delete;
+
+  const char* compression() const override { return "zstd"; }
+
+ protected:
+  size_t ReadNext(uint8_t* buffer, size_t length) override;
+  void Restart() override;
+
+ private:
+  explicit ZstdReader(std::unique_ptr<InputStream> input);
+  [[noreturn]] void Fail(const std::string& what, uint64_t imageOffset) const;
+
+  std::unique_ptr<InputStream> input_;
+  ZSTD_DCtx_s* context_;
+  std::vector<uint8_t> compressed_;
+  size_t used_ = 0;    // bytes of compressed_ already decoded
+  size_t filled_ = 0;  // bytes of compressed_ read from the input
+  bool frameEnded_ = false;
+};
+
+}  // namespace kestro::cli
