@@ -30,6 +30,8 @@ packages=(
   partclone
   # The format and lint checks
   clang-format clang-tidy python3
+  # The fuzzers: clang with libFuzzer and its sanitizer runtimes
+  clang libclang-rt-14-dev
   # Runs the i686 build's programs on machines whose kernel executes 64-bit code only
   qemu-user
 )

@@ -3,6 +3,7 @@
 #include <Kestro32.h>
 
 #include "device/dos_call.h"
+#include "volume/transfer.h"
 
 using namespace win32;
 using kestro::kDosFlagsPreset;
@@ -60,12 +61,15 @@ int CKestro32::NewReadSector(_DISKIO* io, unsigned int drive) {
   _DEVIOCTL_REGISTERS regs =
       firstRelease ? AbsoluteDiskCall(io, drive) : ExtendedDiskCall(io, drive, kReadRequest);
   if (m_hDisk == INVALID_HANDLE_VALUE) return 0;
+  if (kestro::PacketReachesStagingBuffer(*this, io)) kestro::DropWindow(*this);
   const DWORD code = firstRelease ? VWIN32_DIOC_DOS_INT25 : VWIN32_DIOC_DOS_DRIVEINFO;
   return kestro::RunDosCall(m_hDisk, code, regs) ? 1 : 0;
 }
 
+// Whatever buffer the packet names, the sectors it writes change under every window over them.
 int CKestro32::NewWriteSector(_DISKIO* io, unsigned int drive, int kind) {
   if (m_hDisk == INVALID_HANDLE_VALUE) return 0;
+  kestro::DropWindowsForWrite(*this);
   const bool firstRelease = VersionIsW95_40950() != 0;
   _DEVIOCTL_REGISTERS regs =
       firstRelease ? AbsoluteDiskCall(io, drive) : ExtendedDiskCall(io, drive, WriteRequest(kind));

@@ -5,6 +5,7 @@
 
 #include "volume/shared_resources.h"
 #include "volume/version.h"
+#include "volume/window_flag.h"
 
 using namespace win32;
 
@@ -42,7 +43,7 @@ void CopyValues(CKestro32& to, const CKestro32& from) {
   to.m_llPos = from.m_llPos;
   to.m_llSector = from.m_llSector;
   to.m_bWin9x = from.m_bWin9x;
-  to.m_bWindowValid = from.m_bWindowValid;
+  kestro::WindowFlag(to).store(kestro::WindowIsValid(from) ? 1 : 0, std::memory_order_release);
   to.m_llWindowStart = from.m_llWindowStart;
   to.m_llWindowLength = from.m_llWindowLength;
   to.m_llBufferSize = from.m_llBufferSize;
@@ -52,33 +53,42 @@ void CopyValues(CKestro32& to, const CKestro32& from) {
 }
 
 // Ends this holder's share of a handle or buffer; the last holder closes or frees it.
-void DropHandle(HANDLE handle) {
-  if (handle != INVALID_HANDLE_VALUE && kestro::ReleaseHandle(handle)) CloseHandle(handle);
+void DropHandle(HANDLE handle, const CKestro32& holder) {
+  if (handle != INVALID_HANDLE_VALUE && kestro::LetGoOfHandle(handle, holder)) CloseHandle(handle);
 }
 
-void DropBuffer(void* buffer) {
-  if (buffer != nullptr && kestro::ReleaseBuffer(buffer)) VirtualFree(buffer, 0, MEM_RELEASE);
+void DropBuffer(void* buffer, const CKestro32& holder) {
+  if (buffer != nullptr && kestro::LetGoOfBuffer(buffer, holder)) {
+    VirtualFree(buffer, 0, MEM_RELEASE);
+  }
 }
 
 }  // namespace
 
 // A copy holds the source's handle and staging buffer too.
 CKestro32::CKestro32(const CKestro32& other) : m_Requester(other.m_Requester) {
+  kestro::JoinHolders(other, *this);
   CopyValues(*this, other);
-  kestro::RetainHandle(m_hDisk);
-  kestro::RetainBuffer(m_pBuffer);
 }
 
+// Every reference is taken before anything changes, so an assignment that throws leaves both
+// objects as they were; and a copy sharing our old handle or buffer keeps them alive.
 CKestro32& CKestro32::operator=(const CKestro32& other) {
   if (this == &other) return *this;
-  // Take the source's references before dropping our own, so a copy sharing our handle or
-  // buffer keeps them alive.
-  kestro::RetainHandle(other.m_hDisk);
-  kestro::RetainBuffer(other.m_pBuffer);
-  DropHandle(m_hDisk);
-  DropBuffer(m_pBuffer);
+  kestro::JoinHolders(other, *this);
+  try {
+    m_Requester = other.m_Requester;
+  } catch (...) {
+    // The source still holds both, so letting go here never closes or frees them.
+    kestro::LetGoOfHandle(other.m_hDisk, *this);
+    kestro::LetGoOfBuffer(other.m_pBuffer, *this);
+    throw;
+  }
+  HANDLE oldHandle = m_hDisk;
+  void* oldBuffer = m_pBuffer;
   CopyValues(*this, other);
-  m_Requester = other.m_Requester;
+  DropHandle(oldHandle, *this);
+  DropBuffer(oldBuffer, *this);
   return *this;
 }
 
@@ -87,9 +97,9 @@ CKestro32::~CKestro32() {
   m_bReady = 0;
   m_llPos = 0;
   m_llSector = 0;
-  DropHandle(m_hDisk);
+  DropHandle(m_hDisk, *this);
   m_hDisk = INVALID_HANDLE_VALUE;
-  DropBuffer(m_pBuffer);
+  DropBuffer(m_pBuffer, *this);
   m_pBuffer = nullptr;
   EndVss();
 }
@@ -97,9 +107,9 @@ CKestro32::~CKestro32() {
 void CKestro32::Initial(DWORD dwBufferSize) {
   if (dwBufferSize == 0) return;
   // A second call replaces the buffer; this object's hold on the old one ends here.
-  DropBuffer(m_pBuffer);
+  DropBuffer(m_pBuffer, *this);
   m_pBuffer = static_cast<BYTE*>(VirtualAlloc(nullptr, dwBufferSize, MEM_COMMIT, PAGE_READWRITE));
-  m_bWindowValid = 0;
+  kestro::WindowFlag(*this).store(0, std::memory_order_release);
   m_llBufferSize = dwBufferSize;
   if (m_pBuffer == nullptr) m_bReady = 0;
 }

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "volume/shared_resources.h"
 #include "volume/transfer.h"
+#include "volume/window_flag.h"
 
 using namespace win32;
 using namespace kestro;
@@ -16,12 +16,11 @@ namespace {
 // Status of a legacy read that has no staging buffer to read into.
 constexpr DWORD kNoStagingBuffer = 1;
 
-// True when the window holds all `len` bytes at the position, and no copy sharing the staging
-// buffer has put other bytes there since.
+// True when the window holds all `len` bytes at the position. Whatever replaces the buffer's bytes
+// or the volume's, through this object or a copy, clears the flag first.
 bool WindowHolds(const CKestro32& volume, DWORD len) {
-  return volume.m_bWindowValid && volume.m_llPos >= volume.m_llWindowStart &&
-         volume.m_llPos + len <= volume.m_llWindowStart + volume.m_llWindowLength &&
-         BufferClaimedBy(volume.m_pBuffer, &volume);
+  return WindowIsValid(volume) && volume.m_llPos >= volume.m_llWindowStart &&
+         volume.m_llPos + len <= volume.m_llWindowStart + volume.m_llWindowLength;
 }
 
 // Reads the sectors under the `length` bytes at the position into the staging buffer, or a
@@ -72,7 +71,7 @@ DWORD ReadLegacySectors(CKestro32& volume, void* buf, DWORD length) {
   const DWORD offset = SectorOffset(volume);
   ULONGLONG count = LegacySectorCount(volume, offset, length);
   if (volume.m_llVolumeSize - volume.m_llPos >= volume.m_llBufferSize) {
-    count = BufferSectors(volume);
+    count = LegacyReadAheadSectors(volume);
   }
   if (volume.m_pBuffer == nullptr) return kNoStagingBuffer;
   if (!LegacyTransferFits(volume, count) || offset + length > count * kSectorSize) {

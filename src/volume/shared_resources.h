@@ -1,27 +1,29 @@
 // Device handles and staging buffers that copies of a volume object share.
 //
-// Copies show the same m_hDisk and m_pBuffer values as their source. Each holder counts once;
-// the last one to let go closes the handle or frees the buffer. A value never copied is not
-// registered at all and counts as held once. For staging buffers the registry also remembers
-// which object last wrote into a shared buffer, so that no copy serves a read from bytes
-// another copy has since replaced.
+// Copies show the same m_hDisk and m_pBuffer values as their source. Every object holding a
+// shared value is listed with it; the last one to let go closes the handle or frees the buffer.
+// A value never copied is not listed at all: its one holder owns it. A change through one holder
+// clears the read-back windows of the others, so a window hit never has to consult anything
+// shared.
 #pragma once
 
-#include <win32/windows.h>
+#include <Kestro32.h>
 
 namespace kestro {
 
-// One more holder of `handle` (ignored for INVALID_HANDLE_VALUE).
-void RetainHandle(win32::HANDLE handle);
-// One holder fewer; true when the caller was the last one and must close the handle.
-bool ReleaseHandle(win32::HANDLE handle);
+// Lists `joiner` as a further holder of the handle and buffer that `source` holds. All or
+// nothing: on std::bad_alloc no holder list has changed.
+void JoinHolders(const CKestro32& source, CKestro32& joiner);
 
-void RetainBuffer(const void* buffer);
-bool ReleaseBuffer(const void* buffer);
+// Ends `holder`'s hold on `handle` or `buffer`; true when it was the last holder and must close
+// or free it.
+bool LetGoOfHandle(win32::HANDLE handle, const CKestro32& holder);
+bool LetGoOfBuffer(const void* buffer, const CKestro32& holder);
 
-// Records that `owner` has just written into the shared `buffer`.
-void ClaimBuffer(const void* buffer, const void* owner);
-// True unless `buffer` is shared and another holder wrote into it after `owner` did.
-bool BufferClaimedBy(const void* buffer, const void* owner);
+// Clears the windows of the other holders of `volume`'s staging buffer, which is about to change.
+void DropWindowsSharingBuffer(const CKestro32& volume);
+// Clears the windows of the other holders of `volume`'s handle and buffer, whose volume is about
+// to change.
+void DropWindowsSharingVolume(const CKestro32& volume);
 
 }  // namespace kestro

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "volume/shared_resources.h"
+#include "volume/window_flag.h"
 
 using namespace win32;
 
@@ -46,6 +47,10 @@ ULONGLONG LegacySectorCount(const CKestro32& volume, DWORD offset, DWORD length)
   return std::min(count, SectorsLeft(volume));
 }
 
+ULONGLONG LegacyReadAheadSectors(const CKestro32& volume) {
+  return std::min(BufferSectors(volume), kLargestPacketCount);
+}
+
 bool LegacyTransferFits(const CKestro32& volume, ULONGLONG count) {
   return count <= kLargestPacketCount && count <= BufferSectors(volume) &&
          volume.m_llSector <= kLargestPacketSector;
@@ -59,20 +64,33 @@ _DISKIO LegacyPacket(const CKestro32& volume, ULONGLONG count) {
   return io;
 }
 
+bool PacketReachesStagingBuffer(const CKestro32& volume, const _DISKIO* io) {
+  if (io == nullptr || volume.m_pBuffer == nullptr) return false;
+  const ULONGLONG start = io->dwBuffer;
+  const ULONGLONG end = start + io->wSectors * kSectorSize;
+  const ULONGLONG staging = static_cast<DWORD>(reinterpret_cast<uintptr_t>(volume.m_pBuffer));
+  return start < staging + volume.m_llBufferSize && staging < end;
+}
+
 bool PlaceDevicePointer(CKestro32& volume) {
   const LONGLONG sectorStart = static_cast<LONGLONG>(volume.m_llSector << kSectorShift);
   return volume.DriveSeek(volume.m_hDisk, sectorStart, FILE_BEGIN) == sectorStart;
 }
 
 void DropWindow(CKestro32& volume) {
-  volume.m_bWindowValid = 0;
-  ClaimBuffer(volume.m_pBuffer, &volume);
+  WindowFlag(volume).store(0, std::memory_order_release);
+  DropWindowsSharingBuffer(volume);
+}
+
+void DropWindowsForWrite(CKestro32& volume) {
+  WindowFlag(volume).store(0, std::memory_order_release);
+  DropWindowsSharingVolume(volume);
 }
 
 void SetWindow(CKestro32& volume, ULONGLONG start, ULONGLONG length) {
   volume.m_llWindowStart = start;
   volume.m_llWindowLength = length;
-  volume.m_bWindowValid = 1;
+  WindowFlag(volume).store(1, std::memory_order_release);
 }
 
 }  // namespace kestro

@@ -29,6 +29,10 @@ win32::ULONGLONG SectorsLeft(const CKestro32& volume);
 win32::ULONGLONG LegacySectorCount(const CKestro32& volume, win32::DWORD offset,
                                    win32::DWORD length);
 
+// The sectors a legacy read-ahead fetches: a whole staging buffer, but no more than the packet's
+// 16-bit count can carry.
+win32::ULONGLONG LegacyReadAheadSectors(const CKestro32& volume);
+
 // True when `count` sectors from the current one fit the staging buffer and the packet, whose
 // count has 16 bits and whose first sector has 32.
 bool LegacyTransferFits(const CKestro32& volume, win32::ULONGLONG count);
@@ -36,14 +40,22 @@ bool LegacyTransferFits(const CKestro32& volume, win32::ULONGLONG count);
 // The packet moving `count` sectors from the current one through the staging buffer.
 _DISKIO LegacyPacket(const CKestro32& volume, win32::ULONGLONG count);
 
+// True when the buffer of `io` overlaps the staging buffer, so a transfer into it replaces bytes
+// the read-back window may describe.
+bool PacketReachesStagingBuffer(const CKestro32& volume, const _DISKIO* io);
+
 // Puts the device pointer at the start of the current sector. Every NT-family transfer starts
 // here, so a pointer that an earlier failure (or a copy sharing the handle) left elsewhere never
 // makes a transfer land in the wrong place.
 bool PlaceDevicePointer(CKestro32& volume);
 
-// The staging buffer or the volume is about to change: no window of this object, or of a copy
-// sharing the buffer, describes it any longer.
+// The staging buffer is about to change: no window of this object, or of a copy sharing the
+// buffer, describes it any longer.
 void DropWindow(CKestro32& volume);
+
+// The volume is about to change through this object: no window of it, or of a copy sharing its
+// handle or staging buffer, may serve the old bytes any longer.
+void DropWindowsForWrite(CKestro32& volume);
 
 // The staging buffer now holds volume bytes [start, start + length).
 void SetWindow(CKestro32& volume, win32::ULONGLONG start, win32::ULONGLONG length);

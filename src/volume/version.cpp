@@ -2,6 +2,9 @@
 
 #include <Kestro32.h>
 
+#include <cstring>
+#include <mutex>
+
 using namespace win32;
 
 OSVERSIONINFOW g_osvi;
@@ -9,15 +12,34 @@ OSVERSIONINFOW g_osvi;
 namespace kestro {
 namespace {
 
+std::mutex& VersionMutex() {
+  static std::mutex* mutex = new std::mutex();
+  return *mutex;
+}
+
 void FillVersionRecordOnce() {
-  if (g_osvi.dwOSVersionInfoSize == 0) RefillVersionRecord();
+  bool filled = false;
+  {
+    std::lock_guard<std::mutex> lock(VersionMutex());
+    filled = g_osvi.dwOSVersionInfoSize != 0;
+  }
+  if (!filled) RefillVersionRecord();
 }
 
 }  // namespace
 
+// Objects opened on several threads at once all refill the record, which is read without a
+// lock: it is written only when the release reported has changed.
 void RefillVersionRecord() {
-  g_osvi.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
-  GetVersionExW(&g_osvi);
+  OSVERSIONINFOW current;
+  {
+    std::lock_guard<std::mutex> lock(VersionMutex());
+    current = g_osvi;
+  }
+  current.dwOSVersionInfoSize = sizeof(OSVERSIONINFOW);
+  GetVersionExW(&current);
+  std::lock_guard<std::mutex> lock(VersionMutex());
+  if (std::memcmp(&current, &g_osvi, sizeof current) != 0) g_osvi = current;
 }
 
 }  // namespace kestro

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "volume/transfer.h"
+#include "volume/window_flag.h"
 
 using namespace win32;
 using namespace kestro;
@@ -49,7 +50,7 @@ DWORD WriteLegacy(CKestro32& volume, const void* buf, DWORD len, int kind) {
   if (volume.m_pBuffer == nullptr || !LegacyTransferFits(volume, count)) {
     return KESTRO_WRITE_FAILED;
   }
-  DropWindow(volume);
+  DropWindowsForWrite(volume);
   const SIZE_T pinned = static_cast<SIZE_T>(count * kSectorSize);
   if (!VirtualLock(volume.m_pBuffer, pinned)) return KESTRO_WRITE_FAILED;
   bool written = false;
@@ -90,7 +91,7 @@ DWORD PatchSectors(CKestro32& volume, const void* buf, DWORD offset, DWORD lengt
 }  // namespace
 
 DWORD CKestro32::WriteNT(void* buf, DWORD len) {
-  m_bWindowValid = 0;
+  WindowFlag(*this).store(0, std::memory_order_release);
   return m_bWin9x ? WriteDataW(buf, len) : Write2K(buf, len);
 }
 
@@ -115,7 +116,7 @@ DWORD CKestro32::Write2K(void* buf, DWORD len) {
   if (m_hDisk == INVALID_HANDLE_VALUE) return KESTRO_WRITE_FAILED;
   if (!wholeSectors && count > BufferSectors(*this)) return KESTRO_WRITE_FAILED;
   if (!PlaceDevicePointer(*this)) return KESTRO_WRITE_FAILED;
-  DropWindow(*this);
+  DropWindowsForWrite(*this);
   return wholeSectors ? WriteWholeSectors(*this, buf, length)
                       : PatchSectors(*this, buf, offset, length, count);
 }

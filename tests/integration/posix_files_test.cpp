@@ -3,7 +3,10 @@
 #include <win32/utf.h>
 #include <win32/windows.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <fixtures.h>
 #include <gtest/gtest.h>
@@ -161,6 +164,38 @@ TEST_F(PosixFiles, HandlesAreCheckedNotTrusted) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_EQ(Open(WTEXT("\\\\.\\Q:")), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// A closed handle stays invalid after a new handle takes its place, and threads still using a
+// handle while it closes see it either open or invalid, never a closed descriptor.
+TEST_F(PosixFiles, ClosedHandlesStayClosedWhateverOpensAfterThem) {
+  const std::string path = dir.File("plain.bin");
+  CreateSparseFile(path, 4096);
+  const std::u16string name = kestro::FromUtf8(path);
+  HANDLE first = Open(name.c_str());
+  ASSERT_TRUE(CloseHandle(first));
+  HANDLE second = Open(name.c_str());
+  ASSERT_NE(second, INVALID_HANDLE_VALUE);
+  EXPECT_NE(second, first);
+  EXPECT_FALSE(Seek(first, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(CloseHandle(first));
+
+  std::atomic<int> uses{0};
+  std::vector<std::thread> users;
+  users.reserve(4);
+  for (int i = 0; i < 4; ++i) {
+    users.emplace_back([&] {
+      BYTE byte = 0;
+      DWORD done = 0;
+      while (Seek(second, 1) && ReadFile(second, &byte, 1, &done, nullptr)) ++uses;
+      EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    });
+  }
+  while (uses.load() < 100) std::this_thread::yield();
+  EXPECT_TRUE(CloseHandle(second));
+  for (std::thread& user : users) user.join();
+  EXPECT_FALSE(CloseHandle(second));
 }
 
 TEST_F(PosixFiles, FilePointersFollowWindowsRules) {

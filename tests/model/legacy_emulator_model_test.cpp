@@ -22,7 +22,8 @@ constexpr unsigned kDrive = 12;  // L:
 
 TEST(LegacyEmulatorModel, RandomTransfersMatchTheReference) {
   if (sizeof(void*) != 4) GTEST_SKIP() << "the VWIN32 device exists in 32-bit builds only";
-  for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
+  for (int configuration = 0; configuration < ModelConfigurations(kModelConfigurations);
+       ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
     const ModelShape shape = RandomShape(seed);
     ModelImage image(shape, seed);  // never FAT32, which the first 95's calls refuse
@@ -34,7 +35,7 @@ TEST(LegacyEmulatorModel, RandomTransfersMatchTheReference) {
     ASSERT_NE(volume.m_hDisk, INVALID_HANDLE_VALUE);
     volume.m_llVolumeSize = shape.volumeSize;
     volume.Initial(shape.bufferSize);
-    RunVolumeModel({&volume, &image, seed, kModelOperations, false});
+    RunVolumeModel({&volume, &image, seed, kModelOperations, false, {}});
     kestro::ClearMappedDrives();
     if (::testing::Test::HasFailure()) return;
   }

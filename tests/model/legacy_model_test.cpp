@@ -75,7 +75,8 @@ void UseRelease(FakeBackend& fake, int configuration) {
 }
 
 void RunLegacyModel(bool faults) {
-  for (int configuration = 0; configuration < kModelConfigurations; ++configuration) {
+  for (int configuration = 0; configuration < ModelConfigurations(kModelConfigurations);
+       ++configuration) {
     const uint64_t seed = ModelSeed(configuration);
     const ModelShape shape = RandomShape(seed);
     FakeBackend fake;
@@ -94,7 +95,7 @@ void RunLegacyModel(bool faults) {
     volume.m_llSector = 0;
     volume.Initial(shape.bufferSize);
     device.vwin32().stagingBuffer = volume.m_pBuffer;
-    RunVolumeModel({&volume, &device, seed, kModelOperations, false});
+    RunVolumeModel({&volume, &device, seed, kModelOperations, false, {}});
     EXPECT_EQ(device.vwin32().pastTheEnd, 0) << "seed " << seed;
     EXPECT_EQ(device.vwin32().foreignBuffers, 0) << "seed " << seed;
     if (::testing::Test::HasFailure()) return;

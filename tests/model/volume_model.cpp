@@ -35,7 +35,8 @@ class Model {
         untouched_(kPoolSize, kUntouched) {}
 
   void Run() {
-    for (operation_ = 0; operation_ < run_.operations && !failed_; ++operation_) {
+    for (operation_ = 0; operation_ < run_.operations && !failed_ && !ChoicesUsedUp();
+         ++operation_) {
       device_.BeginOperation();
       Step();
       if (operation_ % kDeviceCheckEvery == 0) CheckDevice(0, 0);
@@ -257,8 +258,19 @@ class Model {
   }
 
   uint64_t Uniform(uint64_t low, uint64_t high) {
-    return std::uniform_int_distribution<uint64_t>(low, high)(rng_);
+    if (run_.choices.empty()) return std::uniform_int_distribution<uint64_t>(low, high)(rng_);
+    return low + DecodedChoice() % (high - low + 1);
   }
+
+  uint64_t DecodedChoice() {
+    uint64_t value = 0;
+    for (int i = 0; i < 4 && nextChoice_ < run_.choices.size(); ++i) {
+      value = value << 8 | run_.choices[nextChoice_++];
+    }
+    return value;
+  }
+
+  bool ChoicesUsedUp() const { return !run_.choices.empty() && nextChoice_ >= run_.choices.size(); }
 
   // --- Geometry ------------------------------------------------------------------------------
 
@@ -296,6 +308,7 @@ class Model {
   std::vector<uint8_t> pool_;
   const std::vector<uint8_t> untouched_;  // what a destination holds before a read
   std::vector<uint8_t> destination_;
+  size_t nextChoice_ = 0;
   int operation_ = 0;
   const char* what_ = "";
   uint64_t whatAt_ = 0;

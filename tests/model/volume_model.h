@@ -11,6 +11,7 @@
 #include <Kestro32.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ struct ModelRun {
   uint64_t seed = 0;
   int operations = 0;
   bool zeroCopyReads = true;  // the NT family's four-argument read
+  // When not empty, every choice is decoded from these bytes instead of drawn from the seeded
+  // generator, and the run ends when they run out (a fuzzer's input).
+  std::span<const uint8_t> choices;
 };
 
 // Runs the model; the reference starts as the device's bytes. Reports through GoogleTest and

@@ -37,7 +37,7 @@ DWORD ClampToDword(uint64_t value) {
 
 }  // namespace
 
-std::shared_ptr<OpenObject> PosixBackend::Lookup(HANDLE handle) {
+HandleTable::Use PosixBackend::Lookup(HANDLE handle) {
   auto object = handles_.Find(handle);
   if (!object) Fail(ERROR_INVALID_HANDLE);
   return object;
@@ -47,8 +47,13 @@ HANDLE PosixBackend::CreateFileW(LPCWSTR name, DWORD access, DWORD, LPSECURITY_A
                                  DWORD disposition, DWORD flags, HANDLE) {
   auto object = OpenNamedObject(name, access, disposition, flags);
   if (!object) return INVALID_HANDLE_VALUE;
+  HANDLE handle = handles_.Insert(std::move(object));
+  if (handle == nullptr) {
+    Fail(ERROR_TOO_MANY_OPEN_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
   SetLastError(ERROR_SUCCESS);
-  return handles_.Insert(std::move(object));
+  return handle;
 }
 
 BOOL PosixBackend::ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD done,

@@ -18,7 +18,7 @@ class PosixBackend : public Backend {
 
  private:
   // The object behind `handle`, or nullptr with ERROR_INVALID_HANDLE set.
-  std::shared_ptr<OpenObject> Lookup(HANDLE handle);
+  HandleTable::Use Lookup(HANDLE handle);
 
   HandleTable handles_;
 };

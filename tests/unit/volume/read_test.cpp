@@ -287,6 +287,33 @@ TEST_F(NtRead, CopiesSharingTheBufferNeverServeEachOthersBytes) {
   EXPECT_EQ(got, Stored(500100, 100));
 }
 
+// A copy made before Initial shares only the handle; one made after shares the buffer too.
+// Whichever copy writes, no other serves the old bytes from its window.
+TEST_F(NtRead, AWriteThroughAnyCopyDropsTheWindowsOfTheOthers) {
+  CKestro32 handleOnly(volume);
+  handleOnly.Initial(kBufferSize);
+  CKestro32 sharing(volume);
+  std::vector<uint8_t> got(100);
+  const auto expectFresh = [&](CKestro32& reader, ULONGLONG at) {
+    ASSERT_EQ(reader.SeekNT(static_cast<LONGLONG>(at), 0), 1);
+    ASSERT_EQ(reader.ReadNT(got.data(), 100, nullptr), 0u);
+    EXPECT_EQ(got, Stored(at, 100));
+  };
+  expectFresh(handleOnly, 1000);
+  expectFresh(sharing, 1000);
+  At(1000);
+  ASSERT_EQ(volume.WriteNT(Fresh(100).data(), 100), 100u);
+  expectFresh(handleOnly, 1000);
+  expectFresh(sharing, 1000);
+
+  // An aligned write needs no staging buffer, yet drops the windows all the same.
+  expectFresh(volume, 0);
+  ASSERT_EQ(handleOnly.SeekNT(0, 0), 1);
+  ASSERT_EQ(handleOnly.WriteNT(Fresh(512).data(), 512), 512u);
+  expectFresh(volume, 0);
+  expectFresh(sharing, 0);
+}
+
 TEST_F(NtRead, SmallSequentialReadsCostOneDeviceReadPerBuffer) {
   At(0);
   constexpr ULONGLONG kSpan = kVolumeSize / 2;  // at least a buffer is always left
@@ -412,18 +439,54 @@ TEST_F(LegacyRead, TransfersThePacketCannotCarryAreRefused) {
   EXPECT_EQ(Read(kVolumeSize - kBufferSize - 1, kBufferSize - 1), KESTRO_ERR_READ);
   EXPECT_TRUE(fake.calls().empty());
   EXPECT_EQ(volume.m_llPos, kVolumeSize - kBufferSize - 1);
+}
 
-  // A 32 MiB buffer: read-ahead would need 65536 sectors, more than the packet's count holds.
-  CKestro32 big;
-  big.m_bWin9x = 1;
-  big.m_hDisk = volume.m_hDisk;
-  big.m_llVolumeSize = 1ull << 30;
-  big.Initial(0x2000000);
-  big.m_llPos = big.m_llSector = 0;
-  fake.ClearCalls();
-  EXPECT_EQ(big.ReadNT(got.data(), 100, &n), KESTRO_ERR_READ);
-  EXPECT_TRUE(fake.calls().empty());
-  big.m_hDisk = INVALID_HANDLE_VALUE;
+TEST_F(LegacyRead, ReadAheadFromA32MiBBufferStopsAtThePacketsLargestCount) {
+  constexpr DWORD kBigBuffer = 0x2000000;
+  drive = kestro::testing::Pattern(0, kBigBuffer + kBufferSize, 7);
+  volume.m_llVolumeSize = kBigBuffer + kBufferSize;
+  volume.Initial(kBigBuffer);
+  vwin32.stagingBuffer = volume.m_pBuffer;
+  ASSERT_EQ(Read(1000, 100), 0u);
+  EXPECT_EQ(got, Stored(1000, 100));
+  ASSERT_EQ(vwin32.transfers().size(), 1u);
+  EXPECT_EQ(vwin32.transfers()[0].sectors, 0xFFFFu);
+  EXPECT_EQ(volume.m_llWindowLength, 0xFFFFu * 512);
+  EXPECT_EQ(fake.CallsOf(Kernel32Call::VirtualLock).at(0)->args[1], 0xFFFFu * 512);
+  vwin32.ClearTransfers();
+  ASSERT_EQ(Read(0xFFFFu * 512 - 100, 100), 0u);
+  EXPECT_EQ(got, Stored(0xFFFFu * 512 - 100, 100));
+  EXPECT_TRUE(vwin32.transfers().empty());
+}
+
+// A host's own sector calls into the staging buffer replace what the window describes, and
+// every write, whatever buffer it names, replaces volume bytes the window may hold.
+TEST_F(LegacyRead, SectorCallsThroughTheStagingBufferDropTheWindow) {
+  std::vector<uint8_t> elsewhere(512);
+  const auto packet = [](const void* buffer) {
+    _DISKIO io = {};
+    io.dwStartSector = 100;
+    io.wSectors = 1;
+    io.dwBuffer = static_cast<DWORD>(reinterpret_cast<uintptr_t>(buffer));
+    return io;
+  };
+  ASSERT_EQ(Read(0, 10), 0u);
+  vwin32.stagingBuffer = elsewhere.data();
+  _DISKIO io = packet(elsewhere.data());
+  ASSERT_EQ(volume.NewWriteSector(&io, 3, 0), 1);
+  EXPECT_EQ(volume.m_bWindowValid, 0);
+
+  vwin32.stagingBuffer = volume.m_pBuffer;
+  ASSERT_EQ(Read(0, 10), 0u);
+  io = packet(volume.m_pBuffer + kBufferSize - 512);
+  vwin32.stagingBuffer = volume.m_pBuffer + kBufferSize - 512;
+  ASSERT_EQ(volume.NewReadSector(&io, 3), 1);
+  EXPECT_EQ(volume.m_bWindowValid, 0);
+  vwin32.stagingBuffer = volume.m_pBuffer;
+  vwin32.ClearTransfers();
+  ASSERT_EQ(Read(kBufferSize - 512, 10), 0u);
+  EXPECT_EQ(got, Stored(kBufferSize - 512, 10));
+  EXPECT_EQ(vwin32.transfers().size(), 1u);
 }
 
 TEST_F(LegacyRead, TheZeroCopyReadIsNotAvailableWithoutAnNtHandle) {

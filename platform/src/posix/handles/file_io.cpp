@@ -67,6 +67,19 @@ BOOL Begin(OpenObject& object, const void* buffer, DWORD size, LPDWORD done, boo
   return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }
 
+// The pointer `distance` bytes from `origin`, refused before the start or past 2^63 - 1.
+BOOL PointerTarget(uint64_t origin, LONGLONG distance, uint64_t* target) {
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  if (origin > kMax) return Fail(ERROR_INVALID_PARAMETER);
+  int64_t moved = 0;
+  if (__builtin_add_overflow(static_cast<int64_t>(origin), distance, &moved)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (moved < 0) return Fail(ERROR_NEGATIVE_SEEK);
+  *target = static_cast<uint64_t>(moved);
+  return TRUE;
+}
+
 }  // namespace
 
 BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
@@ -113,23 +126,23 @@ BOOL ObjectSize(OpenObject& object, uint64_t* size) {
 }
 
 BOOL MoveObjectPointer(OpenObject& object, LONGLONG distance, DWORD method, uint64_t* result) {
-  std::lock_guard<std::mutex> lock(object.mutex);
-  uint64_t origin = 0;
+  uint64_t target = 0;
   if (method == FILE_CURRENT) {
-    origin = object.pointer;
-  } else if (method == FILE_END) {
-    if (!ObjectSize(object, &origin)) return FALSE;
-  } else if (method != FILE_BEGIN) {
-    return Fail(ERROR_INVALID_PARAMETER);
+    uint64_t current = object.pointer.load(std::memory_order_relaxed);
+    do {
+      if (!PointerTarget(current, distance, &target)) return FALSE;
+    } while (!object.pointer.compare_exchange_weak(current, target, std::memory_order_relaxed));
+  } else {
+    uint64_t origin = 0;
+    if (method == FILE_END) {
+      if (!ObjectSize(object, &origin)) return FALSE;
+    } else if (method != FILE_BEGIN) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!PointerTarget(origin, distance, &target)) return FALSE;
+    object.pointer.store(target, std::memory_order_relaxed);
   }
-  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-  if (origin > kMax) return Fail(ERROR_INVALID_PARAMETER);
-  const int64_t start = static_cast<int64_t>(origin);
-  int64_t target = 0;
-  if (__builtin_add_overflow(start, distance, &target)) return Fail(ERROR_INVALID_PARAMETER);
-  if (target < 0) return Fail(ERROR_NEGATIVE_SEEK);
-  object.pointer = static_cast<uint64_t>(target);
-  if (result) *result = object.pointer;
+  if (result) *result = target;
   return TRUE;
 }
 

@@ -1,6 +1,7 @@
 // What a HANDLE of the POSIX backend stands for.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,9 +29,9 @@ enum class ObjectKind {
 struct OpenObject {
   ObjectKind kind = ObjectKind::kFile;
   int fd = -1;
-  uint64_t base = 0;     // window start in the fd
-  uint64_t length = 0;   // window length (volumes and disks)
-  uint64_t pointer = 0;  // file pointer, relative to base; kept in user space
+  uint64_t base = 0;                 // window start in the fd
+  uint64_t length = 0;               // window length (volumes and disks)
+  std::atomic<uint64_t> pointer{0};  // file pointer, relative to base; kept in user space
   bool canRead = false;
   bool canWrite = false;
   DWORD writeRefusal = ERROR_ACCESS_DENIED;  // why writes fail when canWrite is false
@@ -41,7 +42,9 @@ struct OpenObject {
   std::optional<DiskTarget> disk;
   std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds
   HandleGuard guard;                        // volume lock and mount state (volumes and disks)
-  std::mutex mutex;  // guards pointer and guard against concurrent use of one handle
+  // Serialises the transfers and the volume lock of one handle; moving the pointer alone takes no
+  // lock, so a seek costs no more than an atomic store.
+  std::mutex mutex;
 
   OpenObject() = default;
   OpenObject(const OpenObject&) = delete;
