@@ -57,13 +57,22 @@ class ImageBytes : public ByteRange {
 std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image,
                           const LoopSettings& settings, RescueMap* rescue) {
   HashPipeline hasher(settings.hash, settings.blockSize);
+  // The hashing thread needs a block the next read does not overwrite, and a rescue fills one.
+  const bool inPlace = settings.hash == HashKind::kNone && rescue == nullptr;
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
+    if (segment.range->ReadsAsZeros()) {
+      image.WriteZeros(length);
+      hasher.SubmitZeros(length);
+      return true;
+    }
     uint8_t* block = hasher.Acquire();
+    const void* data = block;
     const DWORD error =
-        ReadRescuing(*segment.range, offset, block, length, rescue, segment.imageOffset);
+        inPlace ? segment.range->ReadView(offset, length, block, &data)
+                : ReadRescuing(*segment.range, offset, block, length, rescue, segment.imageOffset);
     if (error != ERROR_SUCCESS)
       FailAt(settings.subject, "read", segment.imageOffset + offset, error);
-    image.Write(block, length);
+    image.Write(static_cast<const uint8_t*>(data), length);
     hasher.Submit(block, length);
     return true;
   });

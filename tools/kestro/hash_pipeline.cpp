@@ -1,7 +1,10 @@
 #include "hash_pipeline.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+
+#include "zero_bytes.h"
 
 namespace kestro::cli {
 namespace {
@@ -13,6 +16,12 @@ uint8_t* AllocateBlock(size_t size) {
   void* block = std::aligned_alloc(kPageSize, rounded);
   if (block == nullptr) throw std::bad_alloc();
   return static_cast<uint8_t*>(block);
+}
+
+void DigestZeros(Digest& digest, size_t length) {
+  for (size_t done = 0; done < length; done += kZeroBytes) {
+    digest.Update(ZeroBytes(), std::min(kZeroBytes, length - done));
+  }
 }
 
 }  // namespace
@@ -51,6 +60,18 @@ void HashPipeline::Submit(uint8_t* block, size_t length) {
       return;
     }
     filled_.push_back(Filled{block, length});
+    ++unhashed_;
+  }
+  changed_.notify_all();
+}
+
+void HashPipeline::SubmitZeros(size_t length) {
+  if (!hasher_.joinable()) return;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return filled_.size() < storage_.size(); });
+    filled_.push_back(Filled{nullptr, length});
+    ++unhashed_;
   }
   changed_.notify_all();
 }
@@ -58,7 +79,7 @@ void HashPipeline::Submit(uint8_t* block, size_t length) {
 std::string HashPipeline::Finish() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return free_.size() == storage_.size(); });
+    changed_.wait(lock, [this] { return unhashed_ == 0; });
   }
   return digest_->HexFinal();
 }
@@ -71,9 +92,14 @@ void HashPipeline::HashLoop() {
     const Filled next = filled_.front();
     filled_.pop_front();
     lock.unlock();
-    digest_->Update(next.block, next.length);
+    if (next.block) {
+      digest_->Update(next.block, next.length);
+    } else {
+      DigestZeros(*digest_, next.length);
+    }
     lock.lock();
-    free_.push_back(next.block);
+    if (next.block) free_.push_back(next.block);
+    --unhashed_;
     changed_.notify_all();
   }
 }

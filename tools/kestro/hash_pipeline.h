@@ -33,12 +33,16 @@ class HashPipeline {
   // Hands the first `length` bytes of a block from Acquire to the hashing thread.
   void Submit(uint8_t* block, size_t length);
 
+  // Digests `length` zero bytes next, without a block; waits while the hashing thread is that
+  // far behind.
+  void SubmitZeros(size_t length);
+
   // Waits for every submitted block and returns the digest in hex ("" for no digest).
   std::string Finish();
 
  private:
   struct Filled {
-    uint8_t* block;
+    uint8_t* block;  // nullptr for zeros
     size_t length;
   };
   void HashLoop();
@@ -49,6 +53,7 @@ class HashPipeline {
   std::condition_variable changed_;
   std::vector<uint8_t*> free_;
   std::deque<Filled> filled_;
+  size_t unhashed_ = 0;  // submitted and not yet digested
   bool closing_ = false;
   std::thread hasher_;
 };

@@ -14,6 +14,9 @@ class ImageSink {
   // Appends `length` bytes; throws Failure when they cannot all be written.
   virtual void Write(const uint8_t* data, size_t length) = 0;
 
+  // Appends `length` zero bytes, the bytes of a hole; a sink that can leave a hole leaves one.
+  virtual void WriteZeros(uint64_t length);
+
   // After the last byte: passes on whatever the sink still holds back; throws Failure when it
   // cannot. Keeping the destination (committing a file) is its owner's business.
   virtual void Finish() = 0;

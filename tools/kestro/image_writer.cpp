@@ -8,6 +8,7 @@
 
 #include "errors.h"
 #include "partial_file.h"
+#include "zero_bytes.h"
 
 namespace kestro::cli {
 namespace {
@@ -18,16 +19,11 @@ constexpr uint64_t kHoleUnit = 4096;
 }  // namespace
 
 bool IsAllZero(const uint8_t* data, size_t length) {
-  size_t i = 0;
-  uint64_t any = 0;
-  for (; i + 32 <= length; i += 32) {
-    uint64_t words[4];
-    std::memcpy(words, data + i, sizeof words);
-    any |= words[0] | words[1] | words[2] | words[3];
-    if (any) return false;
+  for (size_t done = 0; done < length; done += kZeroBytes) {
+    const size_t chunk = std::min(kZeroBytes, length - done);
+    if (std::memcmp(data + done, ZeroBytes(), chunk) != 0) return false;
   }
-  for (; i < length; ++i) any |= data[i];
-  return any == 0;
+  return true;
 }
 
 SparseImageWriter::SparseImageWriter(std::string path)

@@ -15,6 +15,11 @@ DWORD SpanSegments::Window::WriteAt(uint64_t offset, const void* buffer, size_t 
   return range_.WriteAt(base_ + offset, buffer, length);
 }
 
+DWORD SpanSegments::Window::ReadView(uint64_t offset, size_t length, void* buffer,
+                                     const void** data) {
+  return range_.ReadView(base_ + offset, length, buffer, data);
+}
+
 DWORD SpanSegments::Zeros::ReadAt(uint64_t, void* buffer, size_t length) {
   std::memset(buffer, 0, length);
   return ERROR_SUCCESS;

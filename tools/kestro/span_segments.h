@@ -31,6 +31,7 @@ class SpanSegments {
     uint64_t size() const override { return length_; }
     win32::DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override;
     win32::DWORD WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+    win32::DWORD ReadView(uint64_t offset, size_t length, void* buffer, const void** data) override;
 
    private:
     ByteRange& range_;
@@ -44,6 +45,7 @@ class SpanSegments {
     uint64_t size() const override { return UINT64_MAX; }
     win32::DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override;
     win32::DWORD WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+    bool ReadsAsZeros() const override { return true; }
   };
 
   void AddSpan(const std::vector<Segment>& whole, const ByteSpan& span);

@@ -62,3 +62,22 @@ TEST(HashPipeline, StopsCleanlyWithBlocksStillQueued) {
   pipeline.Submit(first, 4096);
   pipeline.Acquire();  // taken and never submitted, as when a read fails mid-loop
 }
+
+// Zero runs are digested from no block at all, in their place between the blocks around them.
+TEST(HashPipeline, DigestsZeroRunsInOrderBetweenBlocks) {
+  constexpr size_t kBlock = 64 * 1024;
+  const std::vector<uint8_t> block = Pattern(0, kBlock, 8);
+  for (HashKind kind : {HashKind::kSha256, HashKind::kXxh128, HashKind::kNone}) {
+    HashPipeline pipeline(kind, kBlock, 2);
+    std::vector<uint8_t> data;
+    for (size_t zeros : {size_t{0}, size_t{1}, kBlock + 5, size_t{3 * kBlock}, size_t{4096}}) {
+      uint8_t* filled = pipeline.Acquire();
+      std::memcpy(filled, block.data(), kBlock);
+      pipeline.Submit(filled, kBlock);
+      pipeline.SubmitZeros(zeros);
+      data.insert(data.end(), block.begin(), block.end());
+      data.resize(data.size() + zeros, 0);
+    }
+    EXPECT_EQ(pipeline.Finish(), OneShot(kind, data));
+  }
+}

@@ -71,3 +71,56 @@ TEST(SparseImageWriter, TellsZeroFromNonZero) {
     bytes[at] = 0;
   }
 }
+
+namespace {
+
+// Keeps what it is given, to show what a sink without holes receives.
+class CollectingSink : public ImageSink {
+ public:
+  void Write(const uint8_t* data, size_t length) override {
+    bytes.insert(bytes.end(), data, data + length);
+  }
+  void Finish() override {}
+  std::vector<uint8_t> bytes;
+};
+
+}  // namespace
+
+// Holes the backup knows of are never written: the sparse file skips them, other sinks get zeros.
+TEST(SparseImageWriter, LeavesHolesItIsToldOfAndOtherSinksGetZeros) {
+  const auto head = Pattern(0, 5000, 4);
+  const auto tail = Pattern(0, 3000, 5);
+  constexpr uint64_t kHole = (3u << 20) + 17;
+  std::vector<uint8_t> expected = head;
+  expected.resize(head.size() + kHole, 0);
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  expected.resize(expected.size() + (1u << 20), 0);
+
+  TempDir dir;
+  const std::string path = dir.File("image");
+  CollectingSink collected;
+  {
+    SparseImageWriter writer(path);
+    for (ImageSink* sink :
+         {static_cast<ImageSink*>(&writer), static_cast<ImageSink*>(&collected)}) {
+      sink->Write(head.data(), head.size());
+      sink->WriteZeros(kHole);
+      sink->Write(tail.data(), tail.size());
+      sink->WriteZeros(1u << 20);
+    }
+    writer.Commit();
+  }
+  EXPECT_EQ(ReadBytes(path, 0, expected.size() + 1), expected);
+  EXPECT_LE(AllocatedBytes(path), 64u << 10);
+  EXPECT_EQ(collected.bytes, expected);
+}
+
+TEST(SparseImageWriter, FindsNonZeroBytesFarIntoALongBlock) {
+  std::vector<uint8_t> bytes((1u << 20) + 3, 0);
+  EXPECT_TRUE(IsAllZero(bytes.data(), bytes.size()));
+  for (size_t at : {size_t{70000}, bytes.size() - 1}) {
+    bytes[at] = 1;
+    EXPECT_FALSE(IsAllZero(bytes.data(), bytes.size())) << at;
+    bytes[at] = 0;
+  }
+}
