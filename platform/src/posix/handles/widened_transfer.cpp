@@ -32,7 +32,7 @@ bool MakeSpan(const OpenObject& object, size_t size, uint64_t offset, Span* span
   const uint64_t length = (span->head + size + sector - 1) / sector * sector;
   void* memory = nullptr;
   if (length > std::numeric_limits<size_t>::max() ||
-      posix_memalign(&memory, sector, static_cast<size_t>(length)) != 0) {
+      posix_memalign(&memory, static_cast<size_t>(sector), static_cast<size_t>(length)) != 0) {
     errno = ENOMEM;
     return false;
   }
