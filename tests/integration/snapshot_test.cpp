@@ -136,6 +136,10 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
     EXPECT_EQ(ReadVolume(*volume, kProbeOffset, 4096), before);
     EXPECT_EQ(kestro::testing::ReadBytes(volumeImage_, kProbeOffset, 4096),
               kestro::testing::Pattern(0, 4096, 7));
+    // A snapshot is read-only: a write would vanish with the clone.
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(volume->m_hDisk, before.data(), 4096, &written, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRITE_PROTECT));
 
     CKestro32 copy(*volume);
     volume.reset();  // the copy still holds the snapshot

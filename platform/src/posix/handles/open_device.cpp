@@ -124,9 +124,13 @@ std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
   return OpenVolumeTarget(std::move(target), error, access, flags);
 }
 
-// A device object opens like the volume it presents; a withdrawn one no longer resolves.
+// A device object opens like the volume it presents; a withdrawn one no longer resolves. A
+// snapshot is read-only, as a shadow copy is: a write would land in a clone that is thrown away.
 std::shared_ptr<OpenObject> OpenDeviceObject(const std::string& name, DWORD access, DWORD flags) {
-  return OpenVolumeTarget(FindDeviceObject(name), ERROR_FILE_NOT_FOUND, access, flags);
+  auto object = OpenVolumeTarget(FindDeviceObject(name), ERROR_FILE_NOT_FOUND,
+                                 access & ~static_cast<DWORD>(GENERIC_WRITE), flags);
+  if (object) object->writeRefusal = ERROR_WRITE_PROTECT;
+  return object;
 }
 
 std::shared_ptr<OpenObject> OpenDisk(int number, DWORD access, DWORD flags) {
