@@ -57,7 +57,7 @@ update_package_index() {
   local log attempt failed=""
   log=$(mktemp)
   for attempt in 1 2 3; do
-    if apt-get update -q >"$log" 2>&1 && ! grep -q '^[WE]: Failed to fetch' "$log"; then
+    if apt-get update -q -o DPkg::Lock::Timeout=300 >"$log" 2>&1 && ! grep -q '^[WE]: Failed to fetch' "$log"; then
       rm -f "$log"
       return 0
     fi
@@ -69,7 +69,7 @@ update_package_index() {
 }
 
 install() {
-  apt-get install -y -q --no-install-recommends "$@"
+  apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=300 "$@"
 }
 
 if [ "$profile" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
