@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <gtest/gtest.h>
 #include <win32/drive_map.h>
@@ -62,6 +64,24 @@ void WriteFromChild(const std::string& image, uint64_t offset, const std::vector
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// What `action` writes on standard output.
+template <typename Action>
+std::string StandardOutputOf(Action action) {
+  std::fflush(stdout);
+  FILE* captured = std::tmpfile();
+  const int saved = dup(STDOUT_FILENO);
+  dup2(fileno(captured), STDOUT_FILENO);
+  action();
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  std::string text(static_cast<size_t>(ftell(captured)), '\0');
+  rewind(captured);
+  text.resize(std::fread(text.data(), 1, text.size(), captured));
+  std::fclose(captured);
+  return text;
 }
 
 // A file system of one kind in an image file, mounted through a loop device, holding a volume
@@ -159,6 +179,33 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+TEST_P(ReflinkSnapshot, OutlivesItsLastHolderWhileAHandleOnItsDeviceIsOpen) {
+  if (!MountFileSystem(GetParam().first, GetParam().second)) GTEST_SKIP() << whyNot_;
+  kestro::testing::MakeFat(mountPoint_ + "/c.img", 16, kVolumeSize);
+  MapVolume(mountPoint_ + "/c.img");
+  const std::string clones = mountPoint_ + "/.kestro-snapshots";
+  const auto before = kestro::testing::ReadBytes(volumeImage_, kProbeOffset, 4096);
+  CKestro32 volume(3, 1);
+  ASSERT_EQ(volume.m_bVssActive, 1);
+  const HANDLE handle = volume.m_hDisk;
+  WriteFromChild(volumeImage_, kProbeOffset, kestro::testing::Pattern(0, 4096, 7));
+
+  volume = CKestro32();  // the requester's assignment lets go of the snapshot; the handle stays
+  EXPECT_EQ(FilesIn(clones), 1u);
+  auto* bytes = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(kProbeOffset);
+  DWORD read = 0;
+  ASSERT_TRUE(SetFilePointerEx(handle, at, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(ReadFile(handle, bytes, 4096, &read, nullptr));
+  EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + read), before);
+  VirtualFree(bytes, 0, MEM_RELEASE);
+
+  EXPECT_TRUE(CloseHandle(handle));
+  EXPECT_EQ(FilesIn(clones), 0u);
+  EXPECT_EQ(FilesIn(dir_.File("state")), 0u);
+}
+
 // The answer of control code `code` on the device `name` opens, byte for byte.
 std::vector<uint8_t> ControlAnswer(const std::u16string& name, DWORD code) {
   const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -204,7 +251,12 @@ TEST_F(LiveVolume, IsReadWhereTheFileSystemCannotCloneAndSaysWhy) {
       "ext2/ext3\n")
     GTEST_SKIP() << "the temporary folder is not on ext4";
   MapVolume(dir_.File("c.img"));
-  CKestro32 volume(3, 1);
+  // The host's standard output shows no more than an opening that asks for no snapshot.
+  const std::string plain = StandardOutputOf([] { CKestro32 live(3, 0); });
+  EXPECT_NE(plain.find("Before GetPartitionInfoEx"), std::string::npos);
+  std::optional<CKestro32> opened;
+  EXPECT_EQ(StandardOutputOf([&] { opened.emplace(3, 1); }), plain);
+  CKestro32& volume = *opened;
   EXPECT_EQ(volume.m_bReady, 1);
   EXPECT_EQ(volume.m_bVssActive, 0);
   EXPECT_EQ(SnapshotPathOf(volume), "");
