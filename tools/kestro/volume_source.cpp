@@ -140,6 +140,10 @@ void Volume::ExplainOpenFailure(DWORD lastError) const {
     throw Failure(name_, "cannot open: " + DescribeError(error));
   }
   CloseHandle(probe);
+  // It opens for reading: the library's read-write open was what the system refused.
+  if (lastError == ERROR_ACCESS_DENIED) {
+    throw Failure(name_, "cannot open for writing: " + DescribeError(lastError));
+  }
   if (object_->m_bWin9x) {
     throw Failure(name_, "cannot open: the legacy platform family opens no volume device");
   }
