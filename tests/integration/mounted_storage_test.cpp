@@ -2,6 +2,7 @@
 // device, the whole disk, another device overlapping it, or the image file behind the loop device.
 // Volume locks hold the kernel's own exclusion, so they exclude other processes; read-only media
 // open read-only and refuse writes with the reason.
+#include <Kestro32.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -267,13 +268,15 @@ TEST_F(MountedStorage, ReadOnlyMediaOpenForReadingAndRefuseWritesWithTheReason) 
         GetLastError() != ERROR_ACCESS_DENIED) {
       return 5;
     }
+    CKestro32 volume(18, 0);  // the library's opening of R: is denied too
+    if (volume.m_bReady != 0 || GetLastError() != ERROR_ACCESS_DENIED) return 6;
     HANDLE file = OpenPath(image, GENERIC_READ);
     HANDLE drive = OpenShared(WTEXT("\\\\.\\R:"), 0, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE || drive == INVALID_HANDLE_VALUE) return 2;
     return ReadAt(file, 0) == ERROR_SUCCESS && ReadAt(drive, 0) == ERROR_SUCCESS ? 0 : 3;
   });
   EXPECT_EQ(result, 0) << "1: cannot become nobody, 2: no read-only open, 3: cannot read, "
-                          "4/5: a read-write open was not denied";
+                          "4/5/6: a read-write open was not denied";
 }
 
 }  // namespace
