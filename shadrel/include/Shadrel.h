@@ -1,7 +1,8 @@
 // Shadrel: makes a point-in-time snapshot of a volume and names a device that presents it.
 //
 // A requester holds at most one snapshot. Copies of a requester share that snapshot; it is
-// released when the last holder completes it or is destroyed.
+// released once the last holder has completed it or been destroyed; on Linux it lasts besides
+// until no handle opened on its device is open.
 #pragma once
 
 #include <win32/windows.h>

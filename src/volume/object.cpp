@@ -52,17 +52,6 @@ void CopyValues(CKestro32& to, const CKestro32& from) {
   std::memcpy(to.m_szSnapshotPath, from.m_szSnapshotPath, sizeof to.m_szSnapshotPath);
 }
 
-// Ends this holder's share of a handle or buffer; the last holder closes or frees it.
-void DropHandle(HANDLE handle, const CKestro32& holder) {
-  if (handle != INVALID_HANDLE_VALUE && kestro::LetGoOfHandle(handle, holder)) CloseHandle(handle);
-}
-
-void DropBuffer(void* buffer, const CKestro32& holder) {
-  if (buffer != nullptr && kestro::LetGoOfBuffer(buffer, holder)) {
-    VirtualFree(buffer, 0, MEM_RELEASE);
-  }
-}
-
 }  // namespace
 
 // A copy holds the source's handle and staging buffer too.
@@ -71,43 +60,43 @@ CKestro32::CKestro32(const CKestro32& other) : m_Requester(other.m_Requester) {
   CopyValues(*this, other);
 }
 
-// Every reference is taken before anything changes, so an assignment that throws leaves both
-// objects as they were; and a copy sharing our old handle or buffer keeps them alive.
+// The source's handle and buffer are joined before anything changes, so an assignment that
+// throws leaves both objects as they were. What this object held before is neither closed nor
+// released: its previous handle and buffer are simply overwritten, as copies of them remain
+// with whoever holds them.
 CKestro32& CKestro32::operator=(const CKestro32& other) {
   if (this == &other) return *this;
   kestro::JoinHolders(other, *this);
   try {
     m_Requester = other.m_Requester;
   } catch (...) {
-    // The source still holds both, so letting go here never closes or frees them.
-    kestro::LetGoOfHandle(other.m_hDisk, *this);
-    kestro::LetGoOfBuffer(other.m_pBuffer, *this);
+    kestro::UndoJoin(other, *this);
     throw;
   }
-  HANDLE oldHandle = m_hDisk;
-  void* oldBuffer = m_pBuffer;
+  kestro::KeepOnlyHolding(*this, other.m_hDisk, other.m_pBuffer);
   CopyValues(*this, other);
-  DropHandle(oldHandle, *this);
-  DropBuffer(oldBuffer, *this);
   return *this;
 }
 
 // The device closes before the snapshot behind it is released; m_Requester is destroyed last.
+// Of a handle or buffer that copies share, only the last object holding it closes or frees it.
 CKestro32::~CKestro32() {
   m_bReady = 0;
   m_llPos = 0;
   m_llSector = 0;
-  DropHandle(m_hDisk, *this);
+  const kestro::LastHolds last = kestro::LeaveAllHolders(*this);
+  if (last.handle) CloseHandle(m_hDisk);
   m_hDisk = INVALID_HANDLE_VALUE;
-  DropBuffer(m_pBuffer, *this);
+  if (last.buffer) VirtualFree(m_pBuffer, 0, MEM_RELEASE);
   m_pBuffer = nullptr;
   EndVss();
 }
 
+// An earlier buffer is not released: the host calls this once per object, and a copy may still
+// hold the old one.
 void CKestro32::Initial(DWORD dwBufferSize) {
   if (dwBufferSize == 0) return;
-  // A second call replaces the buffer; this object's hold on the old one ends here.
-  DropBuffer(m_pBuffer, *this);
+  kestro::KeepOnlyHolding(*this, m_hDisk, nullptr);
   m_pBuffer = static_cast<BYTE*>(VirtualAlloc(nullptr, dwBufferSize, MEM_COMMIT, PAGE_READWRITE));
   kestro::WindowFlag(*this).store(0, std::memory_order_release);
   m_llBufferSize = dwBufferSize;

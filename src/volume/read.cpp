@@ -48,12 +48,14 @@ DWORD FetchSectors(CKestro32& volume, DWORD length, bool readAhead) {
   return needed <= held ? 0 : KESTRO_ERR_READ;
 }
 
-// The NT-family read: clamp, fetch, hand the bytes over with `deliver`, then advance.
+// The NT-family read: clamp, fetch, hand the bytes over to `destination` with `deliver`, then
+// advance.
 template <typename Deliver>
-DWORD ReadSectors(CKestro32& volume, DWORD len, DWORD* pRead, bool readAhead, Deliver deliver) {
+DWORD ReadSectors(CKestro32& volume, DWORD len, DWORD* pRead, bool readAhead,
+                  const void* destination, Deliver deliver) {
   const DWORD length = ClampToVolume(volume, len);
-  DWORD status = 0;
-  if (length > 0) {
+  DWORD status = MissingBuffer(destination, length) ? KESTRO_ERR_READ : 0;
+  if (length > 0 && status == 0) {
     const DWORD offset = SectorOffset(volume);
     status = FetchSectors(volume, length, readAhead);
     if (status == 0) {
@@ -94,8 +96,10 @@ DWORD ReadLegacySectors(CKestro32& volume, void* buf, DWORD length) {
 
 }  // namespace
 
+// A read with no buffer to copy into is refused by the device reads, never served from the window.
 DWORD CKestro32::ReadNT(void* buf, DWORD len, DWORD* pRead) {
-  if (!WindowHolds(*this, len)) return m_bWin9x ? ReadW(buf, len, pRead) : Read2K(buf, len, pRead);
+  if (buf == nullptr || !WindowHolds(*this, len))
+    return m_bWin9x ? ReadW(buf, len, pRead) : Read2K(buf, len, pRead);
   if (len > 0) std::memcpy(buf, m_pBuffer + (m_llPos - m_llWindowStart), len);
   if (pRead) *pRead = len;
   SeekNT(len, FILE_CURRENT);
@@ -108,18 +112,24 @@ DWORD CKestro32::ReadNT(void* buf, DWORD len, DWORD* pRead, void** ppData) {
 
 DWORD CKestro32::ReadW(void* buf, DWORD len, DWORD* pRead) {
   const DWORD length = ClampToVolume(*this, len);
-  const DWORD status = length > 0 ? ReadLegacySectors(*this, buf, length) : 0;
+  DWORD status = 0;
+  if (MissingBuffer(buf, length)) {
+    status = KESTRO_ERR_READ;
+  } else if (length > 0) {
+    status = ReadLegacySectors(*this, buf, length);
+  }
   if (pRead) *pRead = length;
   return status;
 }
 
 DWORD CKestro32::Read2K(void* buf, DWORD len, DWORD* pRead) {
-  return ReadSectors(*this, len, pRead, true,
+  return ReadSectors(*this, len, pRead, true, buf,
                      [buf](const BYTE* first, DWORD length) { std::memcpy(buf, first, length); });
 }
 
-// The zero-copy read: no read-ahead, and the caller gets a pointer into the staging buffer.
+// The zero-copy read: no read-ahead, and the caller gets a pointer into the staging buffer
+// through `ppData`, which stands in for the buffer the copying read needs.
 DWORD CKestro32::Read2K(void*, DWORD len, DWORD* pRead, void** ppData) {
-  return ReadSectors(*this, len, pRead, false,
+  return ReadSectors(*this, len, pRead, false, ppData,
                      [ppData](const BYTE* first, DWORD) { *ppData = const_cast<BYTE*>(first); });
 }

@@ -1,7 +1,16 @@
+// Copies of a volume object share its device handle and staging buffer, and each shared value is
+// listed with the addresses of the objects that took it by copying or assignment (a value never
+// shared is unlisted and owned by its one holder). An object leaves every list by its address
+// when it is destroyed, assigned or given a new staging buffer, whatever its members hold by
+// then, so the lists name only live objects, whose members tell who still holds a value. Only a
+// destructor closes or frees, and only a value it holds that no listed object still holds, so
+// detaching a copy by clearing its members and destroying copies in any order release each value
+// once.
 #include "volume/shared_resources.h"
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -15,36 +24,72 @@ namespace {
 
 using Holders = std::vector<CKestro32*>;
 
+// What a listed object holds now; its own thread may be using it meanwhile.
+const void* HandleOf(const CKestro32& volume) {
+  return std::atomic_ref<HANDLE>(const_cast<HANDLE&>(volume.m_hDisk))
+      .load(std::memory_order_relaxed);
+}
+
+const void* BufferOf(const CKestro32& volume) {
+  return std::atomic_ref<BYTE*>(const_cast<BYTE*&>(volume.m_pBuffer))
+      .load(std::memory_order_relaxed);
+}
+
 // The holders of each shared value of one kind (handles or buffers).
 class HolderLists {
  public:
-  // The list of `value` with room for one more holder. A value met for the first time is listed
-  // with `source` as its holder. Throws std::bad_alloc with the lists unchanged in meaning.
+  using Member = const void* (*)(const CKestro32&);
+  explicit HolderLists(Member member) : member_(member) {}
+
+  // The list of `value`, with `source` on it and room for one more holder. Throws std::bad_alloc
+  // with the lists unchanged in meaning.
   Holders& Prepare(const void* value, const CKestro32& source) {
-    auto entry = lists_.find(value);
-    if (entry == lists_.end()) {
-      Holders first;
-      first.reserve(2);
-      first.push_back(const_cast<CKestro32*>(&source));
-      entry = lists_.emplace(value, std::move(first)).first;
+    Holders& holders = lists_[value];
+    auto* listed = const_cast<CKestro32*>(&source);
+    if (std::find(holders.begin(), holders.end(), listed) == holders.end()) {
+      holders.reserve(std::max<size_t>(2, holders.size() * 2 + 2));
+      holders.push_back(listed);
+    } else if (holders.size() == holders.capacity()) {
+      holders.reserve(holders.size() * 2);
     }
-    Holders& holders = entry->second;
-    if (holders.size() == holders.capacity()) holders.reserve(holders.size() * 2);
     return holders;
   }
 
-  // A value down to one holder is unlisted again: that holder owns it alone.
-  bool LetGo(const void* value, const CKestro32& holder) {
+  void RemoveOnce(const void* value, const CKestro32& holder) {
     auto entry = lists_.find(value);
-    if (entry == lists_.end()) return true;
+    if (entry == lists_.end()) return;
     Holders& holders = entry->second;
     auto listed = std::find(holders.begin(), holders.end(), &holder);
-    if (listed == holders.end()) return false;
-    holders.erase(listed);
-    if (holders.size() > 1) return false;
-    const bool last = holders.empty();
-    lists_.erase(entry);
-    return last;
+    if (listed != holders.end()) holders.erase(listed);
+    Tidy(entry);
+  }
+
+  // Takes `holder` off every list but that of `kept`, where it stays once. Never allocates: the
+  // kept entry returns to room its removal just made.
+  void KeepOnly(const CKestro32& holder, const void* kept) {
+    auto* listed = const_cast<CKestro32*>(&holder);
+    for (auto entry = lists_.begin(); entry != lists_.end();) {
+      Holders& holders = entry->second;
+      const size_t before = holders.size();
+      std::erase(holders, listed);
+      if (entry->first == kept && holders.size() != before) holders.push_back(listed);
+      entry = Tidy(entry);
+    }
+  }
+
+  // Takes `holder` off every list; true when no other listed object still holds `held`.
+  bool Leave(const CKestro32& holder, const void* held) {
+    bool sharedStill = false;
+    for (auto entry = lists_.begin(); entry != lists_.end();) {
+      Holders& holders = entry->second;
+      std::erase(holders, &holder);
+      if (entry->first == held) {
+        std::erase_if(holders, [&](const CKestro32* other) { return member_(*other) != held; });
+        sharedStill = !holders.empty();
+      }
+      entry = Tidy(entry);
+    }
+    return !sharedStill;
   }
 
   void DropOtherWindows(const void* value, const CKestro32& self) const {
@@ -58,6 +103,14 @@ class HolderLists {
   size_t size() const { return lists_.size(); }
 
  private:
+  using Entry = std::unordered_map<const void*, Holders>::iterator;
+
+  // A value down to one holder is unlisted again: that holder owns it alone.
+  Entry Tidy(Entry entry) {
+    return entry->second.size() > 1 ? std::next(entry) : lists_.erase(entry);
+  }
+
+  Member member_;
   std::unordered_map<const void*, Holders> lists_;
 };
 
@@ -79,18 +132,25 @@ class SharedResources {
     Count();
   }
 
-  bool LetGoOfHandle(HANDLE handle, const CKestro32& holder) {
-    if (handle == INVALID_HANDLE_VALUE) return false;
+  void UndoJoin(const CKestro32& source, const CKestro32& joiner) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool last = handles_.LetGo(handle, holder);
+    handles_.RemoveOnce(source.m_hDisk, joiner);
+    buffers_.RemoveOnce(source.m_pBuffer, joiner);
     Count();
-    return last;
   }
 
-  bool LetGoOfBuffer(const void* buffer, const CKestro32& holder) {
-    if (buffer == nullptr) return false;
+  void KeepOnly(const CKestro32& holder, HANDLE handle, const void* buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const bool last = buffers_.LetGo(buffer, holder);
+    handles_.KeepOnly(holder, handle);
+    buffers_.KeepOnly(holder, buffer);
+    Count();
+  }
+
+  LastHolds Leave(const CKestro32& holder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    LastHolds last;
+    last.handle = handles_.Leave(holder, holder.m_hDisk) && holder.m_hDisk != INVALID_HANDLE_VALUE;
+    last.buffer = buffers_.Leave(holder, holder.m_pBuffer) && holder.m_pBuffer != nullptr;
     Count();
     return last;
   }
@@ -107,8 +167,8 @@ class SharedResources {
   void Count() { listed_.store(handles_.size() + buffers_.size(), std::memory_order_relaxed); }
 
   std::mutex mutex_;
-  HolderLists handles_;
-  HolderLists buffers_;
+  HolderLists handles_{HandleOf};
+  HolderLists buffers_{BufferOf};
   std::atomic<size_t> listed_{0};
 };
 
@@ -124,12 +184,16 @@ void JoinHolders(const CKestro32& source, CKestro32& joiner) {
   Shared().Join(source, joiner);
 }
 
-bool LetGoOfHandle(HANDLE handle, const CKestro32& holder) {
-  return Shared().LetGoOfHandle(handle, holder);
+void UndoJoin(const CKestro32& source, const CKestro32& joiner) {
+  Shared().UndoJoin(source, joiner);
 }
 
-bool LetGoOfBuffer(const void* buffer, const CKestro32& holder) {
-  return Shared().LetGoOfBuffer(buffer, holder);
+void KeepOnlyHolding(const CKestro32& holder, HANDLE handle, const void* buffer) {
+  Shared().KeepOnly(holder, handle, buffer);
+}
+
+LastHolds LeaveAllHolders(const CKestro32& holder) {
+  return Shared().Leave(holder);
 }
 
 void DropWindowsSharingBuffer(const CKestro32& volume) {

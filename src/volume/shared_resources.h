@@ -1,10 +1,5 @@
-// Device handles and staging buffers that copies of a volume object share.
-//
-// Copies show the same m_hDisk and m_pBuffer values as their source. Every object holding a
-// shared value is listed with it; the last one to let go closes the handle or frees the buffer.
-// A value never copied is not listed at all: its one holder owns it. A change through one holder
-// clears the read-back windows of the others, so a window hit never has to consult anything
-// shared.
+// Device handles and staging buffers that copies of a volume object share (the model is set out
+// at the top of shared_resources.cpp).
 #pragma once
 
 #include <Kestro32.h>
@@ -15,10 +10,22 @@ namespace kestro {
 // nothing: on std::bad_alloc no holder list has changed.
 void JoinHolders(const CKestro32& source, CKestro32& joiner);
 
-// Ends `holder`'s hold on `handle` or `buffer`; true when it was the last holder and must close
-// or free it.
-bool LetGoOfHandle(win32::HANDLE handle, const CKestro32& holder);
-bool LetGoOfBuffer(const void* buffer, const CKestro32& holder);
+// Takes back one JoinHolders(source, joiner) when the copy or assignment it began failed.
+void UndoJoin(const CKestro32& source, const CKestro32& joiner);
+
+// `holder` is listed only with `handle` and `buffer` from now on (an assignment's target with its
+// new values, an object given a new staging buffer). Closes and frees nothing.
+void KeepOnlyHolding(const CKestro32& holder, win32::HANDLE handle, const void* buffer);
+
+// What a destroyed object must release itself: the values it holds that no other object holds.
+struct LastHolds {
+  bool handle = false;
+  bool buffer = false;
+};
+
+// Takes `holder`, which is being destroyed, off every holder list, whatever its members hold by
+// now, and says which of its values it was the last to hold.
+LastHolds LeaveAllHolders(const CKestro32& holder);
 
 // Clears the windows of the other holders of `volume`'s staging buffer, which is about to change.
 void DropWindowsSharingBuffer(const CKestro32& volume);

@@ -77,6 +77,12 @@ bool PlaceDevicePointer(CKestro32& volume) {
   return volume.DriveSeek(volume.m_hDisk, sectorStart, FILE_BEGIN) == sectorStart;
 }
 
+bool MissingBuffer(const void* buffer, DWORD length) {
+  if (buffer != nullptr || length == 0) return false;
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return true;
+}
+
 void DropWindow(CKestro32& volume) {
   WindowFlag(volume).store(0, std::memory_order_release);
   DropWindowsSharingBuffer(volume);

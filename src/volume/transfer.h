@@ -12,6 +12,10 @@ namespace kestro {
 // `len` cut at the end of the volume; 0 when the position is at (or past) the end.
 win32::DWORD ClampToVolume(const CKestro32& volume, win32::DWORD len);
 
+// True, with ERROR_INVALID_PARAMETER as the last error, when a transfer of `length` bytes has no
+// caller's buffer to take them from or put them in; a transfer of nothing needs none.
+bool MissingBuffer(const void* buffer, win32::DWORD length);
+
 // Offset of the position within its sector.
 win32::DWORD SectorOffset(const CKestro32& volume);
 

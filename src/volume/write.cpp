@@ -45,6 +45,7 @@ bool PatchLegacySectors(CKestro32& volume, const void* buf, DWORD offset, DWORD 
 DWORD WriteLegacy(CKestro32& volume, const void* buf, DWORD len, int kind) {
   const DWORD length = ClampToVolume(volume, len);
   if (length == 0) return 0;
+  if (MissingBuffer(buf, length)) return KESTRO_WRITE_FAILED;
   const DWORD offset = SectorOffset(volume);
   const ULONGLONG count = LegacySectorCount(volume, offset, length);
   if (volume.m_pBuffer == nullptr || !LegacyTransferFits(volume, count)) {
@@ -110,6 +111,7 @@ DWORD CKestro32::WriteFatDataW(void* buf, DWORD len) {
 DWORD CKestro32::Write2K(void* buf, DWORD len) {
   const DWORD length = ClampToVolume(*this, len);
   if (length == 0) return 0;
+  if (MissingBuffer(buf, length)) return KESTRO_WRITE_FAILED;
   const DWORD offset = SectorOffset(*this);
   const ULONGLONG count = SectorsSpanned(static_cast<ULONGLONG>(offset) + length);
   const bool wholeSectors = StartsAndEndsOnSectors(offset, length);

@@ -5,6 +5,7 @@
 #include <Kestro32.h>
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include <fixtures.h>
@@ -222,6 +223,45 @@ TEST_P(OpenVolume, LearnsWhatTheVolumeAndItsToolsSay) {
   }
   RecordProperty("free", std::to_string(volume.m_llFreeBytes));
   RecordProperty("used", std::to_string(volume.m_llUsedBytes));
+}
+
+// This process's descriptors open on `path`.
+size_t DescriptorsOn(const std::string& path) {
+  size_t count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(entry.path(), ignored) == path) ++count;
+  }
+  return count;
+}
+
+// A host detaches a copy by clearing its members, destroys copies in either order and reuses
+// the memory (ASan watches it too): the survivor writes nowhere else, and the image closes once.
+TEST(OpenVolumeCopies, DetachedByTheirMembersAndDestroyedInAnyOrderReleaseOnce) {
+  TempDir dir;
+  const std::string image = dir.File("c.img");
+  MakeFat(image, 16, 16 * kMiB);
+  ScopedEnv drive("KESTRO_DRIVE_C", image);
+  const auto bytes = Pattern(0, 100, 5);
+  for (const bool copyGoesFirst : {true, false}) {
+    auto survivor = std::make_unique<CKestro32>(3, 0);
+    survivor->Initial(1 << 16);
+    auto copy = std::make_unique<CKestro32>(*survivor);
+    copy->m_hDisk = INVALID_HANDLE_VALUE;
+    copy->m_pBuffer = nullptr;
+    if (copyGoesFirst) {
+      copy.reset();
+      auto reused = std::make_unique<std::array<uint8_t, sizeof(CKestro32)>>();
+      reused->fill(0x5a);
+      ASSERT_EQ(survivor->SeekNT(4096 + 7, 0), 1);
+      EXPECT_EQ(survivor->WriteNT(const_cast<uint8_t*>(bytes.data()), 100), 100u);
+      EXPECT_EQ(std::count(reused->begin(), reused->end(), 0x5a), sizeof(CKestro32));
+    }
+    EXPECT_EQ(DescriptorsOn(image), 1u);
+    survivor.reset();
+    EXPECT_EQ(DescriptorsOn(image), 0u) << copyGoesFirst;
+  }
+  EXPECT_EQ(ReadBytes(image, 4096 + 7, 100), bytes);
 }
 
 std::vector<Case> AllCases() {

@@ -148,6 +148,12 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
         CreateFileW(copy.m_szSnapshotPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
     ASSERT_NE(again, INVALID_HANDLE_VALUE);
+    // The last holder lets go through an assignment, which leaves its handle to the host: the
+    // snapshot lasts until that handle and every other one on its device are closed.
+    const HANDLE held = copy.m_hDisk;
+    copy = CKestro32();
+    CloseHandle(held);
+    EXPECT_EQ(FilesIn(clones), 1u);
     CloseHandle(again);
   }
   EXPECT_EQ(FilesIn(clones), 0u);
@@ -204,7 +210,14 @@ TEST_F(LiveVolume, IsReadWhereTheFileSystemCannotCloneAndSaysWhy) {
       "ext2/ext3\n")
     GTEST_SKIP() << "the temporary folder is not on ext4";
   MapVolume(dir_.File("c.img"));
+  // The host's standard output shows no more than an opening that asks for no snapshot.
+  ::testing::internal::CaptureStdout();
+  { CKestro32 live(3, 0); }
+  const std::string plain = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(plain.find("Before GetPartitionInfoEx"), std::string::npos);
+  ::testing::internal::CaptureStdout();
   CKestro32 volume(3, 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), plain);
   EXPECT_EQ(volume.m_bReady, 1);
   EXPECT_EQ(volume.m_bVssActive, 0);
   EXPECT_EQ(SnapshotPathOf(volume), "");

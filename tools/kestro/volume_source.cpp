@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include <win32/backend.h>
 #include <win32/drive_map.h>
 
 #include "boot_params.h"
@@ -30,6 +31,15 @@ std::string LetterName(char letter) {
 std::string PathName(const VolumeArgs& args) {
   if (args.partition == 0) return args.volume;
   return args.volume + " partition " + std::to_string(args.partition);
+}
+
+// Why no snapshot was made, among the library's diagnostic lines (which --verbose shows): the
+// requester itself keeps them off the host's standard output.
+void DiagnoseMissingSnapshot(char letter) {
+  const std::string reason = shadrel::LastSnapshotFailure();
+  if (reason.empty()) return;
+  win32::CurrentBackend().WriteStandardOutput("Snapshot of " + LetterName(letter) +
+                                              " not made: " + reason + "\r\n");
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -100,7 +110,9 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
   SetLastError(ERROR_SUCCESS);
   object_ = std::make_unique<CKestro32>(static_cast<unsigned>(letter_ - 'A' + 1),
                                         options.snapshot ? 1 : 0);
-  if (!object_->m_bReady) ExplainOpenFailure(GetLastError());
+  const DWORD openError = GetLastError();
+  if (options.snapshot && !object_->m_bVssActive) DiagnoseMissingSnapshot(letter_);
+  if (!object_->m_bReady) ExplainOpenFailure(openError);
   object_->Initial(static_cast<DWORD>(options.bufferSize));
   if (!object_->m_bReady || object_->m_pBuffer == nullptr) {
     throw Failure(name_, "cannot allocate a " + FormatBytes(options.bufferSize) + " buffer");
@@ -128,6 +140,10 @@ void Volume::ExplainOpenFailure(DWORD lastError) const {
     throw Failure(name_, "cannot open: " + DescribeError(error));
   }
   CloseHandle(probe);
+  // It opens for reading: the library's read-write open was what the system refused.
+  if (lastError == ERROR_ACCESS_DENIED) {
+    throw Failure(name_, "cannot open for writing: " + DescribeError(lastError));
+  }
   if (object_->m_bWin9x) {
     throw Failure(name_, "cannot open: the legacy platform family opens no volume device");
   }

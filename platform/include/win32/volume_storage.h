@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,11 +50,15 @@ KESTROPLAT_API std::vector<MountedFileSystem> MountsWithin(const std::string& pa
 
 // Publishes `storage` as a volume device \\?\GLOBALROOT\Device\<prefix><n> and returns its
 // name ("<prefix><n>"), unique in this process. CreateFileW opens it like \\.\X:.
+// `onLastClose`, when given, runs once the name is withdrawn and no handle opened through it is
+// open any more: within WithdrawDeviceObject when none is, else as the last one closes. So
+// whoever keeps the storage learns when nothing can read it any longer.
 KESTROPLAT_API std::string PublishDeviceObject(const std::string& prefix,
-                                               const VolumeStorage& storage);
+                                               const VolumeStorage& storage,
+                                               std::function<void()> onLastClose = {});
 
-// Stops `name` from resolving; handles already open on it keep working. False when it was not
-// published.
+// Stops `name` from resolving; handles already open on it keep working, and its storage must
+// stay until they close (see PublishDeviceObject). False when it was not published.
 KESTROPLAT_API bool WithdrawDeviceObject(const std::string& name);
 
 }  // namespace kestro

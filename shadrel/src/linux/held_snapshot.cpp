@@ -44,11 +44,19 @@ HeldSnapshot* AddHolder(void* snapshot) {
   return held;
 }
 
+std::string PublishDevice(HeldSnapshot& held, const kestro::VolumeStorage& storage) {
+  return kestro::PublishDeviceObject("KestroSnapshot", storage, [&held] { Remove(&held); });
+}
+
+// The last holder withdraws the device object; the snapshot goes once no handle on it is open.
 void LetGo(void* snapshot) {
   auto* held = static_cast<HeldSnapshot*>(snapshot);
   if (held == nullptr || held->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
   Forget(held);
-  kestro::WithdrawDeviceObject(held->device);
+  if (!kestro::WithdrawDeviceObject(held->device)) Remove(held);
+}
+
+void Remove(HeldSnapshot* held) {
   std::string reason;
   if (held->engine->Remove(held->record.target, reason)) {
     DeleteRecord(held->record);

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <string>
 
+#include <win32/volume_storage.h>
+
 #include "engine.h"
 #include "snapshot_record.h"
 
@@ -24,9 +26,16 @@ HeldSnapshot* Hold(HeldSnapshot* snapshot);
 // One more holder of `snapshot` (which may be null).
 HeldSnapshot* AddHolder(void* snapshot);
 
-// Lets go of `snapshot` (which may be null); the last holder withdraws its device, removes it
-// and its record, or leaves the record for a later reap when it cannot be removed.
+// Publishes the device object presenting `storage` for `held`; the snapshot is removed once its
+// last holder has let go and the last handle opened on the device has closed.
+std::string PublishDevice(HeldSnapshot& held, const kestro::VolumeStorage& storage);
+
+// Lets go of `snapshot` (which may be null); the last holder withdraws its device.
 void LetGo(void* snapshot);
+
+// Removes a snapshot nothing holds or reads any more, and its record, or leaves the record for a
+// later reap when it cannot be removed.
+void Remove(HeldSnapshot* held);
 
 // Whether `snapshot` is one held now, so its facts may be read.
 bool IsHeld(const void* snapshot);

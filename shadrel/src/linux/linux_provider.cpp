@@ -49,9 +49,9 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-int FailStart(int code, const std::string& subject, const std::string& reason) {
+// The host learns why through LastSnapshotFailure; its standard output is its own.
+int FailStart(int code, const std::string& reason) {
   t_lastFailure = reason;
-  Diagnose("Snapshot of " + subject + " not made: " + reason);
   return code;
 }
 
@@ -96,7 +96,7 @@ int LinuxProvider::StartBackupNoWriter(CShadrel& self, win32::WCHAR* rootPath,
   const std::string subject = letter ? std::string(1, letter) + ":" : "an invalid root path";
   win32::DWORD error = 0;
   const auto origin = letter ? kestro::LocateDriveStorage(letter, &error) : std::nullopt;
-  if (!origin) return FailStart(kObjectNotFound, subject, subject + " is not a mapped drive");
+  if (!origin) return FailStart(kObjectNotFound, subject + " is not a mapped drive");
   for (Engine* engine : engines_) {
     SnapshotRecord record = NewRecord(engine->name(), OriginOf(*origin));
     auto note = [&record](const std::string& target, std::string& reason) {
@@ -108,19 +108,19 @@ int LinuxProvider::StartBackupNoWriter(CShadrel& self, win32::WCHAR* rootPath,
     if (!attempt.claimed) continue;
     if (!attempt.storage) {
       if (!attempt.leftover) DeleteRecord(record);
-      return FailStart(kProviderError, subject, attempt.reason);
+      return FailStart(kProviderError, attempt.reason);
     }
     auto* held = Hold(new HeldSnapshot{engine, record, {}, MillisecondsSince(start)});
-    held->device = kestro::PublishDeviceObject("KestroSnapshot", *attempt.storage);
+    held->device = PublishDevice(*held, *attempt.storage);
     self.m_pSnapshot = held;
     if (!WritePath(held->device, snapshotPath)) {
       BackupComplete(self);
-      return FailStart(kProviderError, subject, "the snapshot device name is too long");
+      return FailStart(kProviderError, "the snapshot device name is too long");
     }
     t_lastFailure.clear();
     return 0;
   }
-  return FailStart(kVolumeNotSupported, subject,
+  return FailStart(kVolumeNotSupported,
                    origin->path + " is neither file-backed nor an LVM logical volume");
 }
 

@@ -41,7 +41,7 @@ const std::vector<Engine*>& DefaultEngines();
 // Why this thread's last start failed; "" after a success.
 std::string LastFailure();
 
-// Records why the last start of this thread failed and says so on the diagnostic output.
-int FailStart(int code, const std::string& subject, const std::string& reason);
+// Records why the last start of this thread failed.
+int FailStart(int code, const std::string& reason);
 
 }  // namespace shadrel::linux_snapshots

@@ -47,9 +47,13 @@ TEST_F(VolumeObject, InitialAllocatesAPageAlignedBufferOnce) {
   const win32::testing::Call& alloc = *fake.CallsOf(Kernel32Call::VirtualAlloc).at(0);
   EXPECT_EQ(alloc.args, (std::vector<uint64_t>{0, 65536, MEM_COMMIT, PAGE_READWRITE}));
 
-  // A second call releases the first buffer rather than leaking it.
+  // A second call leaves the first buffer to the host, which releases it itself.
+  BYTE* first = volume.m_pBuffer;
   volume.Initial(4096);
-  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 1u);
+  EXPECT_NE(volume.m_pBuffer, first);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 0u);
+  first[65535] = 1;
+  EXPECT_TRUE(VirtualFree(first, 0, MEM_RELEASE));
   EXPECT_EQ(fake.LiveAllocationCount(), 1u);
 }
 
@@ -117,11 +121,18 @@ TEST_F(VolumeObject, EveryOrderOfCopyAssignAndDestroyReleasesExactlyOnce) {
     objects[0]->Initial(4096);
     objects[1] = std::make_unique<CKestro32>(*objects[0]);
     objects[2] = std::make_unique<CKestro32>();
-    objects[2]->Initial(512);  // replaced, and released, by the assignment below
+    // Replaced by the assignment below, which leaves them to the host.
+    const HANDLE replacedHandle = objects[2]->m_hDisk = OpenDevice(u"\\\\.\\D:", {});
+    objects[2]->Initial(512);
+    BYTE* replaced = objects[2]->m_pBuffer;
     *objects[2] = *objects[1];
+    EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle) + fake.CountOf(Kernel32Call::VirtualFree),
+              0u);
+    CloseHandle(replacedHandle);
+    VirtualFree(replaced, 0, MEM_RELEASE);
     *objects[2] = *objects[2];
     for (size_t index : order) objects[index].reset();
-    EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 1u);
+    EXPECT_EQ(fake.CountOf(Kernel32Call::CloseHandle), 2u);
     EXPECT_EQ(fake.CountOf(Kernel32Call::VirtualFree), 2u);
   } while (std::next_permutation(order.begin(), order.end()));
   EXPECT_EQ(fake.OpenHandleCount(), 0u);

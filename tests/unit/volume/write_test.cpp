@@ -148,6 +148,32 @@ TEST_F(NtWrite, WritesWithoutAHandleFail) {
   EXPECT_TRUE(fake.calls().empty());
 }
 
+// Every transfer that would use a null caller's buffer fails as a bad request, before the device
+// (and the window, which holds the bytes); empty transfers and the zero-copy read still succeed.
+TEST_F(NtWrite, ANullCallersBufferFailsEveryTransferThatWouldUseIt) {
+  DWORD n = 0;
+  std::vector<uint8_t> got(100);
+  At(512);
+  ASSERT_EQ(volume.ReadNT(got.data(), 100, &n), 0u);
+  At(512);
+  fake.ClearCalls();
+  SetLastError(ERROR_SUCCESS);
+  const auto refused = [](DWORD result) {
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    SetLastError(ERROR_SUCCESS);
+    return result;
+  };
+  EXPECT_EQ(refused(volume.ReadNT(nullptr, 100, &n)), KESTRO_ERR_READ);
+  EXPECT_EQ(refused(volume.Read2K(nullptr, 100, &n)), KESTRO_ERR_READ);
+  EXPECT_EQ(refused(volume.WriteNT(nullptr, 100)), KESTRO_WRITE_FAILED);
+  EXPECT_EQ(refused(volume.WriteNT(nullptr, 512)), KESTRO_WRITE_FAILED);
+  EXPECT_EQ(fake.CountOf(Kernel32Call::ReadFile) + fake.CountOf(Kernel32Call::WriteFile), 0u);
+  EXPECT_EQ(Device(), Original());
+  EXPECT_EQ(volume.ReadNT(nullptr, 0, &n) + volume.WriteNT(nullptr, 0), 0u);
+  void* data = nullptr;
+  EXPECT_EQ(volume.ReadNT(nullptr, 100, &n, &data), 0u);
+}
+
 TEST_F(NtWrite, DirectWritesEndTheWindow) {
   std::vector<uint8_t> got(100);
   At(0);
@@ -273,6 +299,9 @@ TEST_F(LegacyWrite, AFailedWriteChangesNothingAndUnpinsOnce) {
 }
 
 TEST_F(LegacyWrite, WritesWithoutABufferOrDeviceFail) {
+  EXPECT_EQ(volume.WriteDataW(nullptr, 100), KESTRO_WRITE_FAILED);
+  EXPECT_EQ(volume.ReadW(nullptr, 100, nullptr), KESTRO_ERR_READ);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   BYTE* buffer = volume.m_pBuffer;
   volume.m_pBuffer = nullptr;
   EXPECT_EQ(Write(0, 512), KESTRO_WRITE_FAILED);

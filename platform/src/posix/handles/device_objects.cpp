@@ -18,7 +18,7 @@ struct IgnoringCase {
 
 struct Registry {
   std::mutex mutex;
-  std::map<std::string, posix::VolumeTarget, IgnoringCase> objects;
+  std::map<std::string, std::shared_ptr<const posix::DeviceObject>, IgnoringCase> objects;
   unsigned long next = 1;
 };
 
@@ -40,31 +40,41 @@ posix::VolumeTarget TargetOf(const VolumeStorage& storage) {
 
 }  // namespace
 
-std::string PublishDeviceObject(const std::string& prefix, const VolumeStorage& storage) {
+std::string PublishDeviceObject(const std::string& prefix, const VolumeStorage& storage,
+                                std::function<void()> onLastClose) {
+  auto object =
+      std::make_shared<const posix::DeviceObject>(TargetOf(storage), std::move(onLastClose));
   Registry& registry = Objects();
   std::lock_guard<std::mutex> lock(registry.mutex);
   std::string name;
   do {
     name = prefix + std::to_string(registry.next++);
   } while (registry.objects.count(name));
-  registry.objects.emplace(name, TargetOf(storage));
+  registry.objects.emplace(name, std::move(object));
   return name;
 }
 
+// The publisher is told outside the lock: it may publish or withdraw again.
 bool WithdrawDeviceObject(const std::string& name) {
-  Registry& registry = Objects();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  return registry.objects.erase(name) == 1;
+  std::shared_ptr<const posix::DeviceObject> withdrawn;
+  {
+    Registry& registry = Objects();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto found = registry.objects.find(name);
+    if (found == registry.objects.end()) return false;
+    withdrawn = std::move(found->second);
+    registry.objects.erase(found);
+  }
+  return true;
 }
 
 namespace posix {
 
-std::optional<VolumeTarget> FindDeviceObject(const std::string& name) {
+std::shared_ptr<const DeviceObject> FindDeviceObject(const std::string& name) {
   Registry& registry = Objects();
   std::lock_guard<std::mutex> lock(registry.mutex);
   auto found = registry.objects.find(name);
-  if (found == registry.objects.end()) return std::nullopt;
-  return found->second;
+  return found == registry.objects.end() ? nullptr : found->second;
 }
 
 }  // namespace posix

@@ -53,13 +53,16 @@ bool IsReadOnlyDevice(int fd) {
   return ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0;
 }
 
-bool RefusedAsReadOnly(int error) {
+// Refusals a read-only object may give a read-write open: EROFS from a read-only file system;
+// EACCES or EPERM from a read-only block device, which a lack of permission gives as well.
+bool MayBeReadOnlyRefusal(int error) {
   return error == EACCES || error == EROFS || error == EPERM;
 }
 
-// Windows opens write-protected media for writing and fails the writes; so where a read-write
-// open is refused because the object is read-only, the handle is opened read-only and its
-// writes fail: write-protected for read-only media, access denied for a lack of permission.
+// Windows opens write-protected media for writing and fails the writes: where a read-write open is
+// refused because the object is read-only (a read-only file system or block device), the handle
+// is opened read-only and its writes fail as write-protected. A refusal for want of permission
+// fails the open with access denied, as Windows' access check does.
 Opened OpenDevicePath(const std::string& path, int mode) {
   Opened opened{OpenTrying(path, mode)};
   const bool writing = (mode & O_ACCMODE) != O_RDONLY;
@@ -68,17 +71,20 @@ Opened OpenDevicePath(const std::string& path, int mode) {
     opened.writeRefusal = ERROR_WRITE_PROTECT;
   }
   const int error = errno;
-  if (opened.fd >= 0 || !writing || (mode & (O_CREAT | O_TRUNC)) || !RefusedAsReadOnly(error)) {
+  if (opened.fd >= 0 || !writing || (mode & (O_CREAT | O_TRUNC)) || !MayBeReadOnlyRefusal(error)) {
     return opened;
   }
   opened.fd = OpenTrying(path, (mode & ~O_ACCMODE) | O_RDONLY);
+  if (opened.fd >= 0 && error != EROFS && !IsReadOnlyDevice(opened.fd)) {
+    close(opened.fd);
+    opened.fd = -1;
+  }
   if (opened.fd < 0) {
     errno = error;
     return opened;
   }
   opened.readOnly = true;
-  const bool writeProtected = error == EROFS || IsReadOnlyDevice(opened.fd);
-  opened.writeRefusal = writeProtected ? ERROR_WRITE_PROTECT : ERROR_ACCESS_DENIED;
+  opened.writeRefusal = ERROR_WRITE_PROTECT;
   return opened;
 }
 
@@ -126,10 +132,16 @@ std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
 
 // A device object opens like the volume it presents; a withdrawn one no longer resolves. A
 // snapshot is read-only, as a shadow copy is: a write would land in a clone that is thrown away.
+// The handle keeps the device object, so the snapshot behind it lasts while the handle is open.
 std::shared_ptr<OpenObject> OpenDeviceObject(const std::string& name, DWORD access, DWORD flags) {
-  auto object = OpenVolumeTarget(FindDeviceObject(name), ERROR_FILE_NOT_FOUND,
+  auto published = FindDeviceObject(name);
+  std::optional<VolumeTarget> target;
+  if (published) target = published->target;
+  auto object = OpenVolumeTarget(std::move(target), ERROR_FILE_NOT_FOUND,
                                  access & ~static_cast<DWORD>(GENERIC_WRITE), flags);
-  if (object) object->writeRefusal = ERROR_WRITE_PROTECT;
+  if (!object) return nullptr;
+  object->writeRefusal = ERROR_WRITE_PROTECT;
+  object->deviceObject = std::move(published);
   return object;
 }
 

@@ -18,6 +18,7 @@ namespace kestro::posix {
 using namespace win32;
 
 class DosLockOwner;
+struct DeviceObject;
 
 enum class ObjectKind {
   kVolume,        // \\.\X:, a window of a file or device; transfers stop at its end
@@ -42,6 +43,8 @@ struct OpenObject {
   std::optional<DiskTarget> disk;
   std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds
   HandleGuard guard;                        // volume lock and mount state (volumes and disks)
+  // The device object the handle was opened through, kept until the descriptor has closed.
+  std::shared_ptr<const DeviceObject> deviceObject;
   // Serialises the transfers and the volume lock of one handle; moving the pointer alone takes no
   // lock, so a seek costs no more than an atomic store.
   std::mutex mutex;
