@@ -177,6 +177,33 @@ std::vector<StoragePlace> KnownBusy(OpenObject& object, const std::vector<Storag
   return AllPlaces(guard.busy);
 }
 
+bool SamePlaces(const std::vector<StoragePlace>& a, const std::vector<StoragePlace>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.storage == y.storage && x.start == y.start && x.end == y.end;
+  });
+}
+
+// The places in use within a descriptor's `places`, for writes that go around the handles. The
+// answer for the last descriptor asked about is kept until the mount table may have changed, so
+// a run of sector writes asks the kernel once.
+std::vector<StoragePlace> DescriptorBusy(const std::vector<StoragePlace>& places) {
+  struct Answer {
+    std::mutex mutex;
+    std::vector<StoragePlace> asked, busy;
+    uint64_t generation = 0;
+  };
+  // Never destroyed, like the lock registry.
+  static Answer* last = new Answer();
+  const uint64_t generation = MountTableGeneration();
+  std::lock_guard<std::mutex> lock(last->mutex);
+  if (last->asked.empty() || last->generation != generation || !SamePlaces(last->asked, places)) {
+    last->busy = AllPlaces(BusyWithin(places, OwnHolds()));
+    last->asked = places;
+    last->generation = generation;
+  }
+  return last->busy;
+}
+
 }  // namespace
 
 HandleGuard::~HandleGuard() {
@@ -226,8 +253,9 @@ bool WriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
 }
 
 bool DescriptorWriteAllowed(int fd, uint64_t offset, uint64_t length) {
-  const auto written = Narrow(PlacesOfOpenFile(fd), offset, length);
-  return !InUseBySystem(written) && !Overlap(written, AllPlaces(BusyWithin(written, OwnHolds())));
+  const auto places = PlacesOfOpenFile(fd);
+  const auto written = Narrow(places, offset, length);
+  return !InUseBySystem(written) && !Overlap(written, DescriptorBusy(places));
 }
 
 std::vector<std::string> WhyInUse(const std::vector<StoragePlace>& places) {
