@@ -45,7 +45,8 @@ class VolumeLock {
     const std::string reason = DescribeError(LastErrorOr(ERROR_ACCESS_DENIED));
     const std::string inUse = InUseText(volume);
     if (!inUse.empty()) {
-      throw Failure(volume.name(), "is in use, which --force does not override: " + inUse);
+      throw Failure(volume.name(),
+                    "is mounted or in use, which --force does not override: " + inUse);
     }
     if (!force) {
       throw Failure(volume.name(), "is mounted or in use (cannot lock it: " + reason +

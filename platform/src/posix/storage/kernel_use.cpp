@@ -41,6 +41,23 @@ int OpenExclusive(dev_t device) {
   return OpenBlockDevice(device, O_RDONLY | O_EXCL | O_NONBLOCK);
 }
 
+// 0 when the kernel grants an exclusive open of `device`, else why it refused.
+int ExclusiveOpenError(dev_t device) {
+  const int fd = OpenExclusive(device);
+  if (fd < 0) return errno;
+  close(fd);
+  return 0;
+}
+
+// A disk whose partition is claimed refuses exclusive opens as a whole, yet only the partition's
+// bytes are in use; the partition answers for them.
+bool APartitionIsClaimed(dev_t disk) {
+  const std::vector<dev_t> devices = ListBlockDevices();
+  return std::any_of(devices.begin(), devices.end(), [&](dev_t device) {
+    return ParentDiskOf(device) == disk && ExclusiveOpenError(device) == EBUSY;
+  });
+}
+
 // The devices of `devices` whose partitions are not among them.
 std::vector<dev_t> Innermost(const std::vector<dev_t>& devices) {
   std::vector<dev_t> inner;
@@ -67,13 +84,9 @@ std::vector<BusyStorage> BusyWithin(const std::vector<StoragePlace>& places,
   std::vector<BusyStorage> busy;
   for (const dev_t device : DevicesOver(places)) {
     if (HeldByUs(device, ownHolds)) continue;
-    const int fd = OpenExclusive(device);
-    if (fd >= 0) {
-      close(fd);
-      continue;
-    }
-    const std::string why = Refusal(device, errno);
-    busy.push_back(BusyStorage{PlacesOfDevice(device), why});
+    const int error = ExclusiveOpenError(device);
+    if (error == 0 || (error == EBUSY && APartitionIsClaimed(device))) continue;
+    busy.push_back(BusyStorage{PlacesOfDevice(device), Refusal(device, error)});
   }
   if (const auto writer = OtherWriterOf(places)) {
     std::vector<StoragePlace> files;

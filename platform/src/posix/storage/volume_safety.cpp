@@ -166,7 +166,9 @@ std::vector<StoragePlace> AllPlaces(const std::vector<BusyStorage>& busy) {
 std::vector<StoragePlace> KnownBusy(OpenObject& object, const std::vector<StoragePlace>& places) {
   HandleGuard& guard = object.guard;
   const uint64_t generation = MountTableGeneration();
-  if (!guard.busyKnown || guard.busyGeneration != generation) {
+  // A refusal is asked about again at every write: a FUSE server may still be on its way out
+  // after its file system was unmounted.
+  if (!guard.busyKnown || guard.busyGeneration != generation || !guard.busy.empty()) {
     // A file handle reaches past the size the file had when it was opened.
     const bool window = object.kind != ObjectKind::kFile;
     guard.busy =
@@ -196,7 +198,8 @@ std::vector<StoragePlace> DescriptorBusy(const std::vector<StoragePlace>& places
   static Answer* last = new Answer();
   const uint64_t generation = MountTableGeneration();
   std::lock_guard<std::mutex> lock(last->mutex);
-  if (last->asked.empty() || last->generation != generation || !SamePlaces(last->asked, places)) {
+  if (last->asked.empty() || last->generation != generation || !last->busy.empty() ||
+      !SamePlaces(last->asked, places)) {
     last->busy = AllPlaces(BusyWithin(places, OwnHolds()));
     last->asked = places;
     last->generation = generation;
