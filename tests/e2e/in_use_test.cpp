@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 
@@ -44,8 +43,7 @@ struct InUseSetUp {
 // A file of `size` bytes, zero and sparse.
 std::string Sparse(const TempDir& dir, const std::string& name, uint64_t size = kTargetSize) {
   const std::string path = dir.File(name);
-  std::ofstream{path};
-  fs::resize_file(path, size);
+  CreateSparseFile(path, size);
   return path;
 }
 

@@ -58,6 +58,7 @@ class VolumeLock {
     if (locked_) volume_.object().UnlockNTVolume();
   }
   bool held() const { return locked_; }
+  const Volume& volume() const { return volume_; }
   VolumeLock(const VolumeLock&) = delete;
   VolumeLock& operator=(const VolumeLock&) = delete;
 
@@ -78,6 +79,13 @@ std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segme
       throw Failure(settings.subject, failure.reason() +
                                           " (it is mounted or in use, which --force does not "
                                           "override)");
+    }
+    // The lock shuts out block devices that existed when it was taken, not one attached since.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      throw Failure(settings.subject, failure.reason() +
+                                          " (it came into use while it was "
+                                          "restored: " +
+                                          InUseText(lock.volume()) + ")");
     }
     if (!stream || InterruptRequested()) throw;
     throw Failure(settings.subject, "is now incomplete: " + std::string(failure.what()) +
