@@ -223,8 +223,16 @@ std::optional<NtfsMount> NtfsMount::Mount(const std::string& source, const std::
     *whyNot = "ntfs-3g failed: " + mounted.output;
     return std::nullopt;
   }
-  return NtfsMount(mountPoint);
+  return NtfsMount(mountPoint, source);
 }
+
+NtfsMount::NtfsMount(std::string mountPoint, const std::string& source)
+    : ScopedMount("sh -c " +
+                      ShellQuote("fusermount -u \"$1\"; i=0; while [ $i -lt 250 ] && fuser -v " +
+                                 ShellQuote(source) +
+                                 " 2>&1 | grep -q ntfs-3g; do i=$((i+1)); sleep 0.02; done") +
+                      " unmount",
+                  std::move(mountPoint)) {}
 
 std::optional<ScopedMount> ScopedMount::Kernel(const std::string& source,
                                                const std::string& mountPoint, std::string* whyNot) {

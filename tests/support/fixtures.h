@@ -142,8 +142,8 @@ class NtfsMount : public ScopedMount {
                                         std::string* whyNot);
 
  private:
-  explicit NtfsMount(std::string mountPoint)
-      : ScopedMount("fusermount -u", std::move(mountPoint)) {}
+  // Unmounting returns before the server has closed `source`; the unmount waits for it.
+  NtfsMount(std::string mountPoint, const std::string& source);
 };
 
 // An active swap area in a file or on a device, made with mkswap and switched off again however
