@@ -1,5 +1,7 @@
 // Bad input: one line that names the volume and says why, exit status 1 (2 for bad usage), and
 // nothing written.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <regex>
 
@@ -32,6 +34,20 @@ TEST_F(Errors, AnUnmappedLetterAMissingFileAndAMissingPartition) {
   ExpectOneLine(Kestro("cat " + Partition(kSampleFat) + " --offset 1G"), 1,
                 disk + " partition 1: ", "beyond its end");
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.img")));
+}
+
+TEST_F(Errors, SourcesThatAreNoBlockDeviceOrStoredFileAreRefusedByName) {
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string out = dir.File("out.img");
+  ExpectOneLine(Kestro("backup /proc/cpuinfo " + ShellQuote(out)), 1,
+                "/proc/cpuinfo: ", "file the kernel makes up");
+  ExpectOneLine(Kestro("info /sys/kernel/uevent_seqnum"), 1,
+                "/sys/kernel/uevent_seqnum: ", "file the kernel makes up");
+  ExpectOneLine(Kestro("cat " + ShellQuote(fifo)), 1, fifo + ": ", "is a FIFO");
+  ExpectOneLine(Kestro("verify /dev/null " + ShellQuote(out)), 1,
+                "/dev/null: ", "is a character device");
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST_F(Errors, AnImageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {

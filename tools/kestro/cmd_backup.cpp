@@ -2,11 +2,14 @@
 // or a zstd stream, hashed on the way, with a sidecar that describes the image; or, for "-", to
 // standard output without one.
 #include <shadrel/snapshots.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+
+#include <win32/storage_use.h>
 
 #include "allocation_readers.h"
 #include "commands.h"
@@ -21,7 +24,6 @@
 #include "sector.h"
 #include "sizes.h"
 #include "small_files.h"
-#include "source_storage.h"
 #include "span_segments.h"
 #include "block_loops.h"
 #include "stream_writer.h"
@@ -42,21 +44,33 @@ std::string ResolveImagePath(const BackupOptions& options) {
   return std::filesystem::weakly_canonical(image).string();
 }
 
+// Whether the file or folder open on `fd` is, or lies on, storage the volume is read from; an
+// object that could not be opened is not.
+bool StoredInSource(const Volume& volume, int fd) {
+  if (fd < 0) return false;
+  const bool stored = StoredIn(fd, volume.source());
+  close(fd);
+  return stored;
+}
+
+// A folder is opened for reading where it can be, so that btrfs can be asked for its devices.
+int OpenFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd >= 0 ? fd : open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Writing over, or into, any file or device the volume is read from would destroy the source,
-// whatever name leads to it.
+// whatever name leads to it, and so would writing into a file system stored in the source.
 void RefuseOwnSource(const Volume& volume, const std::string& image) {
-  const SourceStorage source(volume.source());
-  struct stat st {};
   for (const std::string& path : BackupPaths(image)) {
-    if (stat(path.c_str(), &st) == 0 && source.Holds(st)) {
+    if (StoredInSource(volume, open(path.c_str(), O_PATH | O_CLOEXEC))) {
       throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
     }
   }
   const std::string folder = std::filesystem::absolute(image).parent_path().string();
-  if (stat(folder.c_str(), &st) == 0 && source.Holds(st)) {
-    throw Failure(folder, "lies on " + volume.name() +
-                              ", which the backup reads; choose another "
-                              "image path");
+  if (StoredInSource(volume, OpenFolder(folder))) {
+    throw Failure(folder, "lies on a file system stored in " + volume.name() +
+                              ", which the backup reads; choose another image path");
   }
 }
 

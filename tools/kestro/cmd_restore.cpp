@@ -4,6 +4,8 @@
 // written: it is checked as it goes, and a failure then leaves the volume incomplete.
 #include <cstdio>
 
+#include <win32/storage_use.h>
+
 #include "commands.h"
 #include "errors.h"
 #include "image_checks.h"
@@ -22,14 +24,30 @@ using namespace win32;
 
 namespace {
 
-// Holds the volume's lock while the image is written; refuses a volume it cannot lock (mounted,
-// or in use) unless forced.
+// "a; b" of every reason the volume's bytes are in use, or "" when nothing uses them.
+std::string InUseText(const Volume& volume) {
+  std::string text;
+  for (const std::string& reason : WhyDriveInUse(volume.letter())) {
+    text += (text.empty() ? "" : "; ") + reason;
+  }
+  return text;
+}
+
+// Holds the volume's lock while the image is written, which keeps every block device over the
+// volume's bytes open exclusively so that nothing can mount or claim them meanwhile. A volume the
+// kernel says is in use is refused whatever --force says; one that cannot be locked for another
+// reason is refused unless forced.
 class VolumeLock {
  public:
   VolumeLock(Volume& volume, bool force) : volume_(volume) {
     locked_ = volume.object().LockNTVolume() != 0;
     if (locked_) return;
     const std::string reason = DescribeError(LastErrorOr(ERROR_ACCESS_DENIED));
+    const std::string inUse = InUseText(volume);
+    if (!inUse.empty()) {
+      throw Failure(volume.name(),
+                    "is mounted or in use, which --force does not override: " + inUse);
+    }
     if (!force) {
       throw Failure(volume.name(), "is mounted or in use (cannot lock it: " + reason +
                                        "); unmount it, or pass --force");
@@ -40,6 +58,7 @@ class VolumeLock {
     if (locked_) volume_.object().UnlockNTVolume();
   }
   bool held() const { return locked_; }
+  const Volume& volume() const { return volume_; }
   VolumeLock(const VolumeLock&) = delete;
   VolumeLock& operator=(const VolumeLock&) = delete;
 
@@ -60,6 +79,13 @@ std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segme
       throw Failure(settings.subject, failure.reason() +
                                           " (it is mounted or in use, which --force does not "
                                           "override)");
+    }
+    // The lock shuts out block devices that existed when it was taken, not one attached since.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      throw Failure(settings.subject, failure.reason() +
+                                          " (it came into use while it was "
+                                          "restored: " +
+                                          InUseText(lock.volume()) + ")");
     }
     if (!stream || InterruptRequested()) throw;
     throw Failure(settings.subject, "is now incomplete: " + std::string(failure.what()) +
@@ -92,6 +118,11 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   const double seconds = writing.seconds();
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));
+  }
+  // Nothing keeps a loop device from being attached to an image file meanwhile and used.
+  if (const std::string inUse = InUseText(volume); !inUse.empty()) {
+    throw Failure(volume.name(), "came into use while it was restored (" + inUse +
+                                     "); what it holds now is not known");
   }
   // The image was checked before; a difference now means it changed while it was written. The
   // recorded digest covers a used-only image's holes too, which are not written.
