@@ -2,6 +2,8 @@
 // volume is opened for writing, writes it back while holding the volume's lock, then reads it
 // back and compares digests. An image on standard input ("-") cannot be checked before it is
 // written: it is checked as it goes, and a failure then leaves the volume incomplete.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "commands.h"
@@ -13,6 +15,7 @@
 #include "image_spans.h"
 #include "interrupt.h"
 #include "sizes.h"
+#include "source_storage.h"
 #include "span_segments.h"
 #include "block_loops.h"
 
@@ -48,13 +51,27 @@ class VolumeLock {
   bool locked_ = false;
 };
 
+// What a volume holds after a stream failed once `written` of its `total` bytes were written:
+// a stream that goes on past the image's end has been written whole.
+[[noreturn]] void FailStream(const std::string& volume, const Failure& failure, uint64_t written,
+                             uint64_t total) {
+  if (written == total) {
+    throw Failure(volume, "holds all " + std::to_string(total) + " bytes of the image, but " +
+                              failure.what());
+  }
+  throw Failure(volume, "is now incomplete: it holds the stream's first " +
+                            std::to_string(written) +
+                            " bytes, and what it held before after them (" + failure.what() + ")");
+}
+
 // Writes the image; a write refused on a volume that could not be locked is the platform
 // protecting a mounted file system or a device in use, which --force does not override. A
 // stream that fails part way has already overwritten the volume's start.
 std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segments,
                            const LoopSettings& settings, const VolumeLock& lock, bool stream) {
+  uint64_t written = 0;
   try {
-    return WriteFromImage(image, segments, settings);
+    return WriteFromImage(image, segments, settings, &written);
   } catch (const Failure& failure) {
     if (!lock.held() && GetLastError() == ERROR_ACCESS_DENIED) {
       throw Failure(settings.subject, failure.reason() +
@@ -62,8 +79,7 @@ std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segme
                                           "override)");
     }
     if (!stream || InterruptRequested()) throw;
-    throw Failure(settings.subject, "is now incomplete: " + std::string(failure.what()) +
-                                        "; it holds the stream only up to there");
+    FailStream(settings.subject, failure, written, TotalLength(segments));
   }
 }
 
@@ -76,8 +92,42 @@ void RequireExpectedDigest(const RestoreOptions& options, const std::string& wri
                                    " now holds what was read");
 }
 
+// --expect-digest in lower case, without the "ALGORITHM:" it may start with; refused, before
+// anything is opened, unless it can be a digest in --hash's algorithm.
+std::string ExpectedDigest(const RestoreOptions& options) {
+  std::string digest = options.expectDigest;
+  if (digest.empty()) return digest;
+  const size_t colon = digest.find(':');
+  if (colon != std::string::npos) {
+    if (HashKindNamed(digest.substr(0, colon)) != options.hash) {
+      throw UsageError("--expect-digest", "names " + digest.substr(0, colon) + ", but --hash is " +
+                                              HashName(options.hash));
+    }
+    digest.erase(0, colon + 1);
+  }
+  if (const auto fault = DigestTextFault(options.hash, digest)) {
+    throw UsageError("--expect-digest", *fault);
+  }
+  return LowerCase(digest);
+}
+
+// Writing an image onto the volume it is read from, or onto storage that holds it, destroys it
+// as it is read: the same file, the device it lies on, a loop device over it.
+void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::string& name) {
+  if (!image.file()) return;
+  struct stat st {};
+  st.st_mode = S_IFREG;
+  st.st_dev = static_cast<dev_t>(image.file()->device);
+  st.st_ino = static_cast<ino_t>(image.file()->inode);
+  if (SourceStorage(volume.source()).Holds(st)) {
+    throw Failure(name, "is stored on " + volume.name() +
+                            ", the volume it would be restored to; restoring would destroy it");
+  }
+}
+
 void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
              const RestoreOptions& options, const CheckSettings& checks) {
+  RefuseOwnImage(volume, image, options.image);
   RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), true);
   const std::vector<ByteSpan> spans = ImageSpans(image, layout, options.image);
@@ -138,22 +188,26 @@ void RestoreStream(const RestoreOptions& options) {
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   const auto image = OpenImage(kStandardStream, volume.size() + volume.tail_bytes());
   const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RequireCheckableImage(ImageLayout{}, *image, checks);
   RestoreOrExplainInterrupt(volume, *image, ImageLayout{}, options, checks);
 }
 
 }  // namespace
 
-int RunRestore(const RestoreOptions& options) {
+int RunRestore(const RestoreOptions& given) {
+  RestoreOptions options = given;
+  options.expectDigest = ExpectedDigest(given);
   if (options.image == kStandardStream) {
     RestoreStream(options);
     return kExitSuccess;
   }
   const auto image = OpenImage(options.image);
-  const ImageLayout layout = ReadImageLayout(options.image, image->size());
+  const ImageLayout layout = ReadImageLayout(options.image, image->size(), *image->file());
   const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
   RequireCompression(layout, *image, checks);
   RequireCompleteImage(layout, checks);
   RequireNoUnreadableBytes(layout, checks);
+  RequireCheckableImage(layout, *image, checks);
   RequireRecordedDigest(*image, layout, checks);
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   RestoreOrExplainInterrupt(volume, *image, layout, options, checks);
