@@ -105,7 +105,9 @@ const char* HashName(HashKind kind) {
 }
 
 std::optional<std::string> DigestTextFault(HashKind kind, std::string_view hex) {
-  const size_t length = 2 * (kind == HashKind::kSha256 ? 32 : kind == HashKind::kXxh128 ? 16 : 0);
+  // Two hex digits a byte.
+  const size_t bytes = kind == HashKind::kSha256 ? 32 : kind == HashKind::kXxh128 ? 16 : 0;
+  const size_t length = 2 * bytes;
   if (hex.empty()) return "is empty";
   if (hex.size() != length) {
     return "has " + std::to_string(hex.size()) + " characters; a " + HashName(kind) +

@@ -32,7 +32,7 @@ bool WrittenFor(const nlohmann::json& json, const FileIdentity& file) {
 std::string RecordedDigest(const nlohmann::json& json, const std::string& hash,
                            const std::string& path) {
   const auto kind = HashKindNamed(hash);
-  const std::string digest = json.value("digest", "");
+  std::string digest = json.value("digest", "");
   if (!kind || *kind == HashKind::kNone) {
     if (!digest.empty() && kind) {
       throw Failure(path, "is malformed: its \"digest\" field is set, but its \"hash\" is none");
