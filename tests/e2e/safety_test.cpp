@@ -109,8 +109,8 @@ TEST_F(Safety, ThePreviousImageSurvivesFailedKilledAndCollidingBackups) {
   }
 }
 
-// A backup over an image is killed, or made to fail, at each flush, rename, removal, mode change
-// and small-file write of its publish step in turn (strace counts the calls; a run it no longer
+// A backup over an image is killed, or made to fail, at each flush, rename, removal and small-file
+// write of its publish step in turn (strace counts the calls; a run it no longer
 // reaches ends the loop). Each time the image left standing is the old or the new one, and it
 // restores and verifies without --force against the partition it came from.
 TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
@@ -121,9 +121,9 @@ TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
   const std::string staged = " -P " + ShellQuote(image + ".partial.kestro") + " -P " +
                              ShellQuote(image + ".partial.rescue-map") + " ";
   const std::vector<std::pair<std::string, std::string>> injections = {
-      {"fsync", ":signal=KILL"},  {"renameat", ":signal=KILL"},  {"unlinkat", ":signal=KILL"},
-      {"fchmod", ":signal=KILL"}, {"ftruncate", ":signal=KILL"}, {"write", ":signal=KILL"},
-      {"fsync", ":error=EIO"},    {"renameat", ":error=EXDEV"},  {"write", ":error=ENOSPC"}};
+      {"fsync", ":signal=KILL"}, {"renameat", ":signal=KILL"}, {"unlinkat", ":signal=KILL"},
+      {"write", ":signal=KILL"}, {"fsync", ":error=EIO"},      {"renameat", ":error=EXDEV"},
+      {"write", ":error=ENOSPC"}};
   for (const auto& [call, effect] : injections) {
     for (int n = 1;; ++n) {
       SCOPED_TRACE(call + effect + ":when=" + std::to_string(n));

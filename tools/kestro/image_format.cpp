@@ -32,6 +32,9 @@ bool WrittenFor(const nlohmann::json& json, const FileIdentity& file) {
 std::string RecordedDigest(const nlohmann::json& json, const std::string& hash,
                            const std::string& path) {
   const auto kind = HashKindNamed(hash);
+  if (json.contains("digest") && !json.at("digest").is_string()) {
+    throw Failure(path, "is malformed: its \"digest\" field is not a string");
+  }
   std::string digest = json.value("digest", "");
   if (!kind || *kind == HashKind::kNone) {
     if (!digest.empty() && kind) {
