@@ -41,6 +41,7 @@ std::unique_ptr<ZstdReader> ZstdReader::Open(std::unique_ptr<InputStream> input,
   const ZstdFrames frames = DescribeFrames(*input, !streamSize);
   std::unique_ptr<ZstdReader> reader(new ZstdReader(std::move(input)));
   reader->checksummed_ = frames.checksummed;
+  reader->firstFrameOnly_ = streamSize && frames.sizesKnown;
   if (frames.sizesKnown) {
     reader->set_size(frames.contentBytes);
   } else {
@@ -87,6 +88,13 @@ size_t ZstdReader::ReadNext(uint8_t* buffer, size_t length) {
     frameEnded_ = result == 0;
   }
   return output.pos;
+}
+
+std::string ZstdReader::BeyondEnd() const {
+  if (!firstFrameOnly_) return ForwardReader::BeyondEnd();
+  return "goes on past byte " + std::to_string(size()) +
+         ", where its first zstd frame ends; only a file's frames are all measured, so give a "
+         "file of several frames by its name";
 }
 
 void ZstdReader::Restart() {

@@ -35,6 +35,7 @@ class ZstdReader : public ForwardReader {
  protected:
   size_t ReadNext(uint8_t* buffer, size_t length) override;
   void Restart() override;
+  std::string BeyondEnd() const override;
 
  private:
   explicit ZstdReader(std::unique_ptr<InputStream> input);
@@ -47,6 +48,7 @@ class ZstdReader : public ForwardReader {
   size_t filled_ = 0;  // bytes of compressed_ read from the input
   bool frameEnded_ = false;
   bool checksummed_ = false;
+  bool firstFrameOnly_ = false;  // the size is what standard input's first frame records
 };
 
 }  // namespace kestro::cli
