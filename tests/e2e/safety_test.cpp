@@ -2,6 +2,7 @@
 // failed, interrupted or colliding backup; a backup refuses to write into its own source; restore
 // checks an image against its sidecar before the target is opened for writing.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,14 @@ TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
     }
   }
   EXPECT_EQ(Sha256(disk, kSampleFat.offset, kSampleFat.length), newSha);
+  // Killed at the sidecar's rename (the second): a staged sidecar another user owns is not taken.
+  if (getuid() != 0) return;
+  BackUp(kSampleNtfs, image);
+  RunCommand("strace -f -qq -o /dev/null -e inject=renameat:signal=KILL:when=2 " +
+             ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) + " " +
+             ShellQuote(image) + " -q");
+  ASSERT_EQ(chown((image + ".partial.kestro").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleFat) + " -q").status, 1);
 }
 
 TEST_F(Safety, ABackupNeverWritesIntoTheFileBehindItsLoopDevice) {

@@ -74,8 +74,8 @@ ImageLayout LayoutFrom(const nlohmann::json& json, const std::string& path) {
 }
 
 // The sidecar at `path` as JSON; nothing when there is none.
-std::optional<nlohmann::json> ReadSidecarJson(const std::string& path) {
-  const auto text = ReadSmallFile(path);
+std::optional<nlohmann::json> ReadSidecarJson(const std::string& path, uid_t* owner = nullptr) {
+  const auto text = ReadSmallFile(path, owner);
   if (!text) return std::nullopt;
   try {
     return nlohmann::json::parse(*text);
@@ -85,7 +85,9 @@ std::optional<nlohmann::json> ReadSidecarJson(const std::string& path) {
 }
 
 // The sidecar that belongs to `file`, and its path: the one beside the image or the staged one,
-// whichever says it was written for this file; otherwise the one beside the image, if any.
+// whichever says it was written for this file; otherwise the one beside the image, if any. A
+// staged sidecar counts only when the image's owner wrote it: in a folder others may write to,
+// someone else could have put it there.
 std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const std::string& image,
                                                                  const FileIdentity& file) {
   const std::string path = SidecarPath(image);
@@ -93,8 +95,11 @@ std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const std::stri
   try {
     if (json && WrittenFor(*json, file)) return std::pair(*json, path);
     const std::string staged = SidecarPath(StagingPath(image));
-    const auto stagedJson = ReadSidecarJson(staged);
-    if (stagedJson && WrittenFor(*stagedJson, file)) return std::pair(*stagedJson, staged);
+    uid_t owner = 0;
+    const auto stagedJson = ReadSidecarJson(staged, &owner);
+    if (stagedJson && owner == file.owner && WrittenFor(*stagedJson, file)) {
+      return std::pair(*stagedJson, staged);
+    }
   } catch (const nlohmann::json::exception& e) {
     throw Failure(path, std::string("cannot read: ") + e.what());
   }
@@ -108,7 +113,8 @@ FileIdentity IdentityOf(const struct stat& st) {
   return FileIdentity{
       static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
       static_cast<uint64_t>(st.st_size),
-      static_cast<int64_t>(st.st_mtim.tv_sec) * kNanosecondsPerSecond + st.st_mtim.tv_nsec};
+      static_cast<int64_t>(st.st_mtim.tv_sec) * kNanosecondsPerSecond + st.st_mtim.tv_nsec,
+      st.st_uid};
 }
 
 std::string SidecarPath(const std::string& image) {
@@ -138,8 +144,9 @@ std::string SidecarText(const ImageLayout& layout) {
 
 bool SidecarWrittenFor(const std::string& path, const FileIdentity& file) {
   try {
-    const auto json = ReadSidecarJson(path);
-    return json && WrittenFor(*json, file);
+    uid_t owner = 0;
+    const auto json = ReadSidecarJson(path, &owner);
+    return json && owner == file.owner && WrittenFor(*json, file);
   } catch (const std::exception&) {
     return false;
   }

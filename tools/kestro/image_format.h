@@ -22,6 +22,7 @@ struct FileIdentity {
   uint64_t inode = 0;
   uint64_t bytes = 0;
   int64_t modifiedNs = 0;
+  uint32_t owner = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 
@@ -49,14 +50,15 @@ std::string SidecarPath(const std::string& image);
 // The sidecar's JSON text.
 std::string SidecarText(const ImageLayout& layout);
 
-// True when the sidecar at `path` is a regular file that says it was written for `file`.
+// True when the sidecar at `path` is a regular file of `file`'s owner that says it was written
+// for `file`.
 bool SidecarWrittenFor(const std::string& path, const FileIdentity& file);
 
 // The layout of `image`, `imageSize` bytes long once decoded, whose file is `file`: from its
 // sidecar when there is one, otherwise the whole file as volume bytes. A sidecar written for
 // another file gives way to the staged one ("IMAGE.partial.kestro") when that one was written for
-// this file. Throws Failure when the sidecar cannot be read, is malformed (naming the field),
-// disagrees with the image's size, or is not a regular file.
+// this file and has its owner. Throws Failure when the sidecar cannot be read, is malformed (naming
+// the field), disagrees with the image's size, or is not a regular file.
 ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize, const FileIdentity& file);
 
 }  // namespace kestro::cli

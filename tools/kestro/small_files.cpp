@@ -65,7 +65,7 @@ void WriteNewFile(const ImageFolder& folder, const std::string& name, const std:
   }
 }
 
-std::optional<std::string> ReadSmallFile(const std::string& path) {
+std::optional<std::string> ReadSmallFile(const std::string& path, uid_t* owner) {
   // A device is not even opened: opening some has effects of its own.
   RequireRegularOrAbsent(path);
   const FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -73,6 +73,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   if (fd.get() < 0) throw Failure(path, "cannot open: " + DescribeErrno(errno));
   struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) RefuseNotRegular(path);
+  if (owner != nullptr) *owner = st.st_uid;
   std::string text;
   char buffer[4096];
   for (;;) {
