@@ -152,9 +152,12 @@ TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
   // Killed at the sidecar's rename (the second): a staged sidecar another user owns is not taken.
   if (getuid() != 0) return;
   BackUp(kSampleNtfs, image);
-  RunCommand("strace -f -qq -o /dev/null -e inject=renameat:signal=KILL:when=2 " +
-             ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) + " " +
-             ShellQuote(image) + " -q");
+  const auto killed = RunCommand(
+      "strace -f -qq -o /dev/null -e trace=renameat -e "
+      "inject=renameat:signal=KILL:when=2 " +
+      ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) + " " + ShellQuote(image) +
+      " -q");
+  ASSERT_EQ(Sha256(image), newSha) << killed.output;
   ASSERT_EQ(chown((image + ".partial.kestro").c_str(), 65534, 65534), 0);
   EXPECT_EQ(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleFat) + " -q").status, 1);
 }
