@@ -50,6 +50,30 @@ TEST_F(Errors, SourcesThatAreNoBlockDeviceOrStoredFileAreRefusedByName) {
   EXPECT_FALSE(std::filesystem::exists(out));
 }
 
+TEST_F(Errors, OutputThatCannotBeWrittenFailsEveryCommand) {
+  const std::string image = ShellQuote(dir.File("fat.img"));
+  const std::string volume = Partition(kSampleFat);
+  ASSERT_EQ(Kestro("backup " + volume + " " + image + " -q").status, 0);
+  // Standard error stays captured while standard output (or error) goes to the full device.
+  const auto full = [](const std::string& command) {
+    return RunCommand("(" + ShellQuote(KESTRO_PROGRAM) + " " + command + ")");
+  };
+  for (const std::string& command :
+       {"backup " + volume + " " + ShellQuote(dir.File("again.img")) + " -q", "info " + volume,
+        "verify " + volume + " " + image + " -q", "restore " + image + " " + volume + " -q",
+        std::string("snapshots"), std::string("list"), "cat " + volume + " --length 1M"}) {
+    const auto result = full(command + " >/dev/full");
+    EXPECT_EQ(result.status, 1) << command;
+    EXPECT_NE(result.output.find("kestro: standard output: cannot write: no space left"),
+              std::string::npos)
+        << result.output;
+  }
+  EXPECT_NE(full("backup " + volume + " " + image + " -q >/dev/full")
+                .output.find("the digest line of " + dir.File("fat.img") + " is lost"),
+            std::string::npos);
+  EXPECT_EQ(full("backup " + volume + " - -q 2>/dev/full >/dev/null").status, 1);
+}
+
 TEST_F(Errors, AnImageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {
   const std::string image = dir.File("fat.img");
   ASSERT_EQ(Kestro("backup " + Partition(kSampleFat) + " " + ShellQuote(image) + " -q").status, 0);

@@ -14,6 +14,7 @@
 #include "allocation_readers.h"
 #include "commands.h"
 #include "errors.h"
+#include "image_folder.h"
 #include "image_format.h"
 #include "image_placement.h"
 #include "image_publisher.h"
@@ -26,6 +27,7 @@
 #include "small_files.h"
 #include "span_segments.h"
 #include "block_loops.h"
+#include "standard_streams.h"
 #include "stream_writer.h"
 #include "zstd_writer.h"
 
@@ -118,7 +120,14 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
   }
   // Last, in the form the checksum tools print and check.
   if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), image.c_str());
-  std::fflush(out);
+}
+
+// A backup whose digest line is lost has not told its caller what it made.
+void RequireSummaryWritten(const std::string& image) {
+  if (const auto fault = FlushStandardOutput()) {
+    throw Failure("standard output", "cannot write: " + *fault + "; the digest line of " + image +
+                                         " is lost (" + SidecarPath(image) + " records it)");
+  }
 }
 
 // A file system larger than its device cannot be copied whole; a rescue copies what the device
@@ -160,8 +169,9 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
   const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
-  SparseImageWriter image(StagingPath(path));
-  ImagePublisher publisher(path);
+  const ImageFolder folder(path);
+  SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
+  ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;
   double seconds = 0;
   const std::string digest =
@@ -179,12 +189,14 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   layout.rescue = options.rescue;
   layout.compression = options.zstdLevel ? "zstd" : "none";
   layout.usedOnly = options.usedOnly;
+  image.Flush();
+  layout.file = image.identity();
   publisher.Stage(layout,
                   options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
-  image.Commit();
-  publisher.Publish();
+  publisher.Publish(image);
   PrintSummary(stdout, volume, path, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest,
                options.usedOnly ? &copied : nullptr);
+  RequireSummaryWritten(path);
 }
 
 // The image as a stream on standard output, zeros written out; what a file backup prints goes to
