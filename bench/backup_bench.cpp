@@ -17,11 +17,11 @@
 #include <benchmark/benchmark.h>
 #include <win32/backend.h>
 
-#include "diagnostics.h"
-#include "digest.h"
-#include "image_placement.h"
-#include "image_writer.h"
-#include "block_loops.h"
+#include "volume/diagnostics.h"
+#include "transfer/digest.h"
+#include "volume/image_placement.h"
+#include "image/write/sparse_image_writer.h"
+#include "transfer/block_loops.h"
 
 using namespace kestro::cli;
 

@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include <digest.h>
+#include <transfer/digest.h>
 #include <fixtures.h>
 #include <gtest/gtest.h>
-#include <hash_pipeline.h>
+#include <transfer/hash_pipeline.h>
 #include <win32/drive_map.h>
 
 #include "counting_backend.h"

@@ -4,14 +4,14 @@
 
 #include <cstdio>
 
-#include "commands.h"
-#include "diagnostics.h"
-#include "errors.h"
-#include "interrupt.h"
-#include "read_only_backend.h"
-#include "sizes.h"
-#include "standard_streams.h"
-#include "zstd_writer.h"
+#include "commands/commands.h"
+#include "volume/diagnostics.h"
+#include "support/errors.h"
+#include "transfer/interrupt.h"
+#include "volume/read_only_backend.h"
+#include "support/sizes.h"
+#include "support/standard_streams.h"
+#include "image/write/zstd_writer.h"
 
 using namespace kestro::cli;
 

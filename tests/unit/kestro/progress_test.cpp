@@ -1,5 +1,5 @@
 // The progress line and when it is drawn.
-#include <progress.h>
+#include <transfer/progress.h>
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // Compressed images written and read back: reads that skip ahead and go back, the frame's size
 // and checksum, and an image that does not end where its frame says.
-#include <errors.h>
-#include <image_reader.h>
-#include <image_writer.h>
-#include <zstd_writer.h>
+#include <support/errors.h>
+#include <image/read/image_reader.h>
+#include <image/write/sparse_image_writer.h>
+#include <image/write/zstd_writer.h>
 
 #include <filesystem>
 #include <fstream>

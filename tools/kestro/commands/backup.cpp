@@ -1,0 +1,244 @@
+// kestro backup VOLUME IMAGE: the volume's bytes, and the partition's tail, into a sparse image
+// or a zstd stream, hashed on the way, with a sidecar that describes the image; or, for "-", to
+// standard output without one.
+#include <shadrel/snapshots.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include <win32/storage_use.h>
+
+#include "used/allocation_readers.h"
+#include "commands/commands.h"
+#include "support/errors.h"
+#include "image/image_folder.h"
+#include "image/image_format.h"
+#include "volume/image_placement.h"
+#include "image/image_publisher.h"
+#include "image/read/image_reader.h"
+#include "image/write/sparse_image_writer.h"
+#include "transfer/interrupt.h"
+#include "volume/report.h"
+#include "volume/sector.h"
+#include "support/sizes.h"
+#include "image/small_files.h"
+#include "used/span_segments.h"
+#include "transfer/block_loops.h"
+#include "support/standard_streams.h"
+#include "image/write/stream_writer.h"
+#include "image/write/zstd_writer.h"
+
+namespace kestro::cli {
+namespace {
+
+constexpr const char* kZstdSuffix = ".zst";
+
+// The image is written beside the file a link names, rather than replacing the link. A
+// compressed image's name ends in .zst.
+std::string ResolveImagePath(const BackupOptions& options) {
+  std::string image = options.image;
+  if (options.zstdLevel && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
+  struct stat st {};
+  if (lstat(image.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return image;
+  return std::filesystem::weakly_canonical(image).string();
+}
+
+// Whether the file or folder open on `fd` is, or lies on, storage the volume is read from; an
+// object that could not be opened is not.
+bool StoredInSource(const Volume& volume, int fd) {
+  if (fd < 0) return false;
+  const bool stored = StoredIn(fd, volume.source());
+  close(fd);
+  return stored;
+}
+
+// A folder is opened for reading where it can be, so that btrfs can be asked for its devices.
+int OpenFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd >= 0 ? fd : open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Writing over, or into, any file or device the volume is read from would destroy the source,
+// whatever name leads to it, and so would writing into a file system stored in the source.
+void RefuseOwnSource(const Volume& volume, const std::string& image) {
+  for (const std::string& path : BackupPaths(image)) {
+    if (StoredInSource(volume, open(path.c_str(), O_PATH | O_CLOEXEC))) {
+      throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
+    }
+  }
+  const std::string folder = std::filesystem::absolute(image).parent_path().string();
+  if (StoredInSource(volume, OpenFolder(folder))) {
+    throw Failure(folder, "lies on a file system stored in " + volume.name() +
+                              ", which the backup reads; choose another image path");
+  }
+}
+
+// The last bytes of a source whose size is not a whole number of sectors belong to no sector the
+// volume addresses.
+void WarnAboutDroppedBytes(const Volume& volume, uint64_t tailBytes) {
+  const uint64_t covered = volume.size() + tailBytes;
+  if (volume.partition_length() <= covered) return;
+  Warn(volume.source(), "its last " + std::to_string(volume.partition_length() - covered) +
+                            " bytes are less than a sector and are not in the image");
+}
+
+// The whole image, or with --used-only the parts of it that the file system uses.
+std::vector<ByteSpan> SpansToCopy(Volume& volume, const BackupOptions& options) {
+  const uint64_t imageBytes = volume.size() + volume.tail_bytes();
+  if (!options.usedOnly) return {ByteSpan{0, imageBytes}};
+  VolumeBytes bytes(volume.object());
+  return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
+                   volume.name());
+}
+
+void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,
+                  double seconds, const RescueMap* rescue, const std::string& digest,
+                  const std::vector<ByteSpan>* usedOnly) {
+  const uint64_t total = volume.size() + tailBytes;
+  std::fprintf(out, "backed up %s into %s: %llu bytes", volume.name().c_str(), image.c_str(),
+               static_cast<unsigned long long>(total));
+  if (tailBytes) {
+    std::fprintf(out, " (%llu of the volume, %llu of the partition's tail)",
+                 static_cast<unsigned long long>(volume.size()),
+                 static_cast<unsigned long long>(tailBytes));
+  }
+  std::fprintf(out, " in %.2f s, %s\n", seconds, FormatRate(total, seconds).c_str());
+  if (usedOnly) {
+    std::fprintf(out, "used-only image: copied %s; the rest are holes\n",
+                 DescribeSpans(*usedOnly, total).c_str());
+  }
+  if (const auto snapshot = shadrel::DescribeSnapshot(volume.object().m_Requester)) {
+    std::fprintf(out, "snapshot: %s, %.1f ms\n", snapshot->engine.c_str(), snapshot->milliseconds);
+  }
+  if (rescue) {
+    std::fprintf(out, "unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
+                 static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
+                 rescue->ranges().size(), RescueMapPath(image).c_str());
+  }
+  // Last, in the form the checksum tools print and check.
+  if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), image.c_str());
+}
+
+// A backup whose digest line is lost has not told its caller what it made.
+void RequireSummaryWritten(const std::string& image) {
+  if (const auto fault = FlushStandardOutput()) {
+    throw Failure("standard output", "cannot write: " + *fault + "; the digest line of " + image +
+                                         " is lost (" + SidecarPath(image) + " records it)");
+  }
+}
+
+// A file system larger than its device cannot be copied whole; a rescue copies what the device
+// holds.
+void RequireWholeFileSystem(const Volume& volume, bool rescue) {
+  if (!volume.claims_more_than_held()) return;
+  if (!rescue) {
+    throw Failure(volume.name(), volume.OversizeText() + "; --rescue copies what the device holds");
+  }
+  Warn(volume.name(), volume.OversizeText() + "; the image holds only what the device holds");
+}
+
+// Reads the partition's bytes into `out`, through a compressor when one is asked for, and
+// returns their digest; `seconds` gets the time the copy took.
+std::string CopyVolume(Volume& volume, const BackupOptions& options,
+                       const std::vector<ByteSpan>& copied, ImageSink& out, RescueMap* rescue,
+                       double* seconds) {
+  const uint64_t imageBytes = volume.size() + volume.tail_bytes();
+  ImagePlacement placement(volume, imageBytes, false);
+  const SpanSegments segments(placement.segments(), copied, true);
+  ProgressBar progress(stderr, !options.quiet, imageBytes);
+  const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
+  std::optional<ZstdWriter> zstd;
+  if (options.zstdLevel) zstd.emplace(out, options.zstdLevel, imageBytes);
+  ImageSink& sink = zstd ? static_cast<ImageSink&>(*zstd) : out;
+  std::string digest = ReadIntoImage(segments.segments(), sink, settings, rescue);
+  *seconds = progress.seconds();
+  sink.Finish();
+  return digest;
+}
+
+void BackupToFile(Volume& volume, const BackupOptions& options) {
+  const std::string path = ResolveImagePath(options);
+  RefuseOwnSource(volume, path);
+  for (const std::string& existing : {path, SidecarPath(path), RescueMapPath(path)}) {
+    RequireRegularOrAbsent(existing);
+  }
+
+  const uint64_t tailBytes = volume.tail_bytes();
+  WarnAboutDroppedBytes(volume, tailBytes);
+  const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
+  const ImageFolder folder(path);
+  SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
+  ImagePublisher publisher(folder, options.mode);
+  RescueMap rescue;
+  double seconds = 0;
+  const std::string digest =
+      CopyVolume(volume, options, copied, image, options.rescue ? &rescue : nullptr, &seconds);
+
+  ImageLayout layout;
+  layout.volumeBytes = volume.size();
+  layout.tailBytes = tailBytes;
+  layout.source = volume.name();
+  layout.fileSystem = FileSystemName(volume.object().m_nFsType);
+  layout.partitionOffset = volume.object().m_llPartOffset;
+  layout.hash = HashName(options.hash);
+  layout.digest = digest;
+  layout.unreadableBytes = rescue.bytes();
+  layout.rescue = options.rescue;
+  layout.compression = options.zstdLevel ? "zstd" : "none";
+  layout.usedOnly = options.usedOnly;
+  image.Flush();
+  layout.file = image.identity();
+  publisher.Stage(layout,
+                  options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
+  publisher.Publish(image);
+  PrintSummary(stdout, volume, path, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest,
+               options.usedOnly ? &copied : nullptr);
+  RequireSummaryWritten(path);
+}
+
+// The image as a stream on standard output, zeros written out; what a file backup prints goes to
+// standard error instead.
+void BackupToStream(Volume& volume, const BackupOptions& options) {
+  if (options.rescue) {
+    throw UsageError("--rescue", "needs an image file, beside which the rescue map is written");
+  }
+  if (isatty(STDOUT_FILENO)) {
+    throw Failure("standard output", "is a terminal; redirect it to a file or a pipe");
+  }
+  WarnAboutDroppedBytes(volume, volume.tail_bytes());
+  StreamWriter out(STDOUT_FILENO, "standard output");
+  double seconds = 0;
+  const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
+  const std::string digest = CopyVolume(volume, options, copied, out, nullptr, &seconds);
+  PrintSummary(stderr, volume, kStandardStream, volume.tail_bytes(), seconds, nullptr, digest,
+               options.usedOnly ? &copied : nullptr);
+}
+
+void Backup(Volume& volume, const BackupOptions& options) {
+  RequireWholeFileSystem(volume, options.rescue);
+  if (options.image == kStandardStream) {
+    BackupToStream(volume, options);
+  } else {
+    BackupToFile(volume, options);
+  }
+}
+
+}  // namespace
+
+int RunBackup(const BackupOptions& options) {
+  Volume volume(options.volume,
+                OpenOptions{options.snapshot, options.bufferSize, options.snapshotRequired});
+  try {
+    Backup(volume, options);
+  } catch (const Failure&) {
+    // By now the partial image has gone with its writer.
+    if (InterruptRequested()) throw Failure(volume.name(), "interrupted; partial image removed");
+    throw;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,51 @@
+// kestro snapshots [--reap]: the snapshots on record, live and stale, and the removal of those
+// whose owner died.
+#include <shadrel/snapshots.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "commands/commands.h"
+#include "support/errors.h"
+#include "support/table.h"
+
+namespace kestro::cli {
+namespace {
+
+std::string Age(int64_t created) {
+  const int64_t seconds = std::max<int64_t>(0, static_cast<int64_t>(std::time(nullptr)) - created);
+  if (seconds < 120) return std::to_string(seconds) + " s";
+  if (seconds < 7200) return std::to_string(seconds / 60) + " min";
+  if (seconds < 172800) return std::to_string(seconds / 3600) + " h";
+  return std::to_string(seconds / 86400) + " d";
+}
+
+int ListAll() {
+  const auto snapshots = shadrel::ListSnapshots();
+  if (snapshots.empty()) {
+    std::printf("no snapshots\n");
+    return kExitSuccess;
+  }
+  std::vector<Row> rows{{"ID", "ENGINE", "ORIGIN", "OWNER", "AGE", "STATE", "SNAPSHOT"}};
+  for (const shadrel::SnapshotEntry& entry : snapshots) {
+    rows.push_back({entry.id, entry.engine, entry.origin, std::to_string(entry.pid),
+                    Age(entry.created), entry.live ? "live" : "stale", entry.target});
+  }
+  PrintTable(rows);
+  return kExitSuccess;
+}
+
+int Reap() {
+  const shadrel::ReapOutcome outcome = shadrel::ReapStaleSnapshots();
+  std::printf("removed %d stale snapshot%s\n", outcome.removed, outcome.removed == 1 ? "" : "s");
+  for (const std::string& failure : outcome.failures) Warn("snapshot", failure);
+  return outcome.failures.empty() ? kExitSuccess : kExitFailure;
+}
+
+}  // namespace
+
+int RunSnapshots(const SnapshotsOptions& options) {
+  return options.reap ? Reap() : ListAll();
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,28 @@
+#include "used/image_spans.h"
+
+#include <Kestro32.h>
+
+#include "used/allocation_readers.h"
+#include "volume/report.h"
+
+namespace kestro::cli {
+namespace {
+
+// The file-system code whose name the sidecar records.
+unsigned FileSystemCodeNamed(const std::string& name) {
+  for (unsigned code : {FSTYPE_FAT16, FSTYPE_FAT32, FSTYPE_NTFS, FSTYPE_NTFS5}) {
+    if (name == FileSystemName(code)) return code;
+  }
+  return FSTYPE_UNKNOWN;
+}
+
+}  // namespace
+
+std::vector<ByteSpan> ImageSpans(ImageReader& image, const ImageLayout& layout,
+                                 const std::string& imagePath) {
+  if (!layout.usedOnly) return {ByteSpan{0, image.size()}};
+  return UsedSpans(ImageVolumeReader(image, layout.volumeBytes),
+                   FileSystemCodeNamed(layout.fileSystem), image.size(), imagePath);
+}
+
+}  // namespace kestro::cli
