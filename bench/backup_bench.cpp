@@ -17,11 +17,11 @@
 #include <benchmark/benchmark.h>
 #include <win32/backend.h>
 
-#include "volume/diagnostics.h"
-#include "transfer/digest.h"
-#include "volume/image_placement.h"
 #include "image/write/sparse_image_writer.h"
 #include "transfer/block_loops.h"
+#include "support/digest.h"
+#include "volume/diagnostics.h"
+#include "volume/image_placement.h"
 
 using namespace kestro::cli;
 

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include <transfer/digest.h>
+#include <support/digest.h>
 #include <fixtures.h>
 #include <gtest/gtest.h>
 #include <transfer/hash_pipeline.h>

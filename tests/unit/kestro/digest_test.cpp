@@ -1,5 +1,5 @@
 // Digests as the checksum tools print them.
-#include <transfer/digest.h>
+#include <support/digest.h>
 #include <transfer/hash_pipeline.h>
 
 #include <cstring>

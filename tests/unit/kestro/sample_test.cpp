@@ -1,6 +1,6 @@
 // The sample disk linked into the program unpacks to the disk the demo describes.
 #include <support/errors.h>
-#include <support/sample.h>
+#include <image/sample.h>
 
 #include <sys/stat.h>
 

@@ -2,6 +2,7 @@
 // and checksum, and an image that does not end where its frame says.
 #include <support/errors.h>
 #include <image/read/image_reader.h>
+#include <image/read/open_image.h>
 #include <image/write/sparse_image_writer.h>
 #include <image/write/zstd_writer.h>
 

@@ -11,28 +11,44 @@
 
 #include <win32/storage_use.h>
 
-#include "used/allocation_readers.h"
 #include "commands/commands.h"
-#include "support/errors.h"
+#include "commands/options.h"
 #include "image/image_folder.h"
 #include "image/image_format.h"
-#include "volume/image_placement.h"
 #include "image/image_publisher.h"
-#include "image/read/image_reader.h"
-#include "image/write/sparse_image_writer.h"
-#include "transfer/interrupt.h"
-#include "volume/report.h"
-#include "volume/sector.h"
-#include "support/sizes.h"
+#include "image/read/open_image.h"
+#include "volume/volume_bytes.h"
 #include "image/small_files.h"
-#include "used/span_segments.h"
-#include "transfer/block_loops.h"
-#include "support/standard_streams.h"
+#include "image/write/sparse_image_writer.h"
 #include "image/write/stream_writer.h"
 #include "image/write/zstd_writer.h"
+#include "support/errors.h"
+#include "support/sizes.h"
+#include "support/standard_streams.h"
+#include "transfer/block_loops.h"
+#include "transfer/interrupt.h"
+#include "used/allocation_readers.h"
+#include "used/span_segments.h"
+#include "volume/image_placement.h"
+#include "volume/report.h"
+#include "volume/sector.h"
 
 namespace kestro::cli {
 namespace {
+
+struct BackupOptions {
+  VolumeArgs volume;
+  std::string image;
+  bool snapshot = false;
+  bool snapshotRequired = false;  // fail rather than read the live volume
+  uint64_t bufferSize = kDefaultBufferSize;
+  HashKind hash = HashKind::kSha256;
+  bool quiet = false;
+  bool rescue = false;
+  bool usedOnly = false;  // copy only what the file system uses
+  int zstdLevel = 0;      // 0 for a raw image
+  mode_t mode = 0600;     // the image's permissions, whatever the umask
+};
 
 constexpr const char* kZstdSuffix = ".zst";
 
@@ -86,9 +102,9 @@ void WarnAboutDroppedBytes(const Volume& volume, uint64_t tailBytes) {
 }
 
 // The whole image, or with --used-only the parts of it that the file system uses.
-std::vector<ByteSpan> SpansToCopy(Volume& volume, const BackupOptions& options) {
+std::vector<Extent> SpansToCopy(Volume& volume, const BackupOptions& options) {
   const uint64_t imageBytes = volume.size() + volume.tail_bytes();
-  if (!options.usedOnly) return {ByteSpan{0, imageBytes}};
+  if (!options.usedOnly) return {Extent{0, imageBytes}};
   VolumeBytes bytes(volume.object());
   return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
                    volume.name());
@@ -96,7 +112,7 @@ std::vector<ByteSpan> SpansToCopy(Volume& volume, const BackupOptions& options) 
 
 void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,
                   double seconds, const RescueMap* rescue, const std::string& digest,
-                  const std::vector<ByteSpan>* usedOnly) {
+                  const std::vector<Extent>* usedOnly) {
   const uint64_t total = volume.size() + tailBytes;
   std::fprintf(out, "backed up %s into %s: %llu bytes", volume.name().c_str(), image.c_str(),
                static_cast<unsigned long long>(total));
@@ -143,7 +159,7 @@ void RequireWholeFileSystem(const Volume& volume, bool rescue) {
 // Reads the partition's bytes into `out`, through a compressor when one is asked for, and
 // returns their digest; `seconds` gets the time the copy took.
 std::string CopyVolume(Volume& volume, const BackupOptions& options,
-                       const std::vector<ByteSpan>& copied, ImageSink& out, RescueMap* rescue,
+                       const std::vector<Extent>& copied, ImageSink& out, RescueMap* rescue,
                        double* seconds) {
   const uint64_t imageBytes = volume.size() + volume.tail_bytes();
   ImagePlacement placement(volume, imageBytes, false);
@@ -168,7 +184,7 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
 
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
-  const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
+  const std::vector<Extent> copied = SpansToCopy(volume, options);
   const ImageFolder folder(path);
   SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
   ImagePublisher publisher(folder, options.mode);
@@ -211,7 +227,7 @@ void BackupToStream(Volume& volume, const BackupOptions& options) {
   WarnAboutDroppedBytes(volume, volume.tail_bytes());
   StreamWriter out(STDOUT_FILENO, "standard output");
   double seconds = 0;
-  const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
+  const std::vector<Extent> copied = SpansToCopy(volume, options);
   const std::string digest = CopyVolume(volume, options, copied, out, nullptr, &seconds);
   PrintSummary(stderr, volume, kStandardStream, volume.tail_bytes(), seconds, nullptr, digest,
                options.usedOnly ? &copied : nullptr);
@@ -226,8 +242,6 @@ void Backup(Volume& volume, const BackupOptions& options) {
   }
 }
 
-}  // namespace
-
 int RunBackup(const BackupOptions& options) {
   Volume volume(options.volume,
                 OpenOptions{options.snapshot, options.bufferSize, options.snapshotRequired});
@@ -239,6 +253,48 @@ int RunBackup(const BackupOptions& options) {
     throw;
   }
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddBackup(CLI::App& app) {
+  struct CommandLine {
+    BackupOptions options;
+    std::string snapshot;  // "preferred" or "required"; "" for none
+  };
+  auto line = std::make_shared<CommandLine>();
+  BackupOptions& options = line->options;
+  CLI::App* backup = app.add_subcommand("backup", "Copy a volume into a sparse image file");
+  AddVolume(*backup, options.volume);
+  AddImage(*backup, options.image, "The image file to write, or - for standard output");
+  backup
+      ->add_flag("--snapshot{preferred}", line->snapshot,
+                 "Read a point-in-time snapshot of the volume; with =required, fail when none "
+                 "can be made")
+      ->check(CLI::IsMember({"preferred", "required"}))
+      ->option_text("[=required]");
+  AddBuffer(*backup, options.bufferSize);
+  AddHash(*backup, options.hash, true);
+  backup->add_flag("-q,--quiet", options.quiet, "No progress bar");
+  backup
+      ->add_option("--compress", options.zstdLevel,
+                   "Write a zstd stream (level 1-19, default 3); a file's name gets .zst")
+      ->transform(kCompression)
+      ->option_text("zstd[:LEVEL]");
+  backup->add_flag("--rescue", options.rescue,
+                   "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
+  backup->add_flag("--used-only", options.usedOnly,
+                   "Copy only what the FAT or NTFS file system uses; leave the rest as holes");
+  backup
+      ->add_option("--mode", options.mode,
+                   "Permissions of the image, its sidecar and rescue map (default 0600)")
+      ->transform(kMode)
+      ->option_text("OCTAL");
+  return {backup, [line] {
+            line->options.snapshot = !line->snapshot.empty();
+            line->options.snapshotRequired = line->snapshot == "required";
+            return RunBackup(line->options);
+          }};
 }
 
 }  // namespace kestro::cli

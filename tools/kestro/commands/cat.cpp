@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "commands/commands.h"
-#include "support/errors.h"
+#include "commands/options.h"
 #include "image/read/image_reader.h"
+#include "image/read/open_image.h"
+#include "volume/volume_bytes.h"
+#include "support/errors.h"
 #include "transfer/interrupt.h"
 #include "volume/sector.h"
 
@@ -18,6 +21,12 @@ namespace kestro::cli {
 using namespace win32;
 
 namespace {
+
+struct CatOptions {
+  VolumeArgs volume;
+  uint64_t offset = 0;
+  std::optional<uint64_t> length;
+};
 
 void WriteOut(const uint8_t* data, size_t length) {
   while (length > 0) {
@@ -62,8 +71,6 @@ std::unique_ptr<ImageReader> CompressedImageNamed(const VolumeArgs& args) {
   return image;
 }
 
-}  // namespace
-
 int RunCat(const CatOptions& options) {
   if (const auto image = CompressedImageNamed(options.volume)) {
     CopyOut(
@@ -80,6 +87,21 @@ int RunCat(const CatOptions& options) {
     }
   });
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddCat(CLI::App& app) {
+  auto options = std::make_shared<CatOptions>();
+  CLI::App* cat = app.add_subcommand("cat", "Write a volume's raw bytes to standard output");
+  AddVolume(*cat, options->volume);
+  cat->add_option("--offset", options->offset, "First byte (default 0)")
+      ->transform(kSize)
+      ->option_text("SIZE");
+  cat->add_option("--length", options->length, "Bytes to write (default: to the end)")
+      ->transform(kSize)
+      ->option_text("SIZE");
+  return {cat, [options] { return RunCat(*options); }};
 }
 
 }  // namespace kestro::cli

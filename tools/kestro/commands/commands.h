@@ -1,80 +1,41 @@
-// The subcommands of `kestro`, one file each. main.cpp parses the command line into these option
-// sets; every command returns the exit status or throws Failure.
+// The subcommands of `kestro`, one file each. Each file declares its options on its own parser,
+// parses them into its own option set and runs; every command returns the exit status or throws
+// Failure.
 #pragma once
 
-#include <sys/types.h>
+#include <CLI/CLI.hpp>
 
-#include <cstdint>
-#include <optional>
+#include <functional>
 #include <string>
-
-#include "transfer/digest.h"
-#include "volume/volume_source.h"
+#include <vector>
 
 namespace kestro::cli {
 
-inline constexpr uint64_t kDefaultBufferSize = 1u << 20;
-
-struct InfoOptions {
-  VolumeArgs volume;
-  bool json = false;
-  bool snapshot = false;
+// A subcommand on the command line: its parser, and what runs it once the line is parsed.
+struct Command {
+  CLI::App* parser;
+  std::function<int()> run;
+  bool writes = false;  // writes to a volume, so it runs without the read-only backend
 };
 
-struct BackupOptions {
-  VolumeArgs volume;
-  std::string image;
-  bool snapshot = false;
-  bool snapshotRequired = false;  // fail rather than read the live volume
-  uint64_t bufferSize = kDefaultBufferSize;
-  HashKind hash = HashKind::kSha256;
-  bool quiet = false;
-  bool rescue = false;
-  bool usedOnly = false;  // copy only what the file system uses
-  int zstdLevel = 0;      // 0 for a raw image
-  mode_t mode = 0600;     // the image's permissions, whatever the umask
-};
+using AddCommand = Command (*)(CLI::App& app);
 
-struct RestoreOptions {
-  std::string image;
-  VolumeArgs volume;
-  bool force = false;
-  uint64_t bufferSize = kDefaultBufferSize;
-  HashKind hash = HashKind::kSha256;
-  bool quiet = false;
-  std::string expectDigest;  // checked against what was written; "" for none
-};
+// Each adds its subcommand and its options to the command line.
+Command AddList(CLI::App& app);
+Command AddInfo(CLI::App& app);
+Command AddBackup(CLI::App& app);
+Command AddRestore(CLI::App& app);
+Command AddVerify(CLI::App& app);
+Command AddCat(CLI::App& app);
+Command AddSnapshots(CLI::App& app);
+Command AddDemo(CLI::App& app);
 
-struct VerifyOptions {
-  VolumeArgs volume;
-  std::string image;
-  bool force = false;
-  uint64_t bufferSize = kDefaultBufferSize;
-  bool quiet = false;
-};
+// The subcommands in the order --help lists them.
+inline constexpr AddCommand kCommands[] = {AddList,   AddInfo, AddBackup,    AddRestore,
+                                           AddVerify, AddCat,  AddSnapshots, AddDemo};
 
-struct CatOptions {
-  VolumeArgs volume;
-  uint64_t offset = 0;
-  std::optional<uint64_t> length;
-};
-
-struct SnapshotsOptions {
-  bool reap = false;  // remove the stale ones instead of listing
-};
-
-struct DemoOptions {
-  bool keep = false;   // leave the unpacked sample and the images in place
-  bool quiet = false;  // no progress bars
-};
-
-int RunList();
-int RunInfo(const InfoOptions& options);
-int RunBackup(const BackupOptions& options);
-int RunRestore(const RestoreOptions& options);
-int RunVerify(const VerifyOptions& options);
-int RunCat(const CatOptions& options);
-int RunDemo(const DemoOptions& options);
-int RunSnapshots(const SnapshotsOptions& options);
+// Runs one subcommand on arguments as a user would type them after its name (demo runs info,
+// backup and verify so).
+int RunCommandLine(AddCommand add, const std::vector<std::string>& arguments);
 
 }  // namespace kestro::cli

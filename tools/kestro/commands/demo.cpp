@@ -6,13 +6,19 @@
 #include <filesystem>
 
 #include "commands/commands.h"
+#include "commands/options.h"
 #include "support/errors.h"
-#include "support/sample.h"
+#include "image/sample.h"
 #include "support/sizes.h"
 
 namespace kestro::cli {
 
 namespace {
+
+struct DemoOptions {
+  bool keep = false;   // leave the unpacked sample and the images in place
+  bool quiet = false;  // no progress bars
+};
 
 // A fresh folder under the temporary folder, removed with its contents unless kept.
 class DemoFolder {
@@ -49,17 +55,17 @@ struct DemoVolume {
   const char* fileSystem;
 };
 
+// Each runs as the line it prints would, through the command's own parser.
 void RunOn(const std::string& drive, const std::string& image, const DemoOptions& options) {
-  const VolumeArgs volume{drive, 0};
+  std::vector<std::string> transfer{drive, image};
+  if (options.quiet) transfer.push_back("--quiet");
   Say("\n$ kestro info " + drive);
-  RunInfo(InfoOptions{.volume = volume});
+  RunCommandLine(AddInfo, {drive});
   Say("\n$ kestro backup " + drive + " " + image);
-  RunBackup(BackupOptions{.volume = volume, .image = image, .quiet = options.quiet});
+  RunCommandLine(AddBackup, transfer);
   Say("\n$ kestro verify " + drive + " " + image);
-  RunVerify(VerifyOptions{.volume = volume, .image = image, .quiet = options.quiet});
+  RunCommandLine(AddVerify, transfer);
 }
-
-}  // namespace
 
 int RunDemo(const DemoOptions& options) {
   static constexpr DemoVolume kVolumes[] = {{kSampleFatPartition, "FAT32"},
@@ -91,6 +97,16 @@ int RunDemo(const DemoOptions& options) {
   Say(options.keep ? "\nThe sample disk and the images are in " + folder.path()
                    : "\nDone; the temporary folder is removed (keep it with --keep).");
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddDemo(CLI::App& app) {
+  auto options = std::make_shared<DemoOptions>();
+  CLI::App* demo = app.add_subcommand("demo", "Run info, backup and verify on the bundled sample");
+  demo->add_flag("--keep", options->keep, "Keep the unpacked sample and the images");
+  demo->add_flag("-q,--quiet", options->quiet, "No progress bars");
+  return {demo, [options] { return RunDemo(*options); }};
 }
 
 }  // namespace kestro::cli

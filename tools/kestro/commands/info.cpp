@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "commands/commands.h"
+#include "commands/options.h"
 #include "support/errors.h"
 #include "volume/report.h"
 
@@ -9,10 +10,14 @@ namespace kestro::cli {
 
 namespace {
 
+struct InfoOptions {
+  VolumeArgs volume;
+  bool json = false;
+  bool snapshot = false;
+};
+
 // Enough for one sector; info transfers nothing.
 constexpr uint64_t kInfoBufferSize = uint64_t{64} * 1024;
-
-}  // namespace
 
 int RunInfo(const InfoOptions& options) {
   Volume volume(options.volume, OpenOptions{options.snapshot, kInfoBufferSize});
@@ -26,6 +31,17 @@ int RunInfo(const InfoOptions& options) {
     PrintReport(report, stdout);
   }
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddInfo(CLI::App& app) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* info = app.add_subcommand("info", "Show what the volume object reports about a volume");
+  AddVolume(*info, options->volume);
+  info->add_flag("--json", options->json, "Print one JSON document, for scripts");
+  info->add_flag("--snapshot", options->snapshot, "Open the volume through a snapshot");
+  return {info, [options] { return RunInfo(*options); }};
 }
 
 }  // namespace kestro::cli

@@ -7,12 +7,12 @@
 
 #include <win32/drive_map.h>
 
-#include "volume/block_devices.h"
 #include "commands/commands.h"
 #include "support/errors.h"
-#include "volume/report.h"
 #include "support/sizes.h"
 #include "support/table.h"
+#include "volume/block_devices.h"
+#include "volume/report.h"
 
 namespace kestro::cli {
 
@@ -66,12 +66,17 @@ void ListMachineDevices() {
   PrintTable(rows);
 }
 
-}  // namespace
-
 int RunList() {
   ListMappedDrives();
   ListMachineDevices();
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddList(CLI::App& app) {
+  return {app.add_subcommand("list", "Show the mapped drives and the machine's block devices"),
+          RunList};
 }
 
 }  // namespace kestro::cli

@@ -11,22 +11,36 @@
 #include <win32/storage_use.h>
 
 #include "commands/commands.h"
-#include "support/errors.h"
-#include "image/image_checks.h"
+#include "commands/options.h"
+#include "transfer/image_checks.h"
 #include "image/image_format.h"
-#include "volume/image_placement.h"
 #include "image/read/image_reader.h"
-#include "used/image_spans.h"
-#include "transfer/interrupt.h"
+#include "image/read/open_image.h"
+#include "volume/segment.h"
+#include "volume/byte_range.h"
+#include "support/errors.h"
 #include "support/sizes.h"
-#include "used/span_segments.h"
 #include "transfer/block_loops.h"
+#include "transfer/interrupt.h"
+#include "used/image_spans.h"
+#include "used/span_segments.h"
+#include "volume/image_placement.h"
 
 namespace kestro::cli {
 
 using namespace win32;
 
 namespace {
+
+struct RestoreOptions {
+  std::string image;
+  VolumeArgs volume;
+  bool force = false;
+  uint64_t bufferSize = kDefaultBufferSize;
+  HashKind hash = HashKind::kSha256;
+  bool quiet = false;
+  std::string expectDigest;  // checked against what was written; "" for none
+};
 
 // "a; b" of every reason the volume's bytes are in use, or "" when nothing uses them.
 std::string InUseText(const Volume& volume) {
@@ -162,7 +176,7 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   RefuseOwnImage(volume, image, options.image);
   RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), true);
-  const std::vector<ByteSpan> spans = ImageSpans(image, layout, options.image);
+  const std::vector<Extent> spans = ImageSpans(image, layout, options.image);
   const SpanSegments segments(placement.segments(), spans, false);
   VolumeLock lock(volume, options.force);
 
@@ -229,8 +243,6 @@ void RestoreStream(const RestoreOptions& options) {
   RestoreOrExplainInterrupt(volume, *image, ImageLayout{}, options, checks);
 }
 
-}  // namespace
-
 int RunRestore(const RestoreOptions& given) {
   RestoreOptions options = given;
   options.expectDigest = ExpectedDigest(given);
@@ -249,6 +261,27 @@ int RunRestore(const RestoreOptions& given) {
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   RestoreOrExplainInterrupt(volume, *image, layout, options, checks);
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddRestore(CLI::App& app) {
+  auto options = std::make_shared<RestoreOptions>();
+  CLI::App* restore = app.add_subcommand("restore", "Write an image back onto a volume");
+  AddImage(*restore, options->image, "The image file to read, or - for standard input");
+  AddVolume(*restore, options->volume);
+  restore->add_flag("--force", options->force,
+                    "Write even when another process holds the volume's lock (never over a mounted "
+                    "file system or swap area), or the image is incomplete, a rescue image or "
+                    "differs from its recorded digest");
+  AddBuffer(*restore, options->bufferSize);
+  AddHash(*restore, options->hash, false);
+  restore->add_flag("-q,--quiet", options->quiet, "No progress bar");
+  restore
+      ->add_option("--expect-digest", options->expectDigest,
+                   "Fail unless what was written has this digest (in --hash's algorithm)")
+      ->option_text("HEX");
+  return {restore, [options] { return RunRestore(*options); }, true};
 }
 
 }  // namespace kestro::cli

@@ -12,6 +12,10 @@
 namespace kestro::cli {
 namespace {
 
+struct SnapshotsOptions {
+  bool reap = false;  // remove the stale ones instead of listing
+};
+
 std::string Age(int64_t created) {
   const int64_t seconds = std::max<int64_t>(0, static_cast<int64_t>(std::time(nullptr)) - created);
   if (seconds < 120) return std::to_string(seconds) + " s";
@@ -42,10 +46,18 @@ int Reap() {
   return outcome.failures.empty() ? kExitSuccess : kExitFailure;
 }
 
-}  // namespace
-
 int RunSnapshots(const SnapshotsOptions& options) {
   return options.reap ? Reap() : ListAll();
+}
+
+}  // namespace
+
+Command AddSnapshots(CLI::App& app) {
+  auto options = std::make_shared<SnapshotsOptions>();
+  CLI::App* snapshots =
+      app.add_subcommand("snapshots", "List the snapshots on record, live and stale");
+  snapshots->add_flag("--reap", options->reap, "Remove the stale snapshots, whose owner is gone");
+  return {snapshots, [options] { return RunSnapshots(*options); }};
 }
 
 }  // namespace kestro::cli

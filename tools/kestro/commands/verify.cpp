@@ -3,16 +3,26 @@
 #include <cstdio>
 
 #include "commands/commands.h"
-#include "support/errors.h"
-#include "image/image_checks.h"
+#include "commands/options.h"
+#include "transfer/image_checks.h"
 #include "image/image_format.h"
-#include "volume/image_placement.h"
-#include "image/read/image_reader.h"
+#include "image/read/open_image.h"
+#include "support/errors.h"
+#include "transfer/block_loops.h"
 #include "used/image_spans.h"
 #include "used/span_segments.h"
-#include "transfer/block_loops.h"
+#include "volume/image_placement.h"
 
 namespace kestro::cli {
+namespace {
+
+struct VerifyOptions {
+  VolumeArgs volume;
+  std::string image;
+  bool force = false;
+  uint64_t bufferSize = kDefaultBufferSize;
+  bool quiet = false;
+};
 
 int RunVerify(const VerifyOptions& options) {
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
@@ -26,7 +36,7 @@ int RunVerify(const VerifyOptions& options) {
   RequireCompleteImage(layout, checks);
   RequireImageCoversVolume(layout, image->size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image->size(), false);
-  const std::vector<ByteSpan> spans = ImageSpans(*image, layout, options.image);
+  const std::vector<Extent> spans = ImageSpans(*image, layout, options.image);
   const SpanSegments segments(placement.segments(), spans, false);
   ProgressBar progress(stderr, !options.quiet, TotalLength(spans));
   const LoopSettings settings{volume.name(), options.bufferSize, HashKind::kNone, &progress};
@@ -45,6 +55,20 @@ int RunVerify(const VerifyOptions& options) {
     std::printf("used-only image: compared %s\n", DescribeSpans(spans, image->size()).c_str());
   }
   return kExitSuccess;
+}
+
+}  // namespace
+
+Command AddVerify(CLI::App& app) {
+  auto options = std::make_shared<VerifyOptions>();
+  CLI::App* verify = app.add_subcommand("verify", "Compare a volume with an image");
+  AddVolume(*verify, options->volume);
+  AddImage(*verify, options->image, "The image file to compare with, or - for standard input");
+  verify->add_flag("--force", options->force,
+                   "Compare even an image that is incomplete or shorter than the volume");
+  AddBuffer(*verify, options->bufferSize);
+  verify->add_flag("-q,--quiet", options->quiet, "No progress bar");
+  return {verify, [options] { return RunVerify(*options); }};
 }
 
 }  // namespace kestro::cli

@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "transfer/digest.h"
-#include "support/errors.h"
 #include "image/small_files.h"
+#include "support/errors.h"
+#include "support/digest.h"
 
 namespace kestro::cli {
 

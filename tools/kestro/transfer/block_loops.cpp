@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
+#include "image/write/image_sink.h"
 #include "support/errors.h"
 #include "transfer/hash_pipeline.h"
-#include "image/write/image_sink.h"
 #include "transfer/interrupt.h"
 
 namespace kestro::cli {

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "volume/byte_source.h"
-#include "transfer/digest.h"
+#include "support/digest.h"
 #include "transfer/progress.h"
 #include "transfer/rescue.h"
+#include "image/read/image_reader.h"
+#include "volume/segment.h"
 
 namespace kestro::cli {
 

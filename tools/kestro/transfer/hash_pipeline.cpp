@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "transfer/zero_bytes.h"
+#include "support/zero_bytes.h"
 
 namespace kestro::cli {
 namespace {

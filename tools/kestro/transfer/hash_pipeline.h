@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "transfer/digest.h"
+#include "support/digest.h"
 
 namespace kestro::cli {
 

@@ -5,35 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
-#include "volume/byte_source.h"
+#include "image/rescue_map.h"
+#include "volume/byte_range.h"
 
 namespace kestro::cli {
-
-struct BadRange {
-  uint64_t offset = 0;  // bytes from the start of the image
-  uint64_t length = 0;
-};
-
-class RescueMap {
- public:
-  // Records an unreadable range; one that continues the last range extends it.
-  void Add(uint64_t offset, uint64_t length);
-
-  const std::vector<BadRange>& ranges() const { return ranges_; }
-  uint64_t bytes() const;
-
-  // The map file: two comment lines, then "<offset> <length>" per range, in decimal bytes.
-  std::string Text(const std::string& volumeName) const;
-
- private:
-  std::vector<BadRange> ranges_;
-};
-
-// The map file written beside an image.
-std::string RescueMapPath(const std::string& image);
 
 // Reads `length` bytes at `offset` of `range` into `buffer`. Without a map a failed read returns
 // its error. With a map the failed block is read again sector by sector, unreadable sectors are

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "volume/byte_source.h"
+#include "image/read/image_reader.h"
+#include "volume/byte_range.h"
 
 namespace kestro::cli {
 

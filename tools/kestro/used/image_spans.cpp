@@ -18,9 +18,9 @@ unsigned FileSystemCodeNamed(const std::string& name) {
 
 }  // namespace
 
-std::vector<ByteSpan> ImageSpans(ImageReader& image, const ImageLayout& layout,
-                                 const std::string& imagePath) {
-  if (!layout.usedOnly) return {ByteSpan{0, image.size()}};
+std::vector<Extent> ImageSpans(ImageReader& image, const ImageLayout& layout,
+                               const std::string& imagePath) {
+  if (!layout.usedOnly) return {Extent{0, image.size()}};
   return UsedSpans(ImageVolumeReader(image, layout.volumeBytes),
                    FileSystemCodeNamed(layout.fileSystem), image.size(), imagePath);
 }

@@ -4,14 +4,14 @@
 
 #include <vector>
 
-#include "volume/byte_source.h"
 #include "image/image_format.h"
 #include "used/used_space.h"
+#include "image/read/image_reader.h"
 
 namespace kestro::cli {
 
 // Throws Failure naming the image when a used-only image's allocation map cannot be read.
-std::vector<ByteSpan> ImageSpans(ImageReader& image, const ImageLayout& layout,
-                                 const std::string& imagePath);
+std::vector<Extent> ImageSpans(ImageReader& image, const ImageLayout& layout,
+                               const std::string& imagePath);
 
 }  // namespace kestro::cli

@@ -29,11 +29,11 @@ DWORD SpanSegments::Zeros::WriteAt(uint64_t, const void*, size_t) {
   return ERROR_INVALID_FUNCTION;
 }
 
-SpanSegments::SpanSegments(const std::vector<Segment>& whole, const std::vector<ByteSpan>& spans,
+SpanSegments::SpanSegments(const std::vector<Segment>& whole, const std::vector<Extent>& spans,
                            bool withHoles)
     : withHoles_(withHoles) {
   uint64_t done = 0;
-  for (const ByteSpan& span : spans) {
+  for (const Extent& span : spans) {
     AddHole(done, span.offset);
     AddSpan(whole, span);
     done = span.offset + span.length;
@@ -42,7 +42,7 @@ SpanSegments::SpanSegments(const std::vector<Segment>& whole, const std::vector<
 }
 
 // A span may cross from the volume's bytes into the partition's tail: one window per part.
-void SpanSegments::AddSpan(const std::vector<Segment>& whole, const ByteSpan& span) {
+void SpanSegments::AddSpan(const std::vector<Segment>& whole, const Extent& span) {
   for (const Segment& segment : whole) {
     const uint64_t from = std::max(span.offset, segment.imageOffset);
     const uint64_t to = std::min(span.offset + span.length, segment.imageOffset + segment.length);

@@ -7,16 +7,16 @@
 #include <deque>
 #include <vector>
 
-#include "volume/byte_source.h"
 #include "used/used_space.h"
+#include "volume/segment.h"
+#include "volume/byte_range.h"
 
 namespace kestro::cli {
 
 class SpanSegments {
  public:
   // `whole` places the entire image; `withHoles` adds the zero segments between the spans.
-  SpanSegments(const std::vector<Segment>& whole, const std::vector<ByteSpan>& spans,
-               bool withHoles);
+  SpanSegments(const std::vector<Segment>& whole, const std::vector<Extent>& spans, bool withHoles);
   SpanSegments(const SpanSegments&) = delete;
   SpanSegments& operator=(const SpanSegments&) = delete;
 
@@ -48,7 +48,7 @@ class SpanSegments {
     bool ReadsAsZeros() const override { return true; }
   };
 
-  void AddSpan(const std::vector<Segment>& whole, const ByteSpan& span);
+  void AddSpan(const std::vector<Segment>& whole, const Extent& span);
   void AddHole(uint64_t from, uint64_t to);
 
   std::deque<Window> windows_;  // a deque keeps their addresses as it grows

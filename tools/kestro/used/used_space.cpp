@@ -55,10 +55,10 @@ bool IsNtfs(unsigned fsType) {
 }
 
 // Appends a span, merging it into the last one when they touch or overlap.
-void Append(std::vector<ByteSpan>& spans, ByteSpan span) {
+void Append(std::vector<Extent>& spans, Extent span) {
   if (span.length == 0) return;
   if (!spans.empty() && spans.back().offset + spans.back().length >= span.offset) {
-    ByteSpan& last = spans.back();
+    Extent& last = spans.back();
     last.length = std::max(last.offset + last.length, span.offset + span.length) - last.offset;
     return;
   }
@@ -67,8 +67,8 @@ void Append(std::vector<ByteSpan>& spans, ByteSpan span) {
 
 }  // namespace
 
-std::vector<ByteSpan> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
-                                uint64_t imageBytes, const std::string& subject) {
+std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
+                              uint64_t imageBytes, const std::string& subject) {
   if (!IsFat(fsType) && !IsNtfs(fsType)) {
     throw Failure(subject,
                   "holds no FAT or NTFS file system, whose allocation maps are the only ones "
@@ -84,7 +84,7 @@ std::vector<ByteSpan> UsedSpans(const ondisk::ByteReader& volume, unsigned fsTyp
   if (areaEnd > volume.Size() || areaEnd > imageBytes) {
     RefuseMap(subject, {ondisk::Fault::kOutOfRange, "its clusters reach past the volume"});
   }
-  std::vector<ByteSpan> spans;
+  std::vector<Extent> spans;
   Append(spans, {0, area.headBytes});
   for (const ondisk::ClusterRun& run : map.allocated) {
     const uint64_t offset = area.start + (run.first - area.firstCluster) * map.clusterBytes;
@@ -94,13 +94,7 @@ std::vector<ByteSpan> UsedSpans(const ondisk::ByteReader& volume, unsigned fsTyp
   return spans;
 }
 
-uint64_t TotalLength(const std::vector<ByteSpan>& spans) {
-  uint64_t total = 0;
-  for (const ByteSpan& span : spans) total += span.length;
-  return total;
-}
-
-std::string DescribeSpans(const std::vector<ByteSpan>& spans, uint64_t imageBytes) {
+std::string DescribeSpans(const std::vector<Extent>& spans, uint64_t imageBytes) {
   const char* runs = spans.size() == 1 ? " run of " : " runs of ";
   return FormatBytes(TotalLength(spans)) + " in " + std::to_string(spans.size()) + runs +
          FormatBytes(imageBytes);

@@ -10,26 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "support/extent.h"
+
 namespace kestro::cli {
-
-// `length` bytes of an image from `offset`.
-struct ByteSpan {
-  uint64_t offset = 0;
-  uint64_t length = 0;
-
-  bool operator==(const ByteSpan&) const = default;
-};
 
 // The used spans of an image `imageBytes` long, coalesced and in order. `volume` reads the
 // volume's own bytes (the image's first part); `fsType` is the volume object's m_nFsType.
 // Throws Failure naming `subject` for a file system whose allocation kestro does not read, and
 // for an allocation map that is corrupt or describes more than the volume holds.
-std::vector<ByteSpan> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
-                                uint64_t imageBytes, const std::string& subject);
-
-uint64_t TotalLength(const std::vector<ByteSpan>& spans);
+std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
+                              uint64_t imageBytes, const std::string& subject);
 
 // "102.0 MiB in 37 runs of 1.0 GiB"
-std::string DescribeSpans(const std::vector<ByteSpan>& spans, uint64_t imageBytes);
+std::string DescribeSpans(const std::vector<Extent>& spans, uint64_t imageBytes);
 
 }  // namespace kestro::cli

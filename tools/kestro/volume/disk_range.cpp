@@ -1,4 +1,4 @@
-#include "volume/byte_source.h"
+#include "volume/disk_range.h"
 
 namespace kestro::cli {
 

@@ -5,7 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "volume/byte_source.h"
+#include "volume/segment.h"
+#include "volume/disk_range.h"
+#include "volume/volume_bytes.h"
 #include "volume/volume_source.h"
 
 namespace kestro::cli {

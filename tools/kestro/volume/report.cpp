@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "volume/boot_params.h"
 #include "support/sizes.h"
+#include "volume/boot_params.h"
 #include "volume/volume_source.h"
 
 namespace kestro::cli {

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "volume/byte_source.h"
+#include "volume/volume_bytes.h"
 
 namespace kestro::cli {
 

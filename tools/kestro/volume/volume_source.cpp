@@ -13,10 +13,10 @@
 #include <win32/backend.h>
 #include <win32/drive_map.h>
 
-#include "volume/boot_params.h"
 #include "support/errors.h"
-#include "volume/sector.h"
 #include "support/sizes.h"
+#include "volume/boot_params.h"
+#include "volume/sector.h"
 #include "volume/storage_kind.h"
 
 namespace kestro::cli {

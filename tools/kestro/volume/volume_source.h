@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "volume/byte_source.h"
+#include "volume/disk_range.h"
 
 namespace kestro::cli {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "volume/byte_source.h"
 #include "image/read/input_stream.h"
+#include "image/read/image_reader.h"
 
 namespace kestro::cli {
 

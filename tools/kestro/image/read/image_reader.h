@@ -1,21 +1,34 @@
-// Opening an image to read: a file or standard input ("-"), raw or a zstd stream, told apart by
-// the zstd frame's magic number rather than by the name.
 #pragma once
 
-#include <memory>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
-#include <string>
 
-#include "volume/byte_source.h"
+#include "image/image_format.h"
 
 namespace kestro::cli {
 
-// The name that stands for standard input or output in place of an image path.
-inline constexpr const char* kStandardStream = "-";
+// An image's bytes read at absolute offsets; failures throw Failure naming the image and the
+// offset. A file is read anywhere; a stream (standard input, a compressed image) is read front
+// to back: a read may skip forward, and a read further back starts a compressed file over.
+class ImageReader {
+ public:
+  virtual ~ImageReader() = default;
+  virtual uint64_t size() const = 0;
+  virtual void ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
+  // "zstd" for a compressed image, "none" for raw bytes, as the sidecar records it.
+  virtual const char* compression() const { return "none"; }
+  // True when the image carries checksums of its own bytes, which reading it checks.
+  virtual bool checksummed() const { return false; }
+  // The file the image is read from; nothing for standard input.
+  const std::optional<FileIdentity>& file() const { return file_; }
+  void set_file(const FileIdentity& file) { file_ = file; }
+  // After the last byte has been read: fails unless the image ends there, having checked what a
+  // stream keeps after its data (a compressed image's checksum).
+  virtual void ReadEnd() {}
 
-// Opens `path`, or standard input for "-". The size of a stream that does not record its own
-// (standard input, raw) is `streamSize`, which must then be given.
-std::unique_ptr<ImageReader> OpenImage(const std::string& path,
-                                       std::optional<uint64_t> streamSize = std::nullopt);
+ private:
+  std::optional<FileIdentity> file_;
+};
 
 }  // namespace kestro::cli

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <new>
 
-#include "support/errors.h"
 #include "image/read/zstd_frames.h"
+#include "support/errors.h"
 
 namespace kestro::cli {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "transfer/zero_bytes.h"
+#include "support/zero_bytes.h"
 
 namespace kestro::cli {
 

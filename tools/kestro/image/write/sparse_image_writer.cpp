@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/errors.h"
 #include "image/partial_file.h"
-#include "transfer/zero_bytes.h"
+#include "support/errors.h"
+#include "support/zero_bytes.h"
 
 namespace kestro::cli {
 namespace {

@@ -1,13 +1,6 @@
-#include "volume/byte_source.h"
+#include "volume/segment.h"
 
 namespace kestro::cli {
-
-using namespace win32;
-
-DWORD LastErrorOr(DWORD fallback) {
-  const DWORD error = GetLastError();
-  return error != ERROR_SUCCESS ? error : fallback;
-}
 
 uint64_t TotalLength(const std::vector<Segment>& segments) {
   uint64_t total = 0;

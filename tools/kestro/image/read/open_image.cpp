@@ -1,4 +1,5 @@
 #include "image/read/image_reader.h"
+#include "image/read/open_image.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,10 +7,10 @@
 
 #include <cerrno>
 
-#include "support/errors.h"
 #include "image/read/forward_reader.h"
-#include "image/small_files.h"
 #include "image/read/zstd_reader.h"
+#include "image/small_files.h"
+#include "support/errors.h"
 
 namespace kestro::cli {
 namespace {

@@ -1,4 +1,4 @@
-#include "transfer/zero_bytes.h"
+#include "support/zero_bytes.h"
 
 namespace kestro::cli {
 

@@ -1,9 +1,9 @@
-#include "image/image_checks.h"
+#include "transfer/image_checks.h"
 
-#include "transfer/digest.h"
 #include "support/errors.h"
-#include "transfer/progress.h"
 #include "transfer/block_loops.h"
+#include "support/digest.h"
+#include "transfer/progress.h"
 
 namespace kestro::cli {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "volume/byte_source.h"
 #include "image/image_format.h"
+#include "image/read/image_reader.h"
 
 namespace kestro::cli {
 

@@ -1,4 +1,4 @@
-#include "transfer/digest.h"
+#include "support/digest.h"
 
 #include <openssl/evp.h>
 #include <xxhash.h>

@@ -1,11 +1,11 @@
-#include "support/sample.h"
+#include "image/sample.h"
 
 #include <lzma.h>
 
 #include <vector>
 
-#include "support/errors.h"
 #include "image/write/sparse_image_writer.h"
+#include "support/errors.h"
 
 extern "C" const char kestro_sample_disk_begin[];
 extern "C" const char kestro_sample_disk_end[];
