@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 #include <open_shared.h>
 
@@ -24,7 +25,6 @@ using namespace kestro::testing;
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 // The disk: partition 1 (8 MiB at 1 MiB) holds the file system, partition 2 starts at 10 MiB.
 constexpr uint64_t kFirst = 1 * kMiB;
 constexpr uint64_t kFirstLength = 8 * kMiB;
@@ -77,14 +77,11 @@ int InChild(const std::function<int()>& child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class MountedStorage : public ::testing::Test {
+class MountedStorage : public MappedDriveTest {
  protected:
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
   // A partitioned disk image with `volume` in partition 1.
   std::string DiskHolding(const std::string& volume) {
-    const std::string disk = dir.File("disk.img");
-    CreateSparseFile(disk, 24 * kMiB);
+    const std::string disk = Image("disk.img", 24 * kMiB);
     PartitionImage(disk, "label: dos\nstart=2048, size=16384, type=83\nstart=20480, type=83\n");
     PlaceVolume(disk, kFirst, volume);
     return disk;
@@ -135,8 +132,6 @@ class MountedStorage : public ::testing::Test {
     EXPECT_EQ(Control(partition2, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);
     for (HANDLE h : {first, second, whole, partition2}) CloseHandle(h);
   }
-
-  TempDir dir;
 };
 
 TEST_F(MountedStorage, AKernelMountedExt4IsWrittenThroughNoName) {
@@ -195,8 +190,7 @@ TEST_F(MountedStorage, AnActiveSwapFileIsWrittenThroughNoName) {
 // lock held by the kernel while the child's own view of the process's locks is empty. The
 // parent reads the image: a process holding it open for writing would be using it.
 TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 4 * kMiB);
+  const std::string image = Image("volume.img", 4 * kMiB);
   std::string whyNot;
   auto loop = LoopDevice::Attach(image, &whyNot);
   if (!loop) GTEST_SKIP() << whyNot;
@@ -230,8 +224,7 @@ TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
 }
 
 TEST_F(MountedStorage, ReadOnlyMediaOpenForReadingAndRefuseWritesWithTheReason) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 4 * kMiB);
+  const std::string image = Image("volume.img", 4 * kMiB);
   std::string whyNot;
   auto loop = LoopDevice::Attach(image, &whyNot, "-r");
   if (!loop) GTEST_SKIP() << whyNot;
