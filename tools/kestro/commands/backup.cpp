@@ -17,7 +17,6 @@
 #include "image/image_format.h"
 #include "image/image_publisher.h"
 #include "image/read/open_image.h"
-#include "volume/volume_bytes.h"
 #include "image/small_files.h"
 #include "image/write/sparse_image_writer.h"
 #include "image/write/stream_writer.h"
@@ -27,11 +26,12 @@
 #include "support/standard_streams.h"
 #include "transfer/block_loops.h"
 #include "transfer/interrupt.h"
-#include "used/allocation_readers.h"
 #include "used/span_segments.h"
+#include "volume/byte_adapters.h"
 #include "volume/image_placement.h"
 #include "volume/report.h"
 #include "volume/sector.h"
+#include "volume/volume_bytes.h"
 
 namespace kestro::cli {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <Kestro32.h>
 
-#include "used/allocation_readers.h"
+#include "volume/byte_adapters.h"
 #include "volume/report.h"
 
 namespace kestro::cli {

@@ -1,4 +1,4 @@
-#include "used/allocation_readers.h"
+#include "volume/byte_adapters.h"
 
 #include <algorithm>
 
