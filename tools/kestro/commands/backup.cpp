@@ -28,8 +28,8 @@
 #include "transfer/interrupt.h"
 #include "used/span_segments.h"
 #include "volume/byte_adapters.h"
+#include "volume/file_system_name.h"
 #include "volume/image_placement.h"
-#include "volume/report.h"
 #include "volume/sector.h"
 #include "volume/volume_bytes.h"
 

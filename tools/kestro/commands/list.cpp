@@ -12,6 +12,7 @@
 #include "support/sizes.h"
 #include "support/table.h"
 #include "volume/block_devices.h"
+#include "volume/file_system_name.h"
 #include "volume/report.h"
 
 namespace kestro::cli {

@@ -8,6 +8,7 @@
 #include "support/errors.h"
 #include "transfer/hash_pipeline.h"
 #include "transfer/interrupt.h"
+#include "volume/byte_adapters.h"
 
 namespace kestro::cli {
 
@@ -30,21 +31,6 @@ void ForEachBlock(const std::vector<Segment>& segments, const LoopSettings& sett
   }
   if (settings.progress) settings.progress->Finish();
 }
-
-// An image file as a range to read; it fails by throwing, so its reads always report success.
-class ImageBytes : public ByteRange {
- public:
-  explicit ImageBytes(ImageReader& image) : image_(image) {}
-  uint64_t size() const override { return image_.size(); }
-  DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override {
-    image_.ReadAt(offset, buffer, length);
-    return ERROR_SUCCESS;
-  }
-  DWORD WriteAt(uint64_t, const void*, size_t) override { return ERROR_ACCESS_DENIED; }
-
- private:
-  ImageReader& image_;
-};
 
 [[noreturn]] void FailAt(const std::string& subject, const char* what, uint64_t offset,
                          DWORD error) {

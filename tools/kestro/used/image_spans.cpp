@@ -3,7 +3,7 @@
 #include <Kestro32.h>
 
 #include "volume/byte_adapters.h"
-#include "volume/report.h"
+#include "volume/file_system_name.h"
 
 namespace kestro::cli {
 namespace {

@@ -30,4 +30,13 @@ ondisk::Status ImageVolumeReader::Read(uint64_t offset, size_t length, uint8_t* 
   return {};
 }
 
+win32::DWORD ImageBytes::ReadAt(uint64_t offset, void* buffer, size_t length) {
+  image_.ReadAt(offset, buffer, length);
+  return win32::ERROR_SUCCESS;
+}
+
+win32::DWORD ImageBytes::WriteAt(uint64_t, const void*, size_t) {
+  return win32::ERROR_ACCESS_DENIED;
+}
+
 }  // namespace kestro::cli

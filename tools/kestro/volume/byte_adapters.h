@@ -1,5 +1,6 @@
-// Where the on-disk parsers read an allocation map from: the volume through its object, or the
-// volume's bytes at the start of an image file.
+// The adapters between the three ways the command reads bytes: a device's ByteRange (which
+// returns Win32 codes), an ImageReader (which throws Failure) and the on-disk parsers'
+// ByteReader (which returns a status).
 #pragma once
 
 #include <ondisk/byte_reader.h>
@@ -37,6 +38,19 @@ class ImageVolumeReader final : public ondisk::ByteReader {
  private:
   ImageReader& image_;
   uint64_t volumeBytes_;
+};
+
+// An image as a range to read, for the loops that compare it; it fails by throwing, so its reads
+// always report success, and it cannot be written.
+class ImageBytes final : public ByteRange {
+ public:
+  explicit ImageBytes(ImageReader& image) : image_(image) {}
+  uint64_t size() const override { return image_.size(); }
+  win32::DWORD ReadAt(uint64_t offset, void* buffer, size_t length) override;
+  win32::DWORD WriteAt(uint64_t offset, const void* buffer, size_t length) override;
+
+ private:
+  ImageReader& image_;
 };
 
 }  // namespace kestro::cli

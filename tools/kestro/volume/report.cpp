@@ -7,6 +7,7 @@
 
 #include "support/sizes.h"
 #include "volume/boot_params.h"
+#include "volume/file_system_name.h"
 #include "volume/volume_source.h"
 
 namespace kestro::cli {
@@ -104,20 +105,6 @@ void PrintObject(const ordered_json& object, int indent, FILE* out) {
 }
 
 }  // namespace
-
-const char* FileSystemName(unsigned code) {
-  switch (code) {
-    case FSTYPE_FAT16:
-      return "FAT16";
-    case FSTYPE_FAT32:
-      return "FAT32";
-    case FSTYPE_NTFS:
-      return "NTFS";
-    case FSTYPE_NTFS5:
-      return "NTFS5";
-  }
-  return "unknown";
-}
 
 ordered_json DescribeObject(const CKestro32& object, uint64_t tailBytes) {
   return {

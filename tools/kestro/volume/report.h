@@ -13,9 +13,6 @@ namespace kestro::cli {
 
 class Volume;
 
-// "FAT16", "FAT32", "NTFS", "NTFS5" or "unknown" for an m_nFsType code.
-const char* FileSystemName(unsigned code);
-
 // The object's members and the partition's tail; `name`, `drive` and `source` say which volume.
 nlohmann::ordered_json DescribeObject(const CKestro32& object, uint64_t tailBytes);
 nlohmann::ordered_json DescribeVolume(const Volume& volume);
