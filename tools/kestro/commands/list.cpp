@@ -13,7 +13,6 @@
 #include "support/table.h"
 #include "volume/block_devices.h"
 #include "volume/file_system_name.h"
-#include "volume/report.h"
 
 namespace kestro::cli {
 
