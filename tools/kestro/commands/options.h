@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support/digest.h"
-#include "volume/volume_source.h"
+#include "volume/volume.h"
 
 namespace kestro::cli {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "support/digest.h"
-#include "transfer/progress.h"
-#include "transfer/rescue.h"
 #include "image/read/image_reader.h"
+#include "support/digest.h"
+#include "transfer/progress_bar.h"
+#include "transfer/rescue.h"
 #include "volume/segment.h"
 
 namespace kestro::cli {

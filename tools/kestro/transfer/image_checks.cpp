@@ -1,9 +1,9 @@
 #include "transfer/image_checks.h"
 
+#include "support/digest.h"
 #include "support/errors.h"
 #include "transfer/block_loops.h"
-#include "support/digest.h"
-#include "transfer/progress.h"
+#include "transfer/progress_bar.h"
 
 namespace kestro::cli {
 namespace {

@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "volume/segment.h"
 #include "volume/disk_range.h"
+#include "volume/segment.h"
+#include "volume/volume.h"
 #include "volume/volume_bytes.h"
-#include "volume/volume_source.h"
 
 namespace kestro::cli {
 

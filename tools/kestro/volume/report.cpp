@@ -8,7 +8,7 @@
 #include "support/sizes.h"
 #include "volume/boot_params.h"
 #include "volume/file_system_name.h"
-#include "volume/volume_source.h"
+#include "volume/volume.h"
 
 namespace kestro::cli {
 

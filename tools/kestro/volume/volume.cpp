@@ -1,4 +1,4 @@
-#include "volume/volume_source.h"
+#include "volume/volume.h"
 
 #include <shadrel/snapshots.h>
 

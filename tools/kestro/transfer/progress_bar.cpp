@@ -1,4 +1,4 @@
-#include "transfer/progress.h"
+#include "transfer/progress_bar.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
