@@ -99,11 +99,6 @@ class TruncatedDisk : public DriveMap {
     ASSERT_TRUE(kestro::MapDrive('V', disk, 1));
   }
 
-  static HANDLE Open(const WCHAR* name) {
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
-  }
-
   static void MoveTo(HANDLE h, uint64_t offset) {
     LARGE_INTEGER distance{};
     distance.QuadPart = static_cast<LONGLONG>(offset);

@@ -30,44 +30,6 @@ constexpr uint64_t kFirst = 1 * kMiB;
 constexpr uint64_t kFirstLength = 8 * kMiB;
 constexpr uint64_t kSecond = 10 * kMiB;
 
-HANDLE OpenPath(const std::string& path, DWORD access = GENERIC_READ | GENERIC_WRITE) {
-  return OpenShared(kestro::FromUtf8(path).c_str(), 0, access);
-}
-
-DWORD Control(HANDLE h, DWORD code) {
-  DWORD bytes = 0;
-  return DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &bytes, nullptr) ? ERROR_SUCCESS
-                                                                           : GetLastError();
-}
-
-DWORD WriteAt(HANDLE h, uint64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(offset);
-  std::vector<uint8_t> sector(512, 0x5A);
-  DWORD done = 0;
-  if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
-  return WriteFile(h, sector.data(), 512, &done, nullptr) ? ERROR_SUCCESS : GetLastError();
-}
-
-DWORD ReadAt(HANDLE h, uint64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(offset);
-  std::vector<uint8_t> sector(512);
-  DWORD done = 0;
-  if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
-  return ReadFile(h, sector.data(), 512, &done, nullptr) && done == 512 ? ERROR_SUCCESS
-                                                                        : GetLastError();
-}
-
-// Opens `path`, writes a sector at `offset` and closes it again.
-DWORD WriteThrough(const std::string& path, uint64_t offset) {
-  HANDLE h = OpenPath(path);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  const DWORD result = WriteAt(h, offset);
-  CloseHandle(h);
-  return result;
-}
-
 // Runs `child` in a forked process and returns what it returned, or -1 when it did not exit.
 int InChild(const std::function<int()>& child) {
   const pid_t pid = fork();

@@ -19,11 +19,6 @@ namespace {
 
 class VolumeSafety : public MappedDriveTest {
  protected:
-  using MappedDriveTest::WriteAt;
-  static DWORD WriteAt(HANDLE h, LONGLONG offset) {
-    return WriteAt(h, offset, std::vector<uint8_t>(512, 0x5A));
-  }
-
   std::string NtfsImage() {
     const std::string image = dir.File("ntfs.img");
     MakeNtfs(image, 16 * kMiB);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <win32/drive_map.h>
+#include <win32/utf.h>
 #include <win32/windows.h>
 
 #include <cstdint>
@@ -60,6 +61,39 @@ class MappedDrives : public Base {
     return WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr)
                ? ERROR_SUCCESS
                : GetLastError();
+  }
+
+  // One sector of 0x5A written at `offset`; ERROR_SUCCESS or the first failing call's error.
+  static win32::DWORD WriteAt(win32::HANDLE h, uint64_t offset) {
+    return WriteAt(h, static_cast<win32::LONGLONG>(offset), std::vector<uint8_t>(512, 0x5A));
+  }
+
+  // One sector read at `offset`; ERROR_SUCCESS only when all of it came.
+  static win32::DWORD ReadAt(win32::HANDLE h, uint64_t offset) {
+    using namespace win32;
+    std::vector<uint8_t> sector(512);
+    DWORD done = 0;
+    if (!Seek(h, static_cast<LONGLONG>(offset))) return GetLastError();
+    return ReadFile(h, sector.data(), 512, &done, nullptr) && done == 512 ? ERROR_SUCCESS
+                                                                          : GetLastError();
+  }
+
+  // Opens a POSIX path: an image file or a block device.
+  static win32::HANDLE OpenPath(const std::string& path) {
+    return OpenShared(kestro::FromUtf8(path).c_str());
+  }
+  static win32::HANDLE OpenPath(const std::string& path, win32::DWORD access) {
+    return OpenShared(kestro::FromUtf8(path).c_str(), 0, access);
+  }
+
+  // Opens `path`, writes a sector at `offset` and closes it again.
+  static win32::DWORD WriteThrough(const std::string& path, uint64_t offset) {
+    using namespace win32;
+    HANDLE h = OpenPath(path);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError();
+    const DWORD result = WriteAt(h, offset);
+    CloseHandle(h);
+    return result;
   }
 
   TempDir dir;
