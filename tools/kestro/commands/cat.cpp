@@ -11,10 +11,10 @@
 #include "commands/options.h"
 #include "image/read/image_reader.h"
 #include "image/read/open_image.h"
-#include "volume/volume_bytes.h"
 #include "support/errors.h"
 #include "transfer/interrupt.h"
 #include "volume/sector.h"
+#include "volume/volume_bytes.h"
 
 namespace kestro::cli {
 

@@ -7,8 +7,8 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
-#include "support/errors.h"
 #include "image/sample.h"
+#include "support/errors.h"
 #include "support/sizes.h"
 
 namespace kestro::cli {

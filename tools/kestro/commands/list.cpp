@@ -13,6 +13,7 @@
 #include "support/table.h"
 #include "volume/block_devices.h"
 #include "volume/file_system_name.h"
+#include "volume/volume.h"
 
 namespace kestro::cli {
 

@@ -12,19 +12,19 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
-#include "transfer/image_checks.h"
 #include "image/image_format.h"
 #include "image/read/image_reader.h"
 #include "image/read/open_image.h"
-#include "volume/segment.h"
-#include "volume/byte_range.h"
 #include "support/errors.h"
 #include "support/sizes.h"
 #include "transfer/block_loops.h"
+#include "transfer/image_checks.h"
 #include "transfer/interrupt.h"
 #include "used/image_spans.h"
 #include "used/span_segments.h"
+#include "volume/byte_range.h"
 #include "volume/image_placement.h"
+#include "volume/segment.h"
 
 namespace kestro::cli {
 

@@ -4,11 +4,11 @@
 
 #include "commands/commands.h"
 #include "commands/options.h"
-#include "transfer/image_checks.h"
 #include "image/image_format.h"
 #include "image/read/open_image.h"
 #include "support/errors.h"
 #include "transfer/block_loops.h"
+#include "transfer/image_checks.h"
 #include "used/image_spans.h"
 #include "used/span_segments.h"
 #include "volume/image_placement.h"

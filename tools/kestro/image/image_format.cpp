@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "image/small_files.h"
-#include "support/errors.h"
 #include "support/digest.h"
+#include "support/errors.h"
 
 namespace kestro::cli {
 

@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "image/small_files.h"
 #include "image/rescue_map.h"
+#include "image/small_files.h"
 
 namespace kestro::cli {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "image/image_format.h"
-#include "used/used_space.h"
 #include "image/read/image_reader.h"
+#include "used/used_space.h"
 
 namespace kestro::cli {
 

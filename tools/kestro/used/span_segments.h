@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "used/used_space.h"
-#include "volume/segment.h"
 #include "volume/byte_range.h"
+#include "volume/segment.h"
 
 namespace kestro::cli {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "image/read/input_stream.h"
 #include "image/read/image_reader.h"
+#include "image/read/input_stream.h"
 
 namespace kestro::cli {
 
