@@ -50,9 +50,7 @@ void LetGo(void* snapshot) {
   Forget(held);
   kestro::WithdrawDeviceObject(held->device);
   std::string reason;
-  if (held->engine->Remove(held->record.target, reason)) {
-    DeleteRecord(held->record);
-  } else {
+  if (!held->engine->Remove(held->record, reason) || !DeleteRecord(held->record, reason)) {
     Diagnose("Snapshot " + held->record.id + " kept for a later reap: " + reason);
   }
   delete held;
