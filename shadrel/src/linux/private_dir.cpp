@@ -54,8 +54,12 @@ std::optional<PrivateDir> PrivateDir::Open(int parent, const std::string& name,
   }
   const int fd = openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
-    reason = errno == ELOOP ? Printable(shown) + " is a symbolic link, not a folder"
-                            : WithErrno("cannot open the folder " + Printable(shown));
+    struct stat link {};
+    const bool isLink = (errno == ELOOP || errno == ENOTDIR) &&
+                        fstatat(parent, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(link.st_mode);
+    reason = isLink ? Printable(shown) + " is a symbolic link, not a folder"
+                    : WithErrno("cannot open the folder " + Printable(shown));
     return std::nullopt;
   }
   struct stat status {};
