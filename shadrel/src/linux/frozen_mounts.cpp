@@ -28,7 +28,7 @@ int OpenMountPoint(const std::string& path) {
   return open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-// Whether the file system `fd` lies on is the one on block device `device`.
+// Whether `mounted`, the status of a mount point, is of the file system on block device `device`.
 bool IsFileSystemOf(const struct stat& mounted, const std::string& device) {
   struct stat node {};
   return device.empty() || (stat(device.c_str(), &node) == 0 && S_ISBLK(node.st_mode) &&

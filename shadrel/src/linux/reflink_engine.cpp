@@ -105,17 +105,15 @@ bool CloneFrozen(int source, const std::string& image, const PrivateDir& folder,
   return cloned;
 }
 
-// Opens the image `path` through its folder, which stays open: the clone's folder is found
-// relative to it.
-bool OpenImage(const std::string& path, std::string& parentPath, int& parent, int& source,
-               std::string& reason) {
-  parentPath = Absolute(DirectoryOf(path));
-  parent = open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  source = parent < 0 ? -1 : openat(parent, BaseName(path).c_str(), O_RDONLY | O_CLOEXEC);
+// Whether `source`, opened from `path`, is an image file that can be cloned.
+bool IsRegularFile(const Descriptor& source, const std::string& path, std::string& reason) {
   struct stat status {};
-  if (source < 0 || fstat(source, &status) != 0 || !S_ISREG(status.st_mode)) {
-    reason = source < 0 ? WithErrno("cannot open " + Printable(path))
-                        : Printable(path) + " is not a regular file";
+  if (!source.valid()) {
+    reason = WithErrno("cannot open " + Printable(path));
+    return false;
+  }
+  if (fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    reason = Printable(path) + " is not a regular file";
     return false;
   }
   return true;
@@ -126,14 +124,14 @@ bool OpenImage(const std::string& path, std::string& parentPath, int& parent, in
 Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) {
   const auto backing = kestro::BackingFileOf(origin.path, origin.offset);
   if (!backing) return Attempt();
+  // The image is opened through its folder, which stays open: the clone's folder is found there.
+  const std::string parentPath = Absolute(DirectoryOf(backing->path));
+  const Descriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Descriptor source(
+      parent.valid() ? openat(parent.get(), BaseName(backing->path).c_str(), O_RDONLY | O_CLOEXEC)
+                     : -1);
   std::string reason;
-  std::string parentPath;
-  int parentFd = -1;
-  int sourceFd = -1;
-  const bool opened = OpenImage(backing->path, parentPath, parentFd, sourceFd, reason);
-  const Descriptor parent(parentFd);
-  const Descriptor source(sourceFd);
-  if (!opened) return Refused(reason);
+  if (!IsRegularFile(source, backing->path, reason)) return Refused(reason);
   const auto folder = OpenSnapshotDir(parent.get(), parentPath, reason);
   if (!folder) return Refused(reason);
   struct stat image {};
