@@ -16,6 +16,9 @@ struct Attempt {
   std::optional<kestro::VolumeStorage> storage;  // the snapshot's bytes, when made
   std::string reason;                            // why not, when not made
   bool leftover = false;  // something was created and could not be removed again
+  // A descriptor of the snapshot, or -1, that the holder keeps open until it removes it, so that
+  // the storage's path (/proc/self/fd/N) reaches this file whatever is renamed meanwhile.
+  int kept = -1;
 };
 
 class Engine {

@@ -1,5 +1,7 @@
 #include "held_snapshot.h"
 
+#include <unistd.h>
+
 #include <mutex>
 #include <set>
 
@@ -49,6 +51,7 @@ void LetGo(void* snapshot) {
   if (held == nullptr || held->holders.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
   Forget(held);
   kestro::WithdrawDeviceObject(held->device);
+  if (held->kept >= 0) close(held->kept);
   std::string reason;
   if (!held->engine->Remove(held->record, reason) || !DeleteRecord(held->record, reason)) {
     Diagnose("Snapshot " + held->record.id + " kept for a later reap: " + reason);

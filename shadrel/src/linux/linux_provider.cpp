@@ -108,7 +108,7 @@ int LinuxProvider::StartBackupNoWriter(CShadrel& self, win32::WCHAR* rootPath,
       if (!attempt.leftover) DeleteRecord(record, ignored);
       return FailStart(kProviderError, subject, attempt.reason);
     }
-    auto* held = Hold(new HeldSnapshot{engine, record, {}, MillisecondsSince(start)});
+    auto* held = Hold(new HeldSnapshot{engine, record, {}, attempt.kept, MillisecondsSince(start)});
     held->device = kestro::PublishDeviceObject("KestroSnapshot", *attempt.storage);
     self.m_pSnapshot = held;
     if (!WritePath(held->device, snapshotPath)) {

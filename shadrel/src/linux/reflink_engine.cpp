@@ -152,9 +152,15 @@ Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord&
   }
   record.frozen.clear();
   SaveRecord(record, reason);  // a later reap then has no file system to thaw; harmless if not
-  const std::string clone = record.folder + "/" + record.clone;
   Attempt attempt;
   attempt.claimed = true;
+  attempt.kept = openat(folder->fd(), record.clone.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (attempt.kept < 0) {
+    attempt.reason = WithErrno("cannot open " + Printable(TargetOf(record)));
+    unlinkat(folder->fd(), record.clone.c_str(), 0);
+    return attempt;
+  }
+  const std::string clone = "/proc/self/fd/" + std::to_string(attempt.kept);
   attempt.storage = kestro::VolumeStorage{clone,
                                           backing->offset,
                                           origin.length,
