@@ -44,23 +44,27 @@ FrozenMounts::~FrozenMounts() {
 
 bool FrozenMounts::Open(const std::string& file, std::string& reason) {
   for (const kestro::MountedFileSystem& found : kestro::MountsWithin(file)) {
-    Mount mount{OpenMountPoint(found.mountPoint), {found.mountPoint, 0}, found.device};
+    const int fd = OpenMountPoint(found.mountPoint);
     struct stat status {};
-    if (mount.fd < 0 || fstat(mount.fd, &status) != 0 || !IsFileSystemOf(status, found.device)) {
-      reason = mount.fd < 0 ? WithErrno("cannot open " + Printable(found.mountPoint))
-                            : Printable(found.mountPoint) + " is not the file system of " +
-                                  Printable(found.device) + " any more";
-      if (mount.fd >= 0) close(mount.fd);
+    if (fd < 0 || fstat(fd, &status) != 0 || !IsFileSystemOf(status, found.device)) {
+      reason = fd < 0 ? WithErrno("cannot open " + Printable(found.mountPoint))
+                      : Printable(found.mountPoint) + " is not the file system of " +
+                            Printable(found.device) + " any more";
+      if (fd >= 0) close(fd);
       return false;
     }
-    mount.named.device = status.st_dev;
     bool seen = false;  // a file system mounted twice is frozen once
-    for (const Mount& other : mounts_) seen = seen || other.named.device == mount.named.device;
+    for (const Mount& other : mounts_) seen = seen || other.named.device == status.st_dev;
     if (seen) {
-      close(mount.fd);
-    } else {
-      mounts_.push_back(std::move(mount));
+      close(fd);
+      continue;
     }
+    Mount mount;
+    mount.fd = fd;
+    mount.named.path = found.mountPoint;
+    mount.named.device = status.st_dev;
+    mount.device = found.device;
+    mounts_.push_back(std::move(mount));
   }
   return true;
 }
