@@ -1,5 +1,7 @@
 #include "held_snapshot.h"
 
+#include <unistd.h>
+
 #include <mutex>
 #include <set>
 
@@ -57,10 +59,9 @@ void LetGo(void* snapshot) {
 }
 
 void Remove(HeldSnapshot* held) {
+  if (held->kept >= 0) close(held->kept);
   std::string reason;
-  if (held->engine->Remove(held->record.target, reason)) {
-    DeleteRecord(held->record);
-  } else {
+  if (!held->engine->Remove(held->record, reason) || !DeleteRecord(held->record, reason)) {
     Diagnose("Snapshot " + held->record.id + " kept for a later reap: " + reason);
   }
   delete held;

@@ -16,6 +16,7 @@ struct HeldSnapshot {
   Engine* engine = nullptr;
   SnapshotRecord record;
   std::string device;  // the published device object's name
+  int kept = -1;       // the engine's descriptor of the snapshot, closed before it is removed
   double milliseconds = 0;
   std::atomic<int> holders{1};
 };
