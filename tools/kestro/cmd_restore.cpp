@@ -140,10 +140,12 @@ std::string ExpectedDigest(const RestoreOptions& options) {
 
 // Writing an image onto the volume it is read from, or onto storage that holds it, destroys it
 // as it is read: the same file, the device it lies on, a loop device over it. The name is opened
-// again only to hand the platform a descriptor, and believed only when it is the file being read.
+// again only to hand the platform a descriptor, and believed only when it is the file being read;
+// standard input is its own descriptor.
 void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::string& name) {
   if (!image.file()) return;
-  const int fd = open(name.c_str(), O_PATH | O_CLOEXEC);
+  const int fd = name == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                             : open(name.c_str(), O_PATH | O_CLOEXEC);
   struct stat st {};
   const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
                     static_cast<uint64_t>(st.st_dev) == image.file()->device &&
