@@ -15,6 +15,7 @@
 #include <win32/utf.h>
 
 #include "fixtures.h"
+#include "held_snapshot.h"
 #include "linux_provider.h"
 #include "lvm_engine.h"
 #include "snapshot_record.h"
@@ -109,6 +110,17 @@ TEST_F(LvmSnapshot, MakesOpensAndRemovesASnapshotVolume) {
   EXPECT_EQ(lines[2], "lvremove -f " + snapshot);
   EXPECT_FALSE(std::filesystem::exists("/dev/" + snapshot));
   EXPECT_TRUE(snapshots::ScanRecords().records.empty());
+
+  // One that cannot be removed is kept without a word on the host's output; the host asks why.
+  ASSERT_EQ(Start(path), 0) << snapshots::LastFailure();
+  ScopedEnv fail("LVM_STANDIN_FAIL", "lvremove");
+  ::testing::internal::CaptureStdout();
+  Complete();
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  std::filesystem::remove_all("/dev/" + group_);
+  EXPECT_NE(snapshots::ReleaseFailure().find("was kept for a later reap: lvremove of " + group_),
+            std::string::npos);
+  EXPECT_EQ(snapshots::ScanRecords().records.size(), 1u);
 }
 
 TEST_F(LvmSnapshot, EveryFailingStepIsReportedAndNothingIsLeftUnrecorded) {

@@ -36,14 +36,12 @@ namespace {
 
 constexpr const char* kZstdSuffix = ".zst";
 
-// The image is written beside the file a link names, rather than replacing the link. A
-// compressed image's name ends in .zst.
+// A compressed image's name ends in .zst. A link at the name is refused later, not followed:
+// whoever may plant one could otherwise aim a backup at any file.
 std::string ResolveImagePath(const BackupOptions& options) {
   std::string image = options.image;
   if (options.zstdLevel && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
-  struct stat st {};
-  if (lstat(image.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return image;
-  return std::filesystem::weakly_canonical(image).string();
+  return image;
 }
 
 // Whether the file or folder open on `fd` is, or lies on, storage the volume is read from; an
@@ -55,24 +53,21 @@ bool StoredInSource(const Volume& volume, int fd) {
   return stored;
 }
 
-// A folder is opened for reading where it can be, so that btrfs can be asked for its devices.
-int OpenFolder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd >= 0 ? fd : open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
 // Writing over, or into, any file or device the volume is read from would destroy the source,
-// whatever name leads to it, and so would writing into a file system stored in the source.
-void RefuseOwnSource(const Volume& volume, const std::string& image) {
-  for (const std::string& path : BackupPaths(image)) {
-    if (StoredInSource(volume, open(path.c_str(), O_PATH | O_CLOEXEC))) {
-      throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
+// whatever name leads to it, and so would writing into a file system stored in the source. The
+// folder is reopened through its own descriptor for reading, so that btrfs can be asked for its
+// devices.
+void RefuseOwnSource(const Volume& volume, const ImageFolder& folder) {
+  for (const std::string& name : BackupPaths(folder.image())) {
+    if (StoredInSource(volume, folder.Open(name, O_PATH))) {
+      throw Failure(folder.PathOf(name),
+                    "is where " + volume.name() + " is read from; choose another image path");
     }
   }
-  const std::string folder = std::filesystem::absolute(image).parent_path().string();
-  if (StoredInSource(volume, OpenFolder(folder))) {
-    throw Failure(folder, "lies on a file system stored in " + volume.name() +
-                              ", which the backup reads; choose another image path");
+  if (StoredInSource(volume, folder.Open(".", O_RDONLY | O_DIRECTORY))) {
+    const std::string shown = std::filesystem::absolute(folder.PathOf(".")).parent_path().string();
+    throw Failure(shown, "lies on a file system stored in " + volume.name() +
+                             ", which the backup reads; choose another image path");
   }
 }
 
@@ -161,15 +156,16 @@ std::string CopyVolume(Volume& volume, const BackupOptions& options,
 
 void BackupToFile(Volume& volume, const BackupOptions& options) {
   const std::string path = ResolveImagePath(options);
-  RefuseOwnSource(volume, path);
-  for (const std::string& existing : {path, SidecarPath(path), RescueMapPath(path)}) {
-    RequireRegularOrAbsent(existing);
+  const ImageFolder folder(path);
+  RefuseOwnSource(volume, folder);
+  for (const std::string& name :
+       {folder.image(), SidecarPath(folder.image()), RescueMapPath(folder.image())}) {
+    folder.RequireFileOrAbsent(name);
   }
 
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
   const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
-  const ImageFolder folder(path);
   SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
   ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;

@@ -43,6 +43,10 @@ SHADREL_API ReapOutcome ReapStaleSnapshots();
 // Why this thread's last VssStartBackupNoWriter failed ("" after a success).
 SHADREL_API std::string LastSnapshotFailure();
 
+// Why the last snapshot this process ended could not be removed and was kept for a later reap
+// ("" when none was kept). Any thread may end a snapshot, so this is the process's.
+SHADREL_API std::string LastReleaseFailure();
+
 struct SnapshotFacts {
   std::string engine;
   std::string device;       // \\?\GLOBALROOT\Device\...

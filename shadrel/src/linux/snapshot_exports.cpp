@@ -41,6 +41,10 @@ std::string LastSnapshotFailure() {
   return linux_snapshots::LastFailure();
 }
 
+std::string LastReleaseFailure() {
+  return linux_snapshots::ReleaseFailure();
+}
+
 Provider& PlatformProvider() {
   static linux_snapshots::LinuxProvider provider(linux_snapshots::DefaultEngines());
   return provider;
