@@ -40,7 +40,7 @@ constexpr const char* kZstdSuffix = ".zst";
 // compressed image's name ends in .zst.
 std::string ResolveImagePath(const BackupOptions& options) {
   std::string image = options.image;
-  if (options.zstdLevel && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
+  if (options.zstd && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
   struct stat st {};
   if (lstat(image.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return image;
   return std::filesystem::weakly_canonical(image).string();
@@ -151,7 +151,7 @@ std::string CopyVolume(Volume& volume, const BackupOptions& options,
   ProgressBar progress(stderr, !options.quiet, imageBytes);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
   std::optional<ZstdWriter> zstd;
-  if (options.zstdLevel) zstd.emplace(out, options.zstdLevel, imageBytes);
+  if (options.zstd) zstd.emplace(out, options.zstd->level, imageBytes, options.zstd->frameBytes);
   ImageSink& sink = zstd ? static_cast<ImageSink&>(*zstd) : out;
   std::string digest = ReadIntoImage(segments.segments(), sink, settings, rescue);
   *seconds = progress.seconds();
@@ -187,7 +187,8 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   layout.digest = digest;
   layout.unreadableBytes = rescue.bytes();
   layout.rescue = options.rescue;
-  layout.compression = options.zstdLevel ? "zstd" : "none";
+  layout.compression = options.zstd ? "zstd" : "none";
+  layout.zstdFrameBytes = options.zstd ? options.zstd->frameBytes : 0;
   layout.usedOnly = options.usedOnly;
   image.Flush();
   layout.file = image.identity();

@@ -143,7 +143,9 @@ std::string ExpectedDigest(const RestoreOptions& options) {
 // again only to hand the platform a descriptor, and believed only when it is the file being read.
 void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::string& name) {
   if (!image.file()) return;
-  const int fd = open(name.c_str(), O_PATH | O_CLOEXEC);
+  // Standard input is the file itself, not a name to look up.
+  const int fd = name == kStandardStream ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                         : open(name.c_str(), O_PATH | O_CLOEXEC);
   struct stat st {};
   const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
                     static_cast<uint64_t>(st.st_dev) == image.file()->device &&

@@ -10,6 +10,7 @@
 
 #include "digest.h"
 #include "volume_source.h"
+#include "zstd_option.h"
 
 namespace kestro::cli {
 
@@ -30,9 +31,9 @@ struct BackupOptions {
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
   bool rescue = false;
-  bool usedOnly = false;  // copy only what the file system uses
-  int zstdLevel = 0;      // 0 for a raw image
-  mode_t mode = 0600;     // the image's permissions, whatever the umask
+  bool usedOnly = false;                            // copy only what the file system uses
+  std::optional<ZstdSettings> zstd = std::nullopt;  // nothing for a raw image
+  mode_t mode = 0600;                               // the image's permissions, whatever the umask
 };
 
 struct RestoreOptions {
