@@ -69,6 +69,16 @@ struct DemoOptions {
   bool quiet = false;  // no progress bars
 };
 
+struct MountOptions {
+  std::string image;
+  std::string folder;
+  bool foreground = false;
+  bool allowOther = false;
+  bool verify = false;  // check the whole image against its recorded digest first
+  bool force = false;
+  bool quiet = false;
+};
+
 int RunList();
 int RunInfo(const InfoOptions& options);
 int RunBackup(const BackupOptions& options);
@@ -77,5 +87,6 @@ int RunVerify(const VerifyOptions& options);
 int RunCat(const CatOptions& options);
 int RunDemo(const DemoOptions& options);
 int RunSnapshots(const SnapshotsOptions& options);
+int RunMount(const MountOptions& options);
 
 }  // namespace kestro::cli

@@ -113,6 +113,8 @@ struct Commands {
   CatOptions cat;
   DemoOptions demo;
   SnapshotsOptions snapshots;
+  MountOptions mount;
+  std::string mountOptions;
   std::string backupSnapshot;
   std::string backupBuffer, restoreBuffer, verifyBuffer, catOffset, catLength;
   std::string backupHash, restoreHash, backupCompression, backupMode;
@@ -140,6 +142,10 @@ int Dispatch(CLI::App& app, Commands& c) {
   if (app.got_subcommand("verify")) {
     c.verify.bufferSize = SizeOf(c.verifyBuffer, kDefaultBufferSize);
     return RunVerify(c.verify);
+  }
+  if (app.got_subcommand("mount")) {
+    c.mount.allowOther = c.mountOptions == "allow_other";
+    return RunMount(c.mount);
   }
   if (app.got_subcommand("cat")) {
     c.cat.offset = SizeOf(c.catOffset, 0);
@@ -224,6 +230,16 @@ int Run(int argc, char** argv) {
   cat->add_option("--length", c.catLength, "Bytes to write (default: to the end)")
       ->check(kSize)
       ->option_text("SIZE");
+
+  CLI::App* mount = app.add_subcommand("mount", "Serve an image read-only as the file DIR/volume");
+  AddImage(mount, c.mount.image, "The image file to serve");
+  mount->add_option("DIR", c.mount.folder, "An empty folder to mount on")->required();
+  mount->add_flag("-f,--foreground", c.mount.foreground, "Stay in the foreground until unmounted");
+  mount->add_option("-o", c.mountOptions, "allow_other: let other users open DIR/volume")
+      ->check(CLI::IsMember({"allow_other"}));
+  mount->add_flag("--verify", c.mount.verify, "Check the whole image against its digest first");
+  mount->add_flag("--force", c.mount.force, "Serve even an incomplete image");
+  mount->add_flag("-q,--quiet", c.mount.quiet, "No progress bar");
 
   CLI::App* snapshots =
       app.add_subcommand("snapshots", "List the snapshots on record, live and stale");
