@@ -64,7 +64,7 @@ class Mount : public KestroTest {
 };
 
 TEST_F(Mount, EveryKindOfImageShowsItsFiles) {
-  for (const char* kind : {"", "--compress zstd:3,frame=256K", "--rescue"}) {
+  for (const char* kind : {"", "--compress zstd:3,frame=256K", "--rescue", "--used-only"}) {
     SCOPED_TRACE(kind);
     const std::string image = dir.File("image");
     RunCommand("rm -f " + ShellQuote(image) + "*");

@@ -91,7 +91,7 @@ std::vector<ByteSpan> SpansToCopy(Volume& volume, const BackupOptions& options) 
   if (!options.usedOnly) return {ByteSpan{0, imageBytes}};
   VolumeBytes bytes(volume.object());
   return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
-                   volume.name());
+                   options.force, volume.name());
 }
 
 void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,

@@ -31,7 +31,8 @@ struct BackupOptions {
   HashKind hash = HashKind::kSha256;
   bool quiet = false;
   bool rescue = false;
-  bool usedOnly = false;                            // copy only what the file system uses
+  bool usedOnly = false;  // copy only what the file system uses
+  bool force = false;     // copy by the bitmaps of an ext file system that is not clean
   std::optional<ZstdSettings> zstd = std::nullopt;  // nothing for a raw image
   mode_t mode = 0600;                               // the image's permissions, whatever the umask
 };

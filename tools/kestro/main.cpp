@@ -192,7 +192,10 @@ int Run(int argc, char** argv) {
   backup->add_flag("--rescue", c.backup.rescue,
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
   backup->add_flag("--used-only", c.backup.usedOnly,
-                   "Copy only what the FAT or NTFS file system uses; leave the rest as holes");
+                   "Copy only what the FAT, NTFS or ext2/3/4 file system uses; leave the rest "
+                   "as holes");
+  backup->add_flag("--force", c.backup.force,
+                   "With --used-only, copy by the bitmaps of an ext file system that is not clean");
   backup
       ->add_option("--mode", c.backupMode,
                    "Permissions of the image, its sidecar and rescue map (default 0600)")
