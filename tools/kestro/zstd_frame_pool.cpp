@@ -84,8 +84,12 @@ void ZstdFramePool::Work() {
     const std::shared_ptr<Job> job = queued_.front();
     queued_.pop_front();
     lock.unlock();
-    job->error = context == nullptr ? "out of memory"
-                                    : CompressFrame(context, level_, job->input, job->frame);
+    try {
+      job->error = context == nullptr ? "out of memory"
+                                      : CompressFrame(context, level_, job->input, job->frame);
+    } catch (const std::exception& e) {
+      job->error = e.what();
+    }
     job->input = {};
     lock.lock();
     job->done = true;
