@@ -125,8 +125,8 @@ void HandSignalsToFuse(fuse* session) {
 void ServeImage(ImageReader& image, const struct stat& imageStat, const FuseSettings& settings) {
   Served served = Describe(image, imageStat, settings);
   std::vector<std::string> arguments = MountArguments(settings);
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
+  std::vector<char*> argv(arguments.size());
+  for (size_t i = 0; i < arguments.size(); ++i) argv[i] = arguments[i].data();
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
   const fuse_operations operations = Operations();
   fuse* session = fuse_new(&args, &operations, sizeof operations, &served);
