@@ -40,7 +40,7 @@ constexpr const char* kZstdSuffix = ".zst";
 // whoever may plant one could otherwise aim a backup at any file.
 std::string ResolveImagePath(const BackupOptions& options) {
   std::string image = options.image;
-  if (options.zstdLevel && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
+  if (options.zstd && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
   return image;
 }
 
@@ -86,7 +86,7 @@ std::vector<ByteSpan> SpansToCopy(Volume& volume, const BackupOptions& options) 
   if (!options.usedOnly) return {ByteSpan{0, imageBytes}};
   VolumeBytes bytes(volume.object());
   return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
-                   volume.name());
+                   options.force, volume.name());
 }
 
 void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,
@@ -146,7 +146,7 @@ std::string CopyVolume(Volume& volume, const BackupOptions& options,
   ProgressBar progress(stderr, !options.quiet, imageBytes);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
   std::optional<ZstdWriter> zstd;
-  if (options.zstdLevel) zstd.emplace(out, options.zstdLevel, imageBytes);
+  if (options.zstd) zstd.emplace(out, options.zstd->level, imageBytes, options.zstd->frameBytes);
   ImageSink& sink = zstd ? static_cast<ImageSink&>(*zstd) : out;
   std::string digest = ReadIntoImage(segments.segments(), sink, settings, rescue);
   *seconds = progress.seconds();
@@ -183,7 +183,8 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   layout.digest = digest;
   layout.unreadableBytes = rescue.bytes();
   layout.rescue = options.rescue;
-  layout.compression = options.zstdLevel ? "zstd" : "none";
+  layout.compression = options.zstd ? "zstd" : "none";
+  layout.zstdFrameBytes = options.zstd ? options.zstd->frameBytes : 0;
   layout.usedOnly = options.usedOnly;
   image.Flush();
   layout.file = image.identity();

@@ -150,8 +150,8 @@ std::string ExpectedDigest(const RestoreOptions& options) {
 // standard input is its own descriptor.
 void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::string& name) {
   if (!image.file()) return;
-  const int fd = name == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                             : open(name.c_str(), O_PATH | O_CLOEXEC);
+  const int fd = name == kStandardStream ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                         : open(name.c_str(), O_PATH | O_CLOEXEC);
   struct stat st {};
   const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
                     static_cast<uint64_t>(st.st_dev) == image.file()->device &&

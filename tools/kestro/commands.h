@@ -10,6 +10,7 @@
 
 #include "digest.h"
 #include "volume_source.h"
+#include "zstd_option.h"
 
 namespace kestro::cli {
 
@@ -31,8 +32,9 @@ struct BackupOptions {
   bool quiet = false;
   bool rescue = false;
   bool usedOnly = false;  // copy only what the file system uses
-  int zstdLevel = 0;      // 0 for a raw image
-  mode_t mode = 0600;     // the image's permissions, whatever the umask
+  bool force = false;     // copy by the bitmaps of an ext file system that is not clean
+  std::optional<ZstdSettings> zstd = std::nullopt;  // nothing for a raw image
+  mode_t mode = 0600;                               // the image's permissions, whatever the umask
 };
 
 struct RestoreOptions {
@@ -68,6 +70,16 @@ struct DemoOptions {
   bool quiet = false;  // no progress bars
 };
 
+struct MountOptions {
+  std::string image;
+  std::string folder;
+  bool foreground = false;
+  bool allowOther = false;
+  bool verify = false;  // check the whole image against its recorded digest first
+  bool force = false;
+  bool quiet = false;
+};
+
 int RunList();
 int RunInfo(const InfoOptions& options);
 int RunBackup(const BackupOptions& options);
@@ -76,5 +88,6 @@ int RunVerify(const VerifyOptions& options);
 int RunCat(const CatOptions& options);
 int RunDemo(const DemoOptions& options);
 int RunSnapshots(const SnapshotsOptions& options);
+int RunMount(const MountOptions& options);
 
 }  // namespace kestro::cli

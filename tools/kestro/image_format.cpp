@@ -69,6 +69,7 @@ ImageLayout LayoutFrom(const nlohmann::json& json, const std::string& path) {
   // Sidecars from before this field were written only once their image was complete.
   layout.complete = json.value("complete", true);
   layout.compression = json.value("compression", "none");
+  layout.zstdFrameBytes = json.value("zstd_frame_bytes", uint64_t{0});
   layout.described = true;
   return layout;
 }
@@ -145,6 +146,7 @@ std::string SidecarText(const ImageLayout& layout) {
       {"complete", layout.complete},
       {"compression", layout.compression},
   };
+  if (layout.zstdFrameBytes != 0) json["zstd_frame_bytes"] = layout.zstdFrameBytes;
   if (layout.file) json["file"] = FileJson(*layout.file);
   return json.dump(2) + "\n";
 }

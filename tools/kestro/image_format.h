@@ -44,6 +44,7 @@ struct ImageLayout {
   bool complete = true;   // false while a backup replaces the image this sidecar stood beside
   bool usedOnly = false;  // holds only what the file system uses; the rest are holes (zeros)
   std::string compression = "none";  // "zstd": the file is a zstd stream of the image
+  uint64_t zstdFrameBytes = 0;       // the image bytes in each frame of a seekable zstd stream
   std::optional<FileIdentity> file;  // the image file the sidecar was written for
 };
 

@@ -10,6 +10,7 @@
 #include "forward_reader.h"
 #include "small_files.h"
 #include "zstd_reader.h"
+#include "zstd_seekable_reader.h"
 
 namespace kestro::cli {
 namespace {
@@ -85,7 +86,11 @@ std::unique_ptr<ImageReader> OpenImage(const std::string& path,
   const int fd = OpenRegularFile(path, &file);
   auto input = std::make_unique<InputStream>(fd, path, true);
   std::unique_ptr<ImageReader> image;
-  if (IsZstdStream(*input)) {
+  std::optional<SeekTable> table;
+  if (IsZstdStream(*input)) table = ReadSeekTable(fd, file.bytes, path);
+  if (table) {
+    image = std::make_unique<SeekableZstdReader>(std::move(input), std::move(*table));
+  } else if (IsZstdStream(*input)) {
     image = ZstdReader::Open(std::move(input), std::nullopt);
   } else {
     image = std::make_unique<ImageFile>(std::move(input), file.bytes);

@@ -11,7 +11,7 @@
 #include "read_only_backend.h"
 #include "sizes.h"
 #include "standard_streams.h"
-#include "zstd_writer.h"
+#include "zstd_option.h"
 
 using namespace kestro::cli;
 
@@ -37,24 +37,14 @@ const CLI::Validator kBufferSize(
     },
     "SIZE");
 
-// "zstd" or "zstd:LEVEL" as a compression level; 0 for anything else.
-int ZstdLevelOf(const std::string& text) {
-  if (text == "zstd") return kDefaultZstdLevel;
-  if (!text.starts_with("zstd:")) return 0;
-  const std::string digits = text.substr(5);
-  if (digits.empty() || digits.size() > 2 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
-    return 0;
-  }
-  const int level = std::stoi(digits);
-  return level <= kLargestZstdLevel ? level : 0;
-}
-
 const CLI::Validator kCompression(
     [](std::string& text) -> std::string {
-      return ZstdLevelOf(text) ? "" : "not a compression: " + text + " (zstd or zstd:1 to zstd:19)";
+      return ParseZstdOption(text) ? ""
+                                   : "not a compression: " + text +
+                                         " (zstd, zstd:LEVEL from 1 to 19, then ,frame=SIZE "
+                                         "from 64K to 64M)";
     },
-    "zstd[:LEVEL]");
+    "zstd[:LEVEL][,frame=SIZE]");
 
 // The permission bits --mode gives an image: octal, at most 0777, so never setuid, setgid or
 // sticky.
@@ -123,6 +113,8 @@ struct Commands {
   CatOptions cat;
   DemoOptions demo;
   SnapshotsOptions snapshots;
+  MountOptions mount;
+  std::string mountOptions;
   std::string backupSnapshot;
   std::string backupBuffer, restoreBuffer, verifyBuffer, catOffset, catLength;
   std::string backupHash, restoreHash, backupCompression, backupMode;
@@ -135,7 +127,7 @@ int Dispatch(CLI::App& app, Commands& c) {
   if (app.got_subcommand("backup")) {
     c.backup.bufferSize = SizeOf(c.backupBuffer, kDefaultBufferSize);
     c.backup.hash = HashOf(c.backupHash);
-    if (!c.backupCompression.empty()) c.backup.zstdLevel = ZstdLevelOf(c.backupCompression);
+    if (!c.backupCompression.empty()) c.backup.zstd = *ParseZstdOption(c.backupCompression);
     c.backup.snapshot = !c.backupSnapshot.empty();
     c.backup.snapshotRequired = c.backupSnapshot == "required";
     if (!c.backupMode.empty())
@@ -150,6 +142,10 @@ int Dispatch(CLI::App& app, Commands& c) {
   if (app.got_subcommand("verify")) {
     c.verify.bufferSize = SizeOf(c.verifyBuffer, kDefaultBufferSize);
     return RunVerify(c.verify);
+  }
+  if (app.got_subcommand("mount")) {
+    c.mount.allowOther = c.mountOptions == "allow_other";
+    return RunMount(c.mount);
   }
   if (app.got_subcommand("cat")) {
     c.cat.offset = SizeOf(c.catOffset, 0);
@@ -189,13 +185,17 @@ int Run(int argc, char** argv) {
   backup->add_flag("-q,--quiet", c.backup.quiet, "No progress bar");
   backup
       ->add_option("--compress", c.backupCompression,
-                   "Write a zstd stream (level 1-19, default 3); a file's name gets .zst")
+                   "Write a seekable zstd stream (level 1-19, default 3; frames of 1M of image "
+                   "unless frame= says otherwise); a file's name gets .zst")
       ->check(kCompression)
-      ->option_text("zstd[:LEVEL]");
+      ->option_text("zstd[:LEVEL][,frame=SIZE]");
   backup->add_flag("--rescue", c.backup.rescue,
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
   backup->add_flag("--used-only", c.backup.usedOnly,
-                   "Copy only what the FAT or NTFS file system uses; leave the rest as holes");
+                   "Copy only what the FAT, NTFS or ext2/3/4 file system uses; leave the rest "
+                   "as holes");
+  backup->add_flag("--force", c.backup.force,
+                   "With --used-only, copy by the bitmaps of an ext file system that is not clean");
   backup
       ->add_option("--mode", c.backupMode,
                    "Permissions of the image, its sidecar and rescue map (default 0600)")
@@ -233,6 +233,16 @@ int Run(int argc, char** argv) {
   cat->add_option("--length", c.catLength, "Bytes to write (default: to the end)")
       ->check(kSize)
       ->option_text("SIZE");
+
+  CLI::App* mount = app.add_subcommand("mount", "Serve an image read-only as the file DIR/volume");
+  AddImage(mount, c.mount.image, "The image file to serve");
+  mount->add_option("DIR", c.mount.folder, "An empty folder to mount on")->required();
+  mount->add_flag("-f,--foreground", c.mount.foreground, "Stay in the foreground until unmounted");
+  mount->add_option("-o", c.mountOptions, "allow_other: let other users open DIR/volume")
+      ->check(CLI::IsMember({"allow_other"}));
+  mount->add_flag("--verify", c.mount.verify, "Check the whole image against its digest first");
+  mount->add_flag("--force", c.mount.force, "Serve even an incomplete image");
+  mount->add_flag("-q,--quiet", c.mount.quiet, "No progress bar");
 
   CLI::App* snapshots =
       app.add_subcommand("snapshots", "List the snapshots on record, live and stale");

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "ext_allocation.h"
 #include "sizes.h"
 
 namespace kestro::cli {
@@ -54,25 +55,18 @@ bool IsNtfs(unsigned fsType) {
   return fsType == FSTYPE_NTFS || fsType == FSTYPE_NTFS5;
 }
 
-// Appends a span, merging it into the last one when they touch or overlap.
-void Append(std::vector<ByteSpan>& spans, ByteSpan span) {
-  if (span.length == 0) return;
-  if (!spans.empty() && spans.back().offset + spans.back().length >= span.offset) {
-    ByteSpan& last = spans.back();
-    last.length = std::max(last.offset + last.length, span.offset + span.length) - last.offset;
-    return;
-  }
-  spans.push_back(span);
-}
-
 }  // namespace
 
 std::vector<ByteSpan> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
-                                uint64_t imageBytes, const std::string& subject) {
+                                uint64_t imageBytes, bool acceptUnclean,
+                                const std::string& subject) {
+  if (!IsFat(fsType) && !IsNtfs(fsType) && IsExtFileSystem(volume)) {
+    return ExtUsedSpans(volume, imageBytes, acceptUnclean, subject);
+  }
   if (!IsFat(fsType) && !IsNtfs(fsType)) {
     throw Failure(subject,
-                  "holds no FAT or NTFS file system, whose allocation maps are the only ones "
-                  "--used-only reads; back it up without --used-only");
+                  "holds no FAT, NTFS or ext2/3/4 file system, whose allocation maps are the only "
+                  "ones --used-only reads; back it up without --used-only");
   }
   const ClusterArea area =
       IsFat(fsType) ? FatArea(volume, subject) : ClusterArea{0, 0, kNtfsBootBytes};
@@ -85,13 +79,23 @@ std::vector<ByteSpan> UsedSpans(const ondisk::ByteReader& volume, unsigned fsTyp
     RefuseMap(subject, {ondisk::Fault::kOutOfRange, "its clusters reach past the volume"});
   }
   std::vector<ByteSpan> spans;
-  Append(spans, {0, area.headBytes});
+  AppendSpan(spans, {0, area.headBytes});
   for (const ondisk::ClusterRun& run : map.allocated) {
     const uint64_t offset = area.start + (run.first - area.firstCluster) * map.clusterBytes;
-    Append(spans, {offset, run.count * map.clusterBytes});
+    AppendSpan(spans, {offset, run.count * map.clusterBytes});
   }
-  Append(spans, {areaEnd, imageBytes - areaEnd});
+  AppendSpan(spans, {areaEnd, imageBytes - areaEnd});
   return spans;
+}
+
+void AppendSpan(std::vector<ByteSpan>& spans, ByteSpan span) {
+  if (span.length == 0) return;
+  if (!spans.empty() && spans.back().offset + spans.back().length >= span.offset) {
+    ByteSpan& last = spans.back();
+    last.length = std::max(last.offset + last.length, span.offset + span.length) - last.offset;
+    return;
+  }
+  spans.push_back(span);
 }
 
 uint64_t TotalLength(const std::vector<ByteSpan>& spans) {
