@@ -1,15 +1,23 @@
 // Transfers on block devices: whole aligned sectors reach the device without the page cache (none
 // of the device's pages is resident afterwards), and the rest (buffers the device cannot reach
 // straight, parts of a larger device sector, reads served ahead of time across a write) moves
-// exactly its bytes.
+// exactly its bytes. Where the system refuses O_DIRECT (a seccomp filter answers as such a file
+// system does) the same transfers go through the page cache, which they leave again.
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <win32/drive_map.h>
 #include <win32/windows.h>
 
+#include <cstddef>
 #include <cstdlib>
+#include <iterator>
 #include <cstring>
 #include <optional>
 
@@ -59,6 +67,24 @@ bool Transfer(HANDLE handle, uint64_t offset, void* buffer, size_t size, bool wr
   return ok && done == size;
 }
 
+// The kernel's answer where the file system refuses O_DIRECT: from here on, every open that asks
+// for it fails with EINVAL.
+void RefuseDirectOpens() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 0, 5),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_DIRECT, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+  prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program);
+}
+
 class DeviceTransfers : public ::testing::TestWithParam<unsigned> {
  protected:
   void SetUp() override {
@@ -80,6 +106,7 @@ class DeviceTransfers : public ::testing::TestWithParam<unsigned> {
     ASSERT_TRUE(Transfer(handle, offset, bytes.data(), bytes.size(), true)) << GetLastError();
     std::memcpy(expected.data() + offset, bytes.data(), bytes.size());
   }
+  void CheckTransfers();
   void ExpectRead(HANDLE handle, uint64_t offset, uint8_t* buffer, size_t size) {
     ASSERT_TRUE(Transfer(handle, offset, buffer, size, false)) << GetLastError();
     EXPECT_EQ(std::memcmp(buffer, expected.data() + offset, size), 0) << "at " << offset;
@@ -92,7 +119,7 @@ class DeviceTransfers : public ::testing::TestWithParam<unsigned> {
   std::optional<ScopedEnv> drive;
 };
 
-TEST_P(DeviceTransfers, AreDirectWhereAlignedAndExactWhereNot) {
+void DeviceTransfers::CheckTransfers() {
   EvictPages(loop->device());
   const HANDLE volume = OpenShared(u"\\\\.\\C:");
   const HANDLE other = OpenShared(u"\\\\.\\C:");
@@ -124,6 +151,20 @@ TEST_P(DeviceTransfers, AreDirectWhereAlignedAndExactWhereNot) {
   VirtualFree(aligned, 0, MEM_RELEASE);
   CloseHandle(other);
   CloseHandle(volume);
+}
+
+TEST_P(DeviceTransfers, AreDirectWhereAlignedAndExactWhereNot) {
+  CheckTransfers();
+#if defined(__x86_64__)
+  if (GetParam() != 512) return;
+  EXPECT_EXIT(
+      {
+        RefuseDirectOpens();
+        CheckTransfers();
+        std::_Exit(HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, DeviceTransfers, ::testing::Values(512u, 4096u));

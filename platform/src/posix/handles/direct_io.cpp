@@ -22,6 +22,12 @@ int ReopenDirect(int fd) {
   return open(self.c_str(), (flags & O_ACCMODE) | O_DIRECT | O_CLOEXEC);
 }
 
+// Without the direct descriptor a block device is read through the page cache: without the
+// kernel's read-ahead, so that dropping what was read leaves nothing of the device behind.
+void ReadBufferedWithoutReadAhead(const OpenObject& object) {
+  if (object.dropBehind) posix_fadvise(object.fd, 0, 0, POSIX_FADV_RANDOM);
+}
+
 }  // namespace
 
 void OpenDirectDescriptor(OpenObject& object, bool deviceObject) {
@@ -30,6 +36,7 @@ void OpenDirectDescriptor(OpenObject& object, bool deviceObject) {
   object.dropBehind = S_ISBLK(st.st_mode);
   if (object.noBuffering || !(object.dropBehind || deviceObject)) return;
   object.directFd = ReopenDirect(object.fd);
+  if (object.directFd < 0) ReadBufferedWithoutReadAhead(object);
   if (object.directFd >= 0 && object.canRead) {
     object.readAhead = std::make_unique<ReadAhead>(object.directFd, object.base + object.length);
   }
@@ -42,6 +49,7 @@ bool DirectIoActive(const OpenObject& object) {
 bool DirectIoRefused(OpenObject& object, ssize_t result) {
   if (result >= 0 || errno != EINVAL) return false;
   object.directRefused = true;
+  ReadBufferedWithoutReadAhead(object);
   return true;
 }
 
