@@ -1,5 +1,7 @@
 // Bad input: one line that names the volume and says why, exit status 1 (2 for bad usage), and
 // nothing written.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <regex>
 
@@ -32,6 +34,44 @@ TEST_F(Errors, AnUnmappedLetterAMissingFileAndAMissingPartition) {
   ExpectOneLine(Kestro("cat " + Partition(kSampleFat) + " --offset 1G"), 1,
                 disk + " partition 1: ", "beyond its end");
   EXPECT_FALSE(std::filesystem::exists(dir.File("out.img")));
+}
+
+TEST_F(Errors, SourcesThatAreNoBlockDeviceOrStoredFileAreRefusedByName) {
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string out = dir.File("out.img");
+  ExpectOneLine(Kestro("backup /proc/cpuinfo " + ShellQuote(out)), 1,
+                "/proc/cpuinfo: ", "file the kernel makes up");
+  ExpectOneLine(Kestro("info /sys/kernel/uevent_seqnum"), 1,
+                "/sys/kernel/uevent_seqnum: ", "file the kernel makes up");
+  ExpectOneLine(Kestro("cat " + ShellQuote(fifo)), 1, fifo + ": ", "is a FIFO");
+  ExpectOneLine(Kestro("verify /dev/null " + ShellQuote(out)), 1,
+                "/dev/null: ", "is a character device");
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST_F(Errors, OutputThatCannotBeWrittenFailsEveryCommand) {
+  const std::string image = ShellQuote(dir.File("fat.img"));
+  const std::string volume = Partition(kSampleFat);
+  ASSERT_EQ(Kestro("backup " + volume + " " + image + " -q").status, 0);
+  // Standard error stays captured while standard output (or error) goes to the full device.
+  const auto full = [](const std::string& command) {
+    return RunCommand("(" + ShellQuote(KESTRO_PROGRAM) + " " + command + ")");
+  };
+  for (const std::string& command :
+       {"backup " + volume + " " + ShellQuote(dir.File("again.img")) + " -q", "info " + volume,
+        "verify " + volume + " " + image + " -q", "restore " + image + " " + volume + " -q",
+        std::string("snapshots"), std::string("list"), "cat " + volume + " --length 1M"}) {
+    const auto result = full(command + " >/dev/full");
+    EXPECT_EQ(result.status, 1) << command;
+    EXPECT_NE(result.output.find("kestro: standard output: cannot write: no space left"),
+              std::string::npos)
+        << result.output;
+  }
+  EXPECT_NE(full("backup " + volume + " " + image + " -q >/dev/full")
+                .output.find("the digest line of " + dir.File("fat.img") + " is lost"),
+            std::string::npos);
+  EXPECT_EQ(full("backup " + volume + " - -q 2>/dev/full >/dev/null").status, 1);
 }
 
 TEST_F(Errors, AnImageLargerThanTheVolumeIsRefusedBeforeAnythingIsWritten) {

@@ -101,7 +101,8 @@ TEST_F(Restore, RefusesAMountedVolumeAndWritesNothingEvenWhenForced) {
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.output.find("is mounted or in use"), std::string::npos) << refused.output;
   EXPECT_EQ(forced.status, 1) << forced.output;
-  EXPECT_NE(forced.output.find("write failed at byte 0: permission denied"), std::string::npos)
+  EXPECT_NE(forced.output.find("is mounted or in use, which --force does not override"),
+            std::string::npos)
       << forced.output;
   EXPECT_EQ(after, mounted);
 }
@@ -146,9 +147,8 @@ TEST_F(Restore, RefusesEveryNameOfAMountedExt4AndWritesNothing) {
           << refused.output;
       const auto forced = Kestro(restore + " --force");
       EXPECT_EQ(forced.status, 1) << forced.output;
-      EXPECT_NE(forced.output.find(targets[i] + ": write failed at byte 0: permission denied (it "
-                                                "is mounted or in use, which --force does not "
-                                                "override)"),
+      EXPECT_NE(forced.output.find(targets[i] +
+                                   ": is mounted or in use, which --force does not override: "),
                 std::string::npos)
           << forced.output;
     }

@@ -1,6 +1,9 @@
 // What a backup must never destroy and a restore must never accept: the previous image survives a
 // failed, interrupted or colliding backup; a backup refuses to write into its own source; restore
 // checks an image against its sidecar before the target is opened for writing.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -107,6 +110,58 @@ TEST_F(Safety, ThePreviousImageSurvivesFailedKilledAndCollidingBackups) {
   }
 }
 
+// A backup over an image is killed, or made to fail, at each flush, rename, removal and small-file
+// write of its publish step in turn (strace counts the calls; a run it no longer
+// reaches ends the loop). Each time the image left standing is the old or the new one, and it
+// restores and verifies without --force against the partition it came from.
+TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
+  KESTRO_REQUIRE_TOOL("strace");
+  const std::string image = dir.File("img.img");
+  const std::string oldSha = Sha256(disk, kSampleNtfs.offset, kSampleNtfs.length);
+  const std::string newSha = Sha256(disk, kSampleFat.offset, kSampleFat.length);
+  const std::string staged = " -P " + ShellQuote(image + ".partial.kestro") + " -P " +
+                             ShellQuote(image + ".partial.rescue-map") + " ";
+  const std::vector<std::pair<std::string, std::string>> injections = {
+      {"fsync", ":signal=KILL"}, {"renameat", ":signal=KILL"}, {"unlinkat", ":signal=KILL"},
+      {"write", ":signal=KILL"}, {"fsync", ":error=EIO"},      {"renameat", ":error=EXDEV"},
+      {"write", ":error=ENOSPC"}};
+  for (const auto& [call, effect] : injections) {
+    for (int n = 1;; ++n) {
+      SCOPED_TRACE(call + effect + ":when=" + std::to_string(n));
+      for (const char* suffix : {"", ".kestro", ".rescue-map", ".partial", ".partial.kestro"}) {
+        fs::remove(image + suffix);
+      }
+      BackUp(kSampleNtfs, image);
+      const auto run =
+          RunCommand("ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/null" +
+                     (call == "write" ? staged : std::string(" ")) + "-e trace=" + call +
+                     " -e inject=" + call + effect + ":when=" + std::to_string(n) + " " +
+                     ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) + " " +
+                     ShellQuote(image) + " -q --rescue");
+      const std::string sha = Sha256(image);
+      ASSERT_TRUE(sha == oldSha || sha == newSha) << run.output;
+      const std::string volume = Partition(sha == newSha ? kSampleFat : kSampleNtfs);
+      const auto restored = Kestro("restore " + ShellQuote(image) + " " + volume + " -q");
+      EXPECT_EQ(restored.status, 0) << run.output << restored.output;
+      const auto verified = Kestro("verify " + volume + " " + ShellQuote(image) + " -q");
+      EXPECT_EQ(verified.status, 0) << verified.output;
+      if (run.status == 0) break;
+    }
+  }
+  EXPECT_EQ(Sha256(disk, kSampleFat.offset, kSampleFat.length), newSha);
+  // Killed at the sidecar's rename (the second): a staged sidecar another user owns is not taken.
+  if (getuid() != 0) return;
+  BackUp(kSampleNtfs, image);
+  const auto killed = RunCommand(
+      "strace -f -qq -o /dev/null -e trace=renameat -e "
+      "inject=renameat:signal=KILL:when=2 " +
+      ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) + " " + ShellQuote(image) +
+      " -q");
+  ASSERT_EQ(Sha256(image), newSha) << killed.output;
+  ASSERT_EQ(chown((image + ".partial.kestro").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleFat) + " -q").status, 1);
+}
+
 TEST_F(Safety, ABackupNeverWritesIntoTheFileBehindItsLoopDevice) {
   KESTRO_REQUIRE_TOOL("losetup");
   const LoopDevice loop(disk, false);
@@ -202,6 +257,82 @@ TEST_F(Safety, ImagesThatCannotStandForTheVolumeNeedForce) {
       << partial.output;
   EXPECT_EQ(Kestro("verify " + volume + " " + ShellQuote(shortImage) + " -q --force").status, 0);
   EXPECT_EQ(Sha256(disk), before);
+}
+
+// What cannot be checked is refused before the target is opened, leaving its bytes and time
+// alone: a sidecar digest that cannot be one (even with --force), an --expect-digest that cannot
+// be one of --hash's, an image restored onto itself.
+TEST_F(Safety, UncheckableDigestsAndSelfRestoresAreRefusedBeforeTheTargetIsTouched) {
+  const std::string image = BackUp(kSampleFat, dir.File("fat.img"));
+  const std::string volume = Partition(kSampleFat);
+  const nlohmann::json sidecar = ReadSidecar(image);
+  const std::string digest = sidecar["digest"];
+  struct stat before {};
+  ASSERT_EQ(stat(disk.c_str(), &before), 0);
+  const std::string sha = Sha256(disk);
+  const std::string upper = RunCommand("printf %s " + digest + " | tr a-f A-F").output;
+  for (const std::string& expected : {std::string("nothex"), std::string(32, '0'),
+                                      "xxh128:" + digest, std::string(63, '0') + "g"}) {
+    const auto result = Kestro("restore " + ShellQuote(image) + " " + volume +
+                               " -q --expect-digest " + ShellQuote(expected));
+    EXPECT_EQ(result.status, 2) << result.output;
+    EXPECT_EQ(result.output.rfind("kestro: --expect-digest: ", 0), 0u) << result.output;
+  }
+
+  const std::vector<std::pair<nlohmann::json, std::string>> malformed = {
+      {nullptr, "is missing"},
+      {"", "is empty"},
+      {"abc", "has 3 characters"},
+      {std::string(64, 'g'), "is not hexadecimal"}};
+  WriteBytes(image, 70000, {static_cast<uint8_t>(ReadBytes(image, 70000, 1)[0] ^ 1)});
+  for (const auto& [value, reason] : malformed) {
+    nlohmann::json changed = sidecar;
+    if (value.is_null()) changed.erase("digest");
+    if (!value.is_null()) changed["digest"] = value;
+    WriteSidecar(image, changed);
+    const auto result = Kestro("restore " + ShellQuote(image) + " " + volume + " -q --force");
+    EXPECT_EQ(result.status, 1) << result.output;
+    EXPECT_NE(result.output.find(image + ".kestro: is malformed: its \"digest\" field " + reason),
+              std::string::npos)
+        << result.output;
+  }
+  const auto itself = Kestro("restore " + ShellQuote(disk) + " " + ShellQuote(disk) + " -q");
+  EXPECT_EQ(itself.status, 1) << itself.output;
+  EXPECT_NE(itself.output.find(disk + ": is stored on " + disk), std::string::npos)
+      << itself.output;
+  struct stat after {};
+  ASSERT_EQ(stat(disk.c_str(), &after), 0);
+  EXPECT_EQ(std::pair(after.st_mtim.tv_sec, after.st_mtim.tv_nsec),
+            std::pair(before.st_mtim.tv_sec, before.st_mtim.tv_nsec));
+  EXPECT_EQ(Sha256(disk), sha);
+  // Either case is hex, and the algorithm may be named.
+  WriteSidecar(image, sidecar);
+  WriteBytes(image, 70000, {static_cast<uint8_t>(ReadBytes(image, 70000, 1)[0] ^ 1)});
+  EXPECT_EQ(
+      Kestro("restore " + ShellQuote(image) + " " + volume + " -q --expect-digest sha256:" + upper)
+          .status,
+      0);
+}
+
+TEST_F(Safety, ImagesArePrivateUnlessModeSaysOtherwise) {
+  for (const auto& [option, mode] : {std::pair("", 0600), std::pair("--mode 0640", 0640)}) {
+    const std::string image = dir.File("private" + std::to_string(mode) + ".img");
+    const auto result =
+        RunCommand("umask 0; " + ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) +
+                   " " + ShellQuote(image) + " -q --rescue " + option);
+    ASSERT_EQ(result.status, 0) << result.output;
+    for (const char* suffix : {"", ".kestro", ".rescue-map"}) {
+      struct stat st {};
+      ASSERT_EQ(stat((image + suffix).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, static_cast<unsigned>(mode)) << image << suffix;
+    }
+  }
+  for (const char* mode : {"4600", "1777", "0800", "rw"}) {
+    const auto refused = Kestro("backup " + Partition(kSampleFat) + " " +
+                                ShellQuote(dir.File("bad.img")) + " -q --mode " + mode);
+    EXPECT_EQ(refused.status, 2) << refused.output;
+    EXPECT_NE(refused.output.find("not a mode: " + std::string(mode)), std::string::npos);
+  }
 }
 
 TEST_F(Safety, ASidecarThatIsNotAFileIsRefusedWithoutBlocking) {

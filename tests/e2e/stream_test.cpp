@@ -92,6 +92,63 @@ TEST_F(Streams, DamagedAndShortStreamsFailAtTheirOffsetAndLeaveTheVolumeAlone) {
       << piped.output;
 }
 
+TEST_F(Streams, FilesOfSeveralFramesDecodeWholeAndUnchecksummedOnesNeedForce) {
+  KESTRO_REQUIRE_TOOL("zstd");
+  const std::string original = PartitionSha(kSampleNtfs);
+  const uint64_t half = kSampleNtfs.length / 2;
+  const std::string first = dir.File("first"), second = dir.File("second");
+  CopyWithDd(disk, kSampleNtfs.offset, half, first);
+  CopyWithDd(disk, kSampleNtfs.offset + half, half, second);
+  const std::string joined = ShellQuote(dir.File("joined.zst"));
+  const std::string unchecked = ShellQuote(dir.File("unchecked.zst"));
+  ASSERT_EQ(Bash("zstd -q " + ShellQuote(first) + " " + ShellQuote(second) + " && cat " +
+                 ShellQuote(first + ".zst") + " " + ShellQuote(second + ".zst") + " > " + joined +
+                 " && zstd -q --no-check -c " + ShellQuote(first) + " > " + unchecked)
+                .status,
+            0);
+  Scribble(kSampleNtfs);
+  const auto restored = Kestro("restore " + joined + " " + Partition(kSampleNtfs) + " -q");
+  ASSERT_EQ(restored.status, 0) << restored.output;
+  EXPECT_EQ(PartitionSha(kSampleNtfs), original);
+  EXPECT_EQ(Kestro("verify " + Partition(kSampleNtfs) + " " + joined + " -q").status, 0);
+  EXPECT_EQ(Bash("$K cat " + joined + " | sha256sum").output.substr(0, 64), original);
+
+  const std::string restore = "restore " + unchecked + " " + Partition(kSampleNtfs) + " -q";
+  const auto refused = Kestro(restore);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.output.find("is a zstd stream without checksums"), std::string::npos)
+      << refused.output;
+  EXPECT_EQ(Kestro(restore + " --force").status, 0);
+}
+
+TEST_F(Streams, AShortOrPaddedStreamSaysExactlyWhatTheTargetHolds) {
+  const std::string stream = dir.File("stream.img");
+  ASSERT_EQ(
+      Bash("$K backup " + Partition(kSampleNtfs) + " - -q 2>/dev/null > " + ShellQuote(stream))
+          .status,
+      0);
+  const std::string volume = Partition(kSampleNtfs);
+  // A 1 MiB buffer writes whole blocks: four of them before the stream ends.
+  WriteBytes(disk, kSampleNtfs.offset + 4194304, Pattern(0, 8192, 5));
+  const auto cut = Bash("head -c 5000000 " + ShellQuote(stream) + " | $K restore - " + volume);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(cut.output.find("is now incomplete: it holds the stream's first 4194304 bytes"),
+            std::string::npos)
+      << cut.output;
+  EXPECT_EQ(Sha256(disk, kSampleNtfs.offset, 4194304), Sha256(stream, 0, 4194304));
+  EXPECT_NE(Sha256(disk, kSampleNtfs.offset, 4194305), Sha256(stream, 0, 4194305));
+
+  Scribble(kSampleNtfs);
+  const auto padded =
+      Bash("(cat " + ShellQuote(stream) + "; printf padding) | $K restore - " + volume);
+  EXPECT_EQ(padded.status, 1);
+  EXPECT_NE(padded.output.find("holds all 12582912 bytes of the image, but standard input: goes "
+                               "on past byte 12582912"),
+            std::string::npos)
+      << padded.output;
+  EXPECT_EQ(PartitionSha(kSampleNtfs), Sha256(stream));
+}
+
 TEST_F(Streams, AStreamThroughAPipeEqualsTheRawImageAndRestores) {
   KESTRO_REQUIRE_TOOL("zstd");
   const std::string original = PartitionSha(kSampleNtfs);

@@ -171,25 +171,6 @@ TEST_F(MountedStorage, AnNtfsVolumeMountedThroughFuseIsWrittenThroughNoName) {
   ExpectOnlyPartitionOneProtected(*loop, disk);
 }
 
-// An active swap area in a file, switched off again however the test ends.
-class ScopedSwap {
- public:
-  explicit ScopedSwap(std::string file) : file_(std::move(file)) {
-    on_ = RunCommand("mkswap -q " + ShellQuote(file_) + " && swapon " + ShellQuote(file_)).status ==
-          0;
-  }
-  ~ScopedSwap() {
-    if (on_) RunCommand("swapoff " + ShellQuote(file_));
-  }
-  ScopedSwap(const ScopedSwap&) = delete;
-  ScopedSwap& operator=(const ScopedSwap&) = delete;
-  bool on() const { return on_; }
-
- private:
-  std::string file_;
-  bool on_ = false;
-};
-
 TEST_F(MountedStorage, AnActiveSwapFileIsWrittenThroughNoName) {
   KESTRO_REQUIRE_TOOL("swapon");
   const std::string file = dir.File("swap.img");
@@ -211,7 +192,8 @@ TEST_F(MountedStorage, AnActiveSwapFileIsWrittenThroughNoName) {
 }
 
 // A child inherits the lock's descriptors, so closing its copy of the handle leaves the parent's
-// lock held by the kernel while the child's own view of the process's locks is empty.
+// lock held by the kernel while the child's own view of the process's locks is empty. The
+// parent reads the image: a process holding it open for writing would be using it.
 TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
   const std::string image = dir.File("volume.img");
   CreateSparseFile(image, 4 * kMiB);
@@ -219,7 +201,7 @@ TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
   auto loop = LoopDevice::Attach(image, &whyNot);
   if (!loop) GTEST_SKIP() << whyNot;
   ASSERT_TRUE(kestro::MapDrive('C', image));
-  HANDLE byImage = OpenShared(WTEXT("\\\\.\\C:"));
+  HANDLE byImage = OpenShared(WTEXT("\\\\.\\C:"), 0, GENERIC_READ);
   HANDLE byDevice = OpenPath(loop->device());
   // What a second process gets when it asks for the lock through `name`.
   auto lockElsewhere = [&](HANDLE inherited, const std::string& name) {
@@ -241,6 +223,9 @@ TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
   EXPECT_EQ(lockElsewhere(byDevice, ""), static_cast<int>(ERROR_ACCESS_DENIED));
   ASSERT_TRUE(CloseHandle(byDevice));  // closing releases the lock
   EXPECT_EQ(lockElsewhere(byImage, loop->device()), static_cast<int>(ERROR_SUCCESS));
+  HANDLE writer = OpenShared(WTEXT("\\\\.\\C:"));
+  EXPECT_EQ(lockElsewhere(byImage, ""), static_cast<int>(ERROR_ACCESS_DENIED));
+  CloseHandle(writer);
   CloseHandle(byImage);
 }
 

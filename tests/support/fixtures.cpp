@@ -1,6 +1,7 @@
 #include "fixtures.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -222,8 +223,16 @@ std::optional<NtfsMount> NtfsMount::Mount(const std::string& source, const std::
     *whyNot = "ntfs-3g failed: " + mounted.output;
     return std::nullopt;
   }
-  return NtfsMount(mountPoint);
+  return NtfsMount(mountPoint, source);
 }
+
+NtfsMount::NtfsMount(std::string mountPoint, const std::string& source)
+    : ScopedMount("sh -c " +
+                      ShellQuote("fusermount -u \"$1\"; i=0; while [ $i -lt 250 ] && fuser -v " +
+                                 ShellQuote(source) +
+                                 " 2>&1 | grep -q ntfs-3g; do i=$((i+1)); sleep 0.02; done") +
+                      " unmount",
+                  std::move(mountPoint)) {}
 
 std::optional<ScopedMount> ScopedMount::Kernel(const std::string& source,
                                                const std::string& mountPoint, std::string* whyNot) {
@@ -247,6 +256,52 @@ ScopedMount::ScopedMount(ScopedMount&& other) noexcept
 
 ScopedMount::~ScopedMount() {
   if (!mountPoint_.empty()) RunCommand(unmount_ + " " + ShellQuote(mountPoint_));
+}
+
+ScopedSwap::ScopedSwap(std::string path) : path_(std::move(path)) {
+  on_ =
+      RunCommand("mkswap -q " + ShellQuote(path_) + " && swapon " + ShellQuote(path_)).status == 0;
+}
+
+ScopedSwap::~ScopedSwap() {
+  if (on_) RunCommand("swapoff " + ShellQuote(path_));
+}
+
+std::optional<NamespaceMount> NamespaceMount::Mount(const std::string& source,
+                                                    const std::string& mountPoint,
+                                                    std::string* whyNot) {
+  if (geteuid() != 0 || !HaveTool("unshare")) {
+    *whyNot = "a mount in another namespace needs root and unshare";
+    return std::nullopt;
+  }
+  // The holder prints "mounted" once the mount stands, then sleeps until it is ended.
+  const std::string inside = "mount -o loop " + ShellQuote(source) + " " + ShellQuote(mountPoint) +
+                             " && echo mounted && exec sleep 3600";
+  const CommandResult started =
+      RunCommand("{ unshare -m --propagation private sh -c " + ShellQuote(inside) + " > " +
+                 ShellQuote(mountPoint + ".state") + " 2>&1 & } ; echo $!");
+  const pid_t holder = static_cast<pid_t>(std::stol(started.output));
+  NamespaceMount mount(holder);
+  for (int tries = 0; tries < 100; ++tries) {
+    const CommandResult state = RunCommand("cat " + ShellQuote(mountPoint + ".state"));
+    if (state.output.find("mounted") != std::string::npos) return mount;
+    if (kill(holder, 0) != 0) break;
+    usleep(50'000);
+  }
+  *whyNot = "mount in a private namespace failed: " +
+            RunCommand("cat " + ShellQuote(mountPoint + ".state")).output;
+  return std::nullopt;
+}
+
+NamespaceMount::NamespaceMount(NamespaceMount&& other) noexcept : holder_(other.holder_) {
+  other.holder_ = 0;
+}
+
+NamespaceMount::~NamespaceMount() {
+  if (holder_ <= 0) return;
+  kill(holder_, SIGKILL);
+  // The holder is the shell's child, not ours: wait until it has gone, and its mount with it.
+  for (int tries = 0; tries < 200 && kill(holder_, 0) == 0; ++tries) usleep(10'000);
 }
 
 namespace {

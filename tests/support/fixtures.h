@@ -142,8 +142,39 @@ class NtfsMount : public ScopedMount {
                                         std::string* whyNot);
 
  private:
-  explicit NtfsMount(std::string mountPoint)
-      : ScopedMount("fusermount -u", std::move(mountPoint)) {}
+  // Unmounting returns before the server has closed `source`; the unmount waits for it.
+  NtfsMount(std::string mountPoint, const std::string& source);
+};
+
+// An active swap area in a file or on a device, made with mkswap and switched off again however
+// the test ends.
+class ScopedSwap {
+ public:
+  explicit ScopedSwap(std::string path);
+  ~ScopedSwap();
+  ScopedSwap(const ScopedSwap&) = delete;
+  ScopedSwap& operator=(const ScopedSwap&) = delete;
+  bool on() const { return on_; }
+
+ private:
+  std::string path_;
+  bool on_ = false;
+};
+
+// A file system mounted from `source` through a loop device inside a private mount namespace of
+// its own, which a background process keeps alive: the mount is invisible to this namespace's
+// mount table. Ending the process ends the namespace, the mount and its loop device.
+class NamespaceMount {
+ public:
+  static std::optional<NamespaceMount> Mount(const std::string& source,
+                                             const std::string& mountPoint, std::string* whyNot);
+  NamespaceMount(NamespaceMount&& other) noexcept;
+  NamespaceMount& operator=(NamespaceMount&&) = delete;
+  ~NamespaceMount();
+
+ private:
+  explicit NamespaceMount(pid_t holder) : holder_(holder) {}
+  pid_t holder_ = 0;
 };
 
 // Total and free bytes of a file system, as its own tools report them.

@@ -80,7 +80,8 @@ std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image
 }
 
 std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segments,
-                           const LoopSettings& settings) {
+                           const LoopSettings& settings, uint64_t* written) {
+  *written = 0;
   HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
     uint8_t* block = hasher.Acquire();
@@ -89,6 +90,7 @@ std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segme
     if (error != ERROR_SUCCESS) {
       FailAt(settings.subject, "write", segment.imageOffset + offset, error);
     }
+    *written += length;
     hasher.Submit(block, length);
     return true;
   });

@@ -33,10 +33,11 @@ struct LoopSettings {
 std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image,
                           const LoopSettings& settings, RescueMap* rescue);
 
-// Writes the image into the segments and returns the digest of what was written. Each loop that
-// reads the whole image checks that it ends where it should.
+// Writes the image into the segments and returns the digest of what was written; `*written`
+// counts the bytes written so far, also when this fails. Each loop that reads the whole image
+// checks that it ends where it should.
 std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segments,
-                           const LoopSettings& settings);
+                           const LoopSettings& settings, uint64_t* written);
 
 // Reads the segments back and returns their digest.
 std::string DigestSegments(const std::vector<Segment>& segments, const LoopSettings& settings);

@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "image_format.h"
 
 namespace kestro::cli {
 
@@ -82,9 +85,17 @@ class ImageReader {
   virtual void ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
   // "zstd" for a compressed image, "none" for raw bytes, as the sidecar records it.
   virtual const char* compression() const { return "none"; }
+  // True when the image carries checksums of its own bytes, which reading it checks.
+  virtual bool checksummed() const { return false; }
+  // The file the image is read from; nothing for standard input.
+  const std::optional<FileIdentity>& file() const { return file_; }
+  void set_file(const FileIdentity& file) { file_ = file; }
   // After the last byte has been read: fails unless the image ends there, having checked what a
   // stream keeps after its data (a compressed image's checksum).
   virtual void ReadEnd() {}
+
+ private:
+  std::optional<FileIdentity> file_;
 };
 
 // Part of an image: the first `length` bytes of a range, placed at `imageOffset` in the image.

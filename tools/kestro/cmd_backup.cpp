@@ -2,15 +2,19 @@
 // or a zstd stream, hashed on the way, with a sidecar that describes the image; or, for "-", to
 // standard output without one.
 #include <shadrel/snapshots.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
+#include <win32/storage_use.h>
+
 #include "allocation_readers.h"
 #include "commands.h"
 #include "errors.h"
+#include "image_folder.h"
 #include "image_format.h"
 #include "image_placement.h"
 #include "image_publisher.h"
@@ -21,9 +25,9 @@
 #include "sector.h"
 #include "sizes.h"
 #include "small_files.h"
-#include "source_storage.h"
 #include "span_segments.h"
 #include "block_loops.h"
+#include "standard_streams.h"
 #include "stream_writer.h"
 #include "zstd_writer.h"
 
@@ -42,21 +46,33 @@ std::string ResolveImagePath(const BackupOptions& options) {
   return std::filesystem::weakly_canonical(image).string();
 }
 
+// Whether the file or folder open on `fd` is, or lies on, storage the volume is read from; an
+// object that could not be opened is not.
+bool StoredInSource(const Volume& volume, int fd) {
+  if (fd < 0) return false;
+  const bool stored = StoredIn(fd, volume.source());
+  close(fd);
+  return stored;
+}
+
+// A folder is opened for reading where it can be, so that btrfs can be asked for its devices.
+int OpenFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd >= 0 ? fd : open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
 // Writing over, or into, any file or device the volume is read from would destroy the source,
-// whatever name leads to it.
+// whatever name leads to it, and so would writing into a file system stored in the source.
 void RefuseOwnSource(const Volume& volume, const std::string& image) {
-  const SourceStorage source(volume.source());
-  struct stat st {};
   for (const std::string& path : BackupPaths(image)) {
-    if (stat(path.c_str(), &st) == 0 && source.Holds(st)) {
+    if (StoredInSource(volume, open(path.c_str(), O_PATH | O_CLOEXEC))) {
       throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
     }
   }
   const std::string folder = std::filesystem::absolute(image).parent_path().string();
-  if (stat(folder.c_str(), &st) == 0 && source.Holds(st)) {
-    throw Failure(folder, "lies on " + volume.name() +
-                              ", which the backup reads; choose another "
-                              "image path");
+  if (StoredInSource(volume, OpenFolder(folder))) {
+    throw Failure(folder, "lies on a file system stored in " + volume.name() +
+                              ", which the backup reads; choose another image path");
   }
 }
 
@@ -104,7 +120,14 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
   }
   // Last, in the form the checksum tools print and check.
   if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), image.c_str());
-  std::fflush(out);
+}
+
+// A backup whose digest line is lost has not told its caller what it made.
+void RequireSummaryWritten(const std::string& image) {
+  if (const auto fault = FlushStandardOutput()) {
+    throw Failure("standard output", "cannot write: " + *fault + "; the digest line of " + image +
+                                         " is lost (" + SidecarPath(image) + " records it)");
+  }
 }
 
 // A file system larger than its device cannot be copied whole; a rescue copies what the device
@@ -146,8 +169,9 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
   const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
-  SparseImageWriter image(StagingPath(path));
-  ImagePublisher publisher(path);
+  const ImageFolder folder(path);
+  SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
+  ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;
   double seconds = 0;
   const std::string digest =
@@ -165,12 +189,14 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   layout.rescue = options.rescue;
   layout.compression = options.zstdLevel ? "zstd" : "none";
   layout.usedOnly = options.usedOnly;
+  image.Flush();
+  layout.file = image.identity();
   publisher.Stage(layout,
                   options.rescue ? std::optional(rescue.Text(volume.name())) : std::nullopt);
-  image.Commit();
-  publisher.Publish();
+  publisher.Publish(image);
   PrintSummary(stdout, volume, path, tailBytes, seconds, options.rescue ? &rescue : nullptr, digest,
                options.usedOnly ? &copied : nullptr);
+  RequireSummaryWritten(path);
 }
 
 // The image as a stream on standard output, zeros written out; what a file backup prints goes to

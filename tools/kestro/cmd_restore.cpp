@@ -2,7 +2,13 @@
 // volume is opened for writing, writes it back while holding the volume's lock, then reads it
 // back and compares digests. An image on standard input ("-") cannot be checked before it is
 // written: it is checked as it goes, and a failure then leaves the volume incomplete.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+
+#include <win32/storage_use.h>
 
 #include "commands.h"
 #include "errors.h"
@@ -22,14 +28,30 @@ using namespace win32;
 
 namespace {
 
-// Holds the volume's lock while the image is written; refuses a volume it cannot lock (mounted,
-// or in use) unless forced.
+// "a; b" of every reason the volume's bytes are in use, or "" when nothing uses them.
+std::string InUseText(const Volume& volume) {
+  std::string text;
+  for (const std::string& reason : WhyDriveInUse(volume.letter())) {
+    text += (text.empty() ? "" : "; ") + reason;
+  }
+  return text;
+}
+
+// Holds the volume's lock while the image is written, which keeps every block device over the
+// volume's bytes open exclusively so that nothing can mount or claim them meanwhile. A volume the
+// kernel says is in use is refused whatever --force says; one that cannot be locked for another
+// reason is refused unless forced.
 class VolumeLock {
  public:
   VolumeLock(Volume& volume, bool force) : volume_(volume) {
     locked_ = volume.object().LockNTVolume() != 0;
     if (locked_) return;
     const std::string reason = DescribeError(LastErrorOr(ERROR_ACCESS_DENIED));
+    const std::string inUse = InUseText(volume);
+    if (!inUse.empty()) {
+      throw Failure(volume.name(),
+                    "is mounted or in use, which --force does not override: " + inUse);
+    }
     if (!force) {
       throw Failure(volume.name(), "is mounted or in use (cannot lock it: " + reason +
                                        "); unmount it, or pass --force");
@@ -40,6 +62,7 @@ class VolumeLock {
     if (locked_) volume_.object().UnlockNTVolume();
   }
   bool held() const { return locked_; }
+  const Volume& volume() const { return volume_; }
   VolumeLock(const VolumeLock&) = delete;
   VolumeLock& operator=(const VolumeLock&) = delete;
 
@@ -48,22 +71,42 @@ class VolumeLock {
   bool locked_ = false;
 };
 
+// What a volume holds after a stream failed once `written` of its `total` bytes were written:
+// a stream that goes on past the image's end has been written whole.
+[[noreturn]] void FailStream(const std::string& volume, const Failure& failure, uint64_t written,
+                             uint64_t total) {
+  if (written == total) {
+    throw Failure(volume, "holds all " + std::to_string(total) + " bytes of the image, but " +
+                              failure.what());
+  }
+  throw Failure(volume, "is now incomplete: it holds the stream's first " +
+                            std::to_string(written) +
+                            " bytes, and what it held before after them (" + failure.what() + ")");
+}
+
 // Writes the image; a write refused on a volume that could not be locked is the platform
 // protecting a mounted file system or a device in use, which --force does not override. A
 // stream that fails part way has already overwritten the volume's start.
 std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segments,
                            const LoopSettings& settings, const VolumeLock& lock, bool stream) {
+  uint64_t written = 0;
   try {
-    return WriteFromImage(image, segments, settings);
+    return WriteFromImage(image, segments, settings, &written);
   } catch (const Failure& failure) {
     if (!lock.held() && GetLastError() == ERROR_ACCESS_DENIED) {
       throw Failure(settings.subject, failure.reason() +
                                           " (it is mounted or in use, which --force does not "
                                           "override)");
     }
+    // The lock shuts out block devices that existed when it was taken, not one attached since.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+      throw Failure(settings.subject, failure.reason() +
+                                          " (it came into use while it was "
+                                          "restored: " +
+                                          InUseText(lock.volume()) + ")");
+    }
     if (!stream || InterruptRequested()) throw;
-    throw Failure(settings.subject, "is now incomplete: " + std::string(failure.what()) +
-                                        "; it holds the stream only up to there");
+    FailStream(settings.subject, failure, written, TotalLength(segments));
   }
 }
 
@@ -76,8 +119,47 @@ void RequireExpectedDigest(const RestoreOptions& options, const std::string& wri
                                    " now holds what was read");
 }
 
+// --expect-digest in lower case, without the "ALGORITHM:" it may start with; refused, before
+// anything is opened, unless it can be a digest in --hash's algorithm.
+std::string ExpectedDigest(const RestoreOptions& options) {
+  std::string digest = options.expectDigest;
+  if (digest.empty()) return digest;
+  const size_t colon = digest.find(':');
+  if (colon != std::string::npos) {
+    if (HashKindNamed(digest.substr(0, colon)) != options.hash) {
+      throw UsageError("--expect-digest", "names " + digest.substr(0, colon) + ", but --hash is " +
+                                              HashName(options.hash));
+    }
+    digest.erase(0, colon + 1);
+  }
+  if (const auto fault = DigestTextFault(options.hash, digest)) {
+    throw UsageError("--expect-digest", *fault);
+  }
+  return LowerCase(digest);
+}
+
+// Writing an image onto the volume it is read from, or onto storage that holds it, destroys it
+// as it is read: the same file, the device it lies on, a loop device over it. The name is opened
+// again only to hand the platform a descriptor, and believed only when it is the file being read.
+void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::string& name) {
+  if (!image.file()) return;
+  const int fd = open(name.c_str(), O_PATH | O_CLOEXEC);
+  struct stat st {};
+  const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
+                    static_cast<uint64_t>(st.st_dev) == image.file()->device &&
+                    static_cast<uint64_t>(st.st_ino) == image.file()->inode;
+  const bool stored = same && StoredIn(fd, volume.source());
+  if (fd >= 0) close(fd);
+  if (!same) throw Failure(name, "was replaced while it was being read; nothing was restored");
+  if (stored) {
+    throw Failure(name, "is stored on " + volume.name() +
+                            ", the volume it would be restored to; restoring would destroy it");
+  }
+}
+
 void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
              const RestoreOptions& options, const CheckSettings& checks) {
+  RefuseOwnImage(volume, image, options.image);
   RequireImageCoversVolume(layout, image.size(), volume.size(), volume.name(), checks);
   ImagePlacement placement(volume, image.size(), true);
   const std::vector<ByteSpan> spans = ImageSpans(image, layout, options.image);
@@ -92,6 +174,11 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   const double seconds = writing.seconds();
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));
+  }
+  // Nothing keeps a loop device from being attached to an image file meanwhile and used.
+  if (const std::string inUse = InUseText(volume); !inUse.empty()) {
+    throw Failure(volume.name(), "came into use while it was restored (" + inUse +
+                                     "); what it holds now is not known");
   }
   // The image was checked before; a difference now means it changed while it was written. The
   // recorded digest covers a used-only image's holes too, which are not written.
@@ -138,22 +225,26 @@ void RestoreStream(const RestoreOptions& options) {
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   const auto image = OpenImage(kStandardStream, volume.size() + volume.tail_bytes());
   const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
+  RequireCheckableImage(ImageLayout{}, *image, checks);
   RestoreOrExplainInterrupt(volume, *image, ImageLayout{}, options, checks);
 }
 
 }  // namespace
 
-int RunRestore(const RestoreOptions& options) {
+int RunRestore(const RestoreOptions& given) {
+  RestoreOptions options = given;
+  options.expectDigest = ExpectedDigest(given);
   if (options.image == kStandardStream) {
     RestoreStream(options);
     return kExitSuccess;
   }
   const auto image = OpenImage(options.image);
-  const ImageLayout layout = ReadImageLayout(options.image, image->size());
+  const ImageLayout layout = ReadImageLayout(options.image, image->size(), *image->file());
   const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
   RequireCompression(layout, *image, checks);
   RequireCompleteImage(layout, checks);
   RequireNoUnreadableBytes(layout, checks);
+  RequireCheckableImage(layout, *image, checks);
   RequireRecordedDigest(*image, layout, checks);
   Volume volume(options.volume, OpenOptions{false, options.bufferSize});
   RestoreOrExplainInterrupt(volume, *image, layout, options, checks);

@@ -20,7 +20,7 @@ int RunVerify(const VerifyOptions& options) {
   const auto image = OpenImage(options.image, volume.size() + volume.tail_bytes());
   const ImageLayout layout = options.image == kStandardStream
                                  ? ImageLayout{}
-                                 : ReadImageLayout(options.image, image->size());
+                                 : ReadImageLayout(options.image, image->size(), *image->file());
   const CheckSettings checks{options.image, options.force, options.quiet, options.bufferSize};
   RequireCompression(layout, *image, checks);
   RequireCompleteImage(layout, checks);

@@ -2,6 +2,8 @@
 // sets; every command returns the exit status or throws Failure.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +32,7 @@ struct BackupOptions {
   bool rescue = false;
   bool usedOnly = false;  // copy only what the file system uses
   int zstdLevel = 0;      // 0 for a raw image
+  mode_t mode = 0600;     // the image's permissions, whatever the umask
 };
 
 struct RestoreOptions {

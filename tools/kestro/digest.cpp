@@ -104,6 +104,27 @@ const char* HashName(HashKind kind) {
   return "none";
 }
 
+std::optional<std::string> DigestTextFault(HashKind kind, std::string_view hex) {
+  // Two hex digits a byte.
+  const size_t bytes = kind == HashKind::kSha256 ? 32 : kind == HashKind::kXxh128 ? 16 : 0;
+  const size_t length = 2 * bytes;
+  if (hex.empty()) return "is empty";
+  if (hex.size() != length) {
+    return "has " + std::to_string(hex.size()) + " characters; a " + HashName(kind) +
+           " digest has " + std::to_string(length);
+  }
+  const bool isHex = std::all_of(
+      hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  if (!isHex) return "is not hexadecimal";
+  return std::nullopt;
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
 std::optional<HashKind> HashKindNamed(std::string_view name) {
   for (HashKind kind : {HashKind::kSha256, HashKind::kXxh128, HashKind::kNone}) {
     const std::string_view known = HashName(kind);

@@ -28,4 +28,10 @@ const char* HashName(HashKind kind);
 // The kind a name gives, in any letter case.
 std::optional<HashKind> HashKindNamed(std::string_view name);
 
+// Why `hex` cannot be a digest of `kind` ("is empty", "has 12 characters; a sha256 digest has
+// 64", "is not hexadecimal"); nothing when it can. Either letter case is hex.
+std::optional<std::string> DigestTextFault(HashKind kind, std::string_view hex);
+
+std::string LowerCase(std::string_view text);
+
 }  // namespace kestro::cli

@@ -48,8 +48,12 @@ void ForwardReader::ReadEnd() {
   ReadAt(size_, nullptr, 0);
   uint8_t beyond = 0;
   if (ReadNext(&beyond, 1) != 0) {
-    throw Failure(name_, "goes on past byte " + std::to_string(size_) + ", where the image ends");
+    throw Failure(name_, BeyondEnd());
   }
+}
+
+std::string ForwardReader::BeyondEnd() const {
+  return "goes on past byte " + std::to_string(size_) + ", where the image ends";
 }
 
 }  // namespace kestro::cli

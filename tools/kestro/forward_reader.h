@@ -24,6 +24,8 @@ class ForwardReader : public ImageReader {
   virtual size_t ReadNext(uint8_t* buffer, size_t length) = 0;
   // Back to the image's first byte.
   virtual void Restart() = 0;
+  // Why the input is not the image when it goes on past the image's end.
+  virtual std::string BeyondEnd() const;
 
   const std::string& name() const { return name_; }
   void set_size(uint64_t size) { size_ = size; }

@@ -50,6 +50,17 @@ void RequireCompression(const ImageLayout& layout, const ImageReader& image,
                      settings);
 }
 
+void RequireCheckableImage(const ImageLayout& layout, const ImageReader& image,
+                           const CheckSettings& settings) {
+  const bool compressed = image.compression() != std::string("none");
+  const bool recorded = layout.described && !layout.digest.empty();
+  if (!compressed || image.checksummed() || recorded) return;
+  RefuseUnlessForced(settings.image,
+                     "is a zstd stream without checksums and no digest is recorded for it, so "
+                     "nothing shows that it decodes to what was compressed",
+                     settings);
+}
+
 void RequireRecordedDigest(ImageReader& image, const ImageLayout& layout,
                            const CheckSettings& settings) {
   const auto recorded = HashKindNamed(layout.hash);

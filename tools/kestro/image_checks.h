@@ -32,6 +32,11 @@ void RequireNoUnreadableBytes(const ImageLayout& layout, const CheckSettings& se
 void RequireCompression(const ImageLayout& layout, const ImageReader& image,
                         const CheckSettings& settings);
 
+// A compressed image without checksums of its own and without a recorded digest: nothing can
+// show that what it decodes to is what was compressed.
+void RequireCheckableImage(const ImageLayout& layout, const ImageReader& image,
+                           const CheckSettings& settings);
+
 // Reads the whole image and compares it with the digest its sidecar records, in the algorithm
 // the sidecar names; an image without a recorded digest passes, once a compressed one has been
 // decoded whole without a fault.

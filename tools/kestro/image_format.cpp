@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "digest.h"
 #include "errors.h"
 #include "small_files.h"
 
@@ -11,15 +12,117 @@ namespace {
 
 constexpr const char* kFormat = "kestro image";
 constexpr int kVersion = 1;
+constexpr int64_t kNanosecondsPerSecond = 1000000000;
+
+nlohmann::ordered_json FileJson(const FileIdentity& file) {
+  return {{"inode", file.inode}, {"bytes", file.bytes}, {"modified_ns", file.modifiedNs}};
+}
+
+// Whether the sidecar `json` says it was written for `file`. The device is left out: it changes
+// when a disk is attached elsewhere.
+bool WrittenFor(const nlohmann::json& json, const FileIdentity& file) {
+  if (!json.contains("file")) return false;
+  const nlohmann::json& recorded = json.at("file");
+  return recorded.at("inode").get<uint64_t>() == file.inode &&
+         recorded.at("bytes").get<uint64_t>() == file.bytes &&
+         recorded.at("modified_ns").get<int64_t>() == file.modifiedNs;
+}
+
+// The recorded digest, in lower case; throws Failure naming the field when it cannot be one.
+std::string RecordedDigest(const nlohmann::json& json, const std::string& hash,
+                           const std::string& path) {
+  const auto kind = HashKindNamed(hash);
+  if (json.contains("digest") && !json.at("digest").is_string()) {
+    throw Failure(path, "is malformed: its \"digest\" field is not a string");
+  }
+  std::string digest = json.value("digest", "");
+  if (!kind || *kind == HashKind::kNone) {
+    if (!digest.empty() && kind) {
+      throw Failure(path, "is malformed: its \"digest\" field is set, but its \"hash\" is none");
+    }
+    return digest;
+  }
+  if (!json.contains("digest")) {
+    throw Failure(path, "is malformed: its \"digest\" field is missing");
+  }
+  if (const auto fault = DigestTextFault(*kind, digest)) {
+    throw Failure(path, "is malformed: its \"digest\" field " + *fault);
+  }
+  return LowerCase(digest);
+}
+
+ImageLayout LayoutFrom(const nlohmann::json& json, const std::string& path) {
+  if (json.at("format") != kFormat || json.at("version") != kVersion) {
+    throw Failure(path, "not a sidecar this version of kestro reads");
+  }
+  ImageLayout layout;
+  layout.volumeBytes = json.at("volume_bytes").get<uint64_t>();
+  layout.tailBytes = json.at("tail_bytes").get<uint64_t>();
+  layout.source = json.value("source", "");
+  layout.fileSystem = json.value("file_system", "");
+  layout.partitionOffset = json.value("partition_offset", uint64_t{0});
+  layout.hash = json.value("hash", "none");
+  layout.digest = RecordedDigest(json, layout.hash, path);
+  layout.unreadableBytes = json.value("unreadable_bytes", uint64_t{0});
+  layout.rescue = json.value("rescue", false);
+  layout.usedOnly = json.value("used_only", false);
+  // Sidecars from before this field were written only once their image was complete.
+  layout.complete = json.value("complete", true);
+  layout.compression = json.value("compression", "none");
+  layout.described = true;
+  return layout;
+}
+
+// The sidecar at `path` as JSON; nothing when there is none.
+std::optional<nlohmann::json> ReadSidecarJson(const std::string& path, uid_t* owner = nullptr) {
+  const auto text = ReadSmallFile(path, owner);
+  if (!text) return std::nullopt;
+  try {
+    return nlohmann::json::parse(*text);
+  } catch (const nlohmann::json::exception& e) {
+    throw Failure(path, std::string("cannot read: ") + e.what());
+  }
+}
+
+// The sidecar that belongs to `file`, and its path: the one beside the image or the staged one,
+// whichever says it was written for this file; otherwise the one beside the image, if any. A
+// staged sidecar counts only when the image's owner wrote it: in a folder others may write to,
+// someone else could have put it there.
+std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const std::string& image,
+                                                                 const FileIdentity& file) {
+  const std::string path = SidecarPath(image);
+  const auto json = ReadSidecarJson(path);
+  try {
+    if (json && WrittenFor(*json, file)) return std::pair(*json, path);
+    const std::string staged = SidecarPath(StagingPath(image));
+    uid_t owner = 0;
+    const auto stagedJson = ReadSidecarJson(staged, &owner);
+    if (stagedJson && owner == file.owner && WrittenFor(*stagedJson, file)) {
+      return std::pair(*stagedJson, staged);
+    }
+  } catch (const nlohmann::json::exception& e) {
+    throw Failure(path, std::string("cannot read: ") + e.what());
+  }
+  if (json) return std::pair(*json, path);
+  return std::nullopt;
+}
 
 }  // namespace
+
+FileIdentity IdentityOf(const struct stat& st) {
+  return FileIdentity{
+      static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+      static_cast<uint64_t>(st.st_size),
+      static_cast<int64_t>(st.st_mtim.tv_sec) * kNanosecondsPerSecond + st.st_mtim.tv_nsec,
+      st.st_uid};
+}
 
 std::string SidecarPath(const std::string& image) {
   return image + ".kestro";
 }
 
 std::string SidecarText(const ImageLayout& layout) {
-  const nlohmann::ordered_json json = {
+  nlohmann::ordered_json json = {
       {"format", kFormat},
       {"version", kVersion},
       {"volume_bytes", layout.volumeBytes},
@@ -35,41 +138,35 @@ std::string SidecarText(const ImageLayout& layout) {
       {"complete", layout.complete},
       {"compression", layout.compression},
   };
+  if (layout.file) json["file"] = FileJson(*layout.file);
   return json.dump(2) + "\n";
 }
 
-void WriteSidecar(const std::string& image, const ImageLayout& layout) {
-  ReplaceFile(SidecarPath(image), SidecarText(layout));
+bool SidecarWrittenFor(const std::string& path, const FileIdentity& file) {
+  try {
+    uid_t owner = 0;
+    const auto json = ReadSidecarJson(path, &owner);
+    return json && owner == file.owner && WrittenFor(*json, file);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
-ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize) {
+ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize,
+                            const FileIdentity& file) {
+  const auto sidecar = SidecarFor(image, file);
+  if (!sidecar) {
+    ImageLayout layout;
+    layout.volumeBytes = imageSize;
+    return layout;
+  }
+  const auto& [json, path] = *sidecar;
   ImageLayout layout;
-  layout.volumeBytes = imageSize;
-  const std::string path = SidecarPath(image);
-  const auto text = ReadSmallFile(path);
-  if (!text) return layout;
   try {
-    const nlohmann::json json = nlohmann::json::parse(*text);
-    if (json.at("format") != kFormat || json.at("version") != kVersion) {
-      throw Failure(path, "not a sidecar this version of kestro reads");
-    }
-    layout.volumeBytes = json.at("volume_bytes").get<uint64_t>();
-    layout.tailBytes = json.at("tail_bytes").get<uint64_t>();
-    layout.source = json.value("source", "");
-    layout.fileSystem = json.value("file_system", "");
-    layout.partitionOffset = json.value("partition_offset", uint64_t{0});
-    layout.hash = json.value("hash", "none");
-    layout.digest = json.value("digest", "");
-    layout.unreadableBytes = json.value("unreadable_bytes", uint64_t{0});
-    layout.rescue = json.value("rescue", false);
-    layout.usedOnly = json.value("used_only", false);
-    // Sidecars from before this field were written only once their image was complete.
-    layout.complete = json.value("complete", true);
-    layout.compression = json.value("compression", "none");
+    layout = LayoutFrom(json, path);
   } catch (const nlohmann::json::exception& e) {
     throw Failure(path, std::string("cannot read: ") + e.what());
   }
-  layout.described = true;
   if (layout.tailBytes > imageSize || layout.volumeBytes != imageSize - layout.tailBytes) {
     throw Failure(image,
                   "is " + std::to_string(imageSize) + " bytes, which disagrees with " + path);

@@ -3,12 +3,30 @@
 // partition's tail, the sectors beyond the volume (NTFS keeps its backup boot sector in the last
 // one). Beside the image, "<image>.kestro" (JSON) says where the volume ends and records the
 // source and digest. An image without that file, such as one made with dd, is volume bytes only.
+// The sidecar also records which file it was written for (inode, size, modification time), so
+// that while a backup publishes a new image beside an old one, a reader takes the sidecar that
+// belongs to the image it opened: the one in place, or the new one still under its staging name.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kestro::cli {
+
+// What tells one image file from another without reading it.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t bytes = 0;
+  int64_t modifiedNs = 0;
+  uint32_t owner = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity IdentityOf(const struct stat& st);
 
 struct ImageLayout {
   uint64_t volumeBytes = 0;
@@ -24,6 +42,7 @@ struct ImageLayout {
   bool complete = true;   // false while a backup replaces the image this sidecar stood beside
   bool usedOnly = false;  // holds only what the file system uses; the rest are holes (zeros)
   std::string compression = "none";  // "zstd": the file is a zstd stream of the image
+  std::optional<FileIdentity> file;  // the image file the sidecar was written for
 };
 
 std::string SidecarPath(const std::string& image);
@@ -31,13 +50,15 @@ std::string SidecarPath(const std::string& image);
 // The sidecar's JSON text.
 std::string SidecarText(const ImageLayout& layout);
 
-// Replaces the sidecar as a whole (a reader never sees part of one); throws Failure when it
-// cannot, leaving the previous sidecar in place.
-void WriteSidecar(const std::string& image, const ImageLayout& layout);
+// True when the sidecar at `path` is a regular file of `file`'s owner that says it was written
+// for `file`.
+bool SidecarWrittenFor(const std::string& path, const FileIdentity& file);
 
-// The layout of `image`, `imageSize` bytes long: from its sidecar when there is one, otherwise
-// the whole file as volume bytes. Throws Failure when the sidecar cannot be read or disagrees
-// with the file's size, or is not a regular file.
-ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize);
+// The layout of `image`, `imageSize` bytes long once decoded, whose file is `file`: from its
+// sidecar when there is one, otherwise the whole file as volume bytes. A sidecar written for
+// another file gives way to the staged one ("IMAGE.partial.kestro") when that one was written for
+// this file and has its owner. Throws Failure when the sidecar cannot be read, is malformed (naming
+// the field), disagrees with the image's size, or is not a regular file.
+ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize, const FileIdentity& file);
 
 }  // namespace kestro::cli

@@ -1,7 +1,6 @@
 #include "image_publisher.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "rescue.h"
 #include "small_files.h"
@@ -21,36 +20,55 @@ std::vector<std::string> BackupPaths(const std::string& image) {
 
 ImagePublisher::~ImagePublisher() {
   if (published_) return;
-  const std::string staged = StagingPath(image_);
-  unlink(SidecarPath(staged).c_str());
-  if (hasRescueMap_) unlink(RescueMapPath(staged).c_str());
+  const std::string staged = StagingPath(folder_.image());
+  folder_.Remove(SidecarPath(staged));
+  if (hasRescueMap_) folder_.Remove(RescueMapPath(staged));
+}
+
+void ImagePublisher::FinishInterrupted() {
+  const std::string& image = folder_.image();
+  const std::string staged = StagingPath(image);
+  struct stat st {};
+  if (!folder_.Status(image, &st) ||
+      !SidecarWrittenFor(folder_.PathOf(SidecarPath(staged)), IdentityOf(st))) {
+    return;
+  }
+  if (folder_.Status(RescueMapPath(staged), &st)) {
+    folder_.Rename(RescueMapPath(staged), RescueMapPath(image));
+  }
+  folder_.Rename(SidecarPath(staged), SidecarPath(image));
+  folder_.Sync();
 }
 
 void ImagePublisher::Stage(const ImageLayout& layout, const std::optional<std::string>& rescueMap) {
-  const std::string staged = StagingPath(image_);
-  layout_ = layout;
-  WriteNewFile(SidecarPath(staged), SidecarText(layout_));
+  FinishInterrupted();
+  const std::string staged = StagingPath(folder_.image());
+  WriteNewFile(folder_, SidecarPath(staged), SidecarText(layout), mode_);
   hasRescueMap_ = rescueMap.has_value();
-  if (hasRescueMap_) WriteNewFile(RescueMapPath(staged), *rescueMap);
+  if (hasRescueMap_) WriteNewFile(folder_, RescueMapPath(staged), *rescueMap, mode_);
 }
 
-void ImagePublisher::Publish() {
-  const std::string staged = StagingPath(image_);
-  struct stat previous {};
-  if (stat(SidecarPath(image_).c_str(), &previous) == 0) {
-    ImageLayout replacing = layout_;
-    replacing.complete = false;
-    WriteSidecar(image_, replacing);
-  }
-  RenameDurably(staged, image_);
-  // The image is in place: from here the staged files belong with it and are kept on failure.
-  published_ = true;
+void ImagePublisher::PlaceRescueMap() {
+  const std::string& image = folder_.image();
   if (hasRescueMap_) {
-    RenameDurably(RescueMapPath(staged), RescueMapPath(image_));
+    folder_.Rename(RescueMapPath(StagingPath(image)), RescueMapPath(image));
   } else {
-    unlink(RescueMapPath(image_).c_str());
+    folder_.Remove(RescueMapPath(image));
   }
-  RenameDurably(SidecarPath(staged), SidecarPath(image_));
+  folder_.Sync();
+}
+
+void ImagePublisher::Publish(SparseImageWriter& written) {
+  const std::string& image = folder_.image();
+  const std::string staged = StagingPath(image);
+  folder_.Rename(staged, image);
+  // The image is in place: from here the staged files belong with it and are kept on failure.
+  written.Keep();
+  published_ = true;
+  folder_.Sync();
+  PlaceRescueMap();
+  folder_.Rename(SidecarPath(staged), SidecarPath(image));
+  folder_.Sync();
 }
 
 }  // namespace kestro::cli

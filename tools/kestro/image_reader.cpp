@@ -42,8 +42,8 @@ void ImageFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
   }
 }
 
-// A descriptor open on the regular file `path`, and its size.
-int OpenRegularFile(const std::string& path, uint64_t* size) {
+// A descriptor open on the regular file `path`, and what identifies the file.
+int OpenRegularFile(const std::string& path, FileIdentity* file) {
   RequireRegularOrAbsent(path);
   // Non-blocking, so that a FIFO given as the image is refused rather than waited on.
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -53,7 +53,7 @@ int OpenRegularFile(const std::string& path, uint64_t* size) {
     close(fd);
     throw Failure(path, "not a regular file; an image is read from a file");
   }
-  *size = static_cast<uint64_t>(st.st_size);
+  *file = IdentityOf(st);
   return fd;
 }
 
@@ -70,14 +70,28 @@ std::unique_ptr<ImageReader> OpenImage(const std::string& path,
                                        std::optional<uint64_t> streamSize) {
   if (path == kStandardStream) {
     std::unique_ptr<InputStream> input = OpenStandardInput();
-    if (IsZstdStream(*input)) return ZstdReader::Open(std::move(input), streamSize);
-    return std::make_unique<PlainStreamReader>(std::move(input), streamSize.value());
+    struct stat st {};
+    const bool file = fstat(STDIN_FILENO, &st) == 0 && S_ISREG(st.st_mode);
+    std::unique_ptr<ImageReader> image;
+    if (IsZstdStream(*input)) {
+      image = ZstdReader::Open(std::move(input), streamSize);
+    } else {
+      image = std::make_unique<PlainStreamReader>(std::move(input), streamSize.value());
+    }
+    if (file) image->set_file(IdentityOf(st));
+    return image;
   }
-  uint64_t size = 0;
-  const int fd = OpenRegularFile(path, &size);
+  FileIdentity file;
+  const int fd = OpenRegularFile(path, &file);
   auto input = std::make_unique<InputStream>(fd, path, true);
-  if (IsZstdStream(*input)) return ZstdReader::Open(std::move(input), std::nullopt);
-  return std::make_unique<ImageFile>(std::move(input), size);
+  std::unique_ptr<ImageReader> image;
+  if (IsZstdStream(*input)) {
+    image = ZstdReader::Open(std::move(input), std::nullopt);
+  } else {
+    image = std::make_unique<ImageFile>(std::move(input), file.bytes);
+  }
+  image->set_file(file);
+  return image;
 }
 
 }  // namespace kestro::cli

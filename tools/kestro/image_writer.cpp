@@ -1,5 +1,6 @@
 #include "image_writer.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,12 +27,15 @@ bool IsAllZero(const uint8_t* data, size_t length) {
   return true;
 }
 
-SparseImageWriter::SparseImageWriter(std::string path)
-    : path_(std::move(path)), fd_(ClaimPartialFile(path_)) {}
+SparseImageWriter::SparseImageWriter(const ImageFolder& folder, std::string name, mode_t mode)
+    : folder_(folder),
+      name_(std::move(name)),
+      path_(folder.PathOf(name_)),
+      fd_(ClaimPartialFile(folder, name_, mode)) {}
 
 SparseImageWriter::~SparseImageWriter() {
   // Removed while still locked, so that no other backup can have claimed the name meanwhile.
-  if (!committed_) unlink(path_.c_str());
+  if (!committed_) folder_.Remove(name_);
   close(fd_);
 }
 
@@ -66,12 +70,17 @@ void SparseImageWriter::WriteRun(const uint8_t* data, size_t length, uint64_t of
   }
 }
 
-void SparseImageWriter::Commit() {
+void SparseImageWriter::Flush() {
   if (ftruncate(fd_, static_cast<off_t>(size_)) != 0) {
     throw Failure(path_, "cannot set the image's size: " + DescribeErrno(errno));
   }
   if (fsync(fd_) != 0) throw Failure(path_, "cannot flush: " + DescribeErrno(errno));
-  committed_ = true;
+}
+
+FileIdentity SparseImageWriter::identity() const {
+  struct stat st {};
+  if (fstat(fd_, &st) != 0) throw Failure(path_, "cannot examine: " + DescribeErrno(errno));
+  return IdentityOf(st);
 }
 
 }  // namespace kestro::cli

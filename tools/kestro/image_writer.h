@@ -8,15 +8,17 @@
 #include <cstdint>
 #include <string>
 
+#include "image_folder.h"
+#include "image_format.h"
 #include "image_sink.h"
 
 namespace kestro::cli {
 
 class SparseImageWriter : public ImageSink {
  public:
-  // Creates `path`, replacing one left by a backup that died; throws Failure when it cannot or
-  // when a running backup holds it.
-  explicit SparseImageWriter(std::string path);
+  // Creates `name` in `folder` with exactly `mode`, replacing one left by a backup that died;
+  // throws Failure when it cannot or when a running backup holds it.
+  SparseImageWriter(const ImageFolder& folder, std::string name, mode_t mode);
   ~SparseImageWriter() override;
   SparseImageWriter(const SparseImageWriter&) = delete;
   SparseImageWriter& operator=(const SparseImageWriter&) = delete;
@@ -30,14 +32,24 @@ class SparseImageWriter : public ImageSink {
   // Every byte is in the file once written.
   void Finish() override {}
 
-  // Sets the final size, flushes and keeps the file (and its lock, until the writer goes away).
-  void Commit();
+  // Sets the final size and flushes the file.
+  void Flush();
+  // Keeps the file when the writer goes away (its lock is held until then).
+  void Keep() { committed_ = true; }
+  void Commit() {
+    Flush();
+    Keep();
+  }
 
   uint64_t size() const { return size_; }
+  // What identifies the flushed file to a reader of its sidecar.
+  FileIdentity identity() const;
 
  private:
   void WriteRun(const uint8_t* data, size_t length, uint64_t offset);
 
+  const ImageFolder& folder_;
+  std::string name_;
   std::string path_;
   int fd_ = -1;
   uint64_t size_ = 0;

@@ -10,6 +10,7 @@
 #include "interrupt.h"
 #include "read_only_backend.h"
 #include "sizes.h"
+#include "standard_streams.h"
 #include "zstd_writer.h"
 
 using namespace kestro::cli;
@@ -54,6 +55,21 @@ const CLI::Validator kCompression(
       return ZstdLevelOf(text) ? "" : "not a compression: " + text + " (zstd or zstd:1 to zstd:19)";
     },
     "zstd[:LEVEL]");
+
+// The permission bits --mode gives an image: octal, at most 0777, so never setuid, setgid or
+// sticky.
+constexpr unsigned kLargestMode = 0777;
+
+const CLI::Validator kMode(
+    [](std::string& text) -> std::string {
+      const bool octal = !text.empty() && text.size() <= 4 &&
+                         text.find_first_not_of("01234567") == std::string::npos;
+      if (octal && std::stoul(text, nullptr, 8) <= kLargestMode) return "";
+      return "not a mode: " + text +
+             " (octal permission bits up to 0777; no setuid, setgid or "
+             "sticky bit)";
+    },
+    "OCTAL");
 
 uint64_t SizeOf(const std::string& text, uint64_t otherwise) {
   return text.empty() ? otherwise : *ParseSize(text);
@@ -109,7 +125,7 @@ struct Commands {
   SnapshotsOptions snapshots;
   std::string backupSnapshot;
   std::string backupBuffer, restoreBuffer, verifyBuffer, catOffset, catLength;
-  std::string backupHash, restoreHash, backupCompression;
+  std::string backupHash, restoreHash, backupCompression, backupMode;
 };
 
 int Dispatch(CLI::App& app, Commands& c) {
@@ -122,6 +138,8 @@ int Dispatch(CLI::App& app, Commands& c) {
     if (!c.backupCompression.empty()) c.backup.zstdLevel = ZstdLevelOf(c.backupCompression);
     c.backup.snapshot = !c.backupSnapshot.empty();
     c.backup.snapshotRequired = c.backupSnapshot == "required";
+    if (!c.backupMode.empty())
+      c.backup.mode = static_cast<mode_t>(std::stoul(c.backupMode, nullptr, 8));
     return RunBackup(c.backup);
   }
   if (app.got_subcommand("restore")) {
@@ -178,6 +196,11 @@ int Run(int argc, char** argv) {
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
   backup->add_flag("--used-only", c.backup.usedOnly,
                    "Copy only what the FAT or NTFS file system uses; leave the rest as holes");
+  backup
+      ->add_option("--mode", c.backupMode,
+                   "Permissions of the image, its sidecar and rescue map (default 0600)")
+      ->check(kMode)
+      ->option_text("OCTAL");
 
   CLI::App* restore = app.add_subcommand("restore", "Write an image back onto a volume");
   AddImage(restore, c.restore.image, "The image file to read, or - for standard input");
@@ -236,10 +259,9 @@ int Run(int argc, char** argv) {
   return Dispatch(app, c);
 }
 
-}  // namespace
-
-// Every failure ends here as one line on standard error, after what the command printed.
-int main(int argc, char** argv) {
+// Runs the command; every failure ends here as one line on standard error, after what the
+// command printed.
+int RunOrExplain(int argc, char** argv) {
   try {
     return Run(argc, argv);
   } catch (const Failure& failure) {
@@ -254,4 +276,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestro: an unexpected failure\n");
   }
   return kExitFailure;
+}
+
+}  // namespace
+
+// A command whose output could not be written has failed, whatever it did.
+int main(int argc, char** argv) {
+  return FinishStandardStreams(RunOrExplain(argc, argv));
 }

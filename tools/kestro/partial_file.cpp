@@ -15,11 +15,11 @@ namespace {
 // Creating, locking and replacing race with another backup at most a few times before one wins.
 constexpr int kClaimAttempts = 3;
 
-// True when `path` still names the file open on `fd`.
-bool StillNamed(int fd, const std::string& path) {
+// True when `name` still names the file open on `fd`.
+bool StillNamed(int fd, const ImageFolder& folder, const std::string& name) {
   struct stat open {
   }, named{};
-  return fstat(fd, &open) == 0 && lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+  return fstat(fd, &open) == 0 && folder.Status(name, &named) && open.st_dev == named.st_dev &&
          open.st_ino == named.st_ino;
 }
 
@@ -28,8 +28,9 @@ bool StillNamed(int fd, const std::string& path) {
 }
 
 // Removes a partial file whose writer has gone; refuses one whose writer still runs.
-void RemoveStale(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+void RemoveStale(const ImageFolder& folder, const std::string& name) {
+  const std::string path = folder.PathOf(name);
+  const int fd = folder.Open(name, O_RDONLY | O_NONBLOCK);
   if (fd < 0 && errno == ENOENT) return;
   if (fd < 0 && errno != ELOOP) throw Failure(path, "cannot open: " + DescribeErrno(errno));
   struct stat st {};
@@ -41,23 +42,24 @@ void RemoveStale(const std::string& path) {
     close(fd);
     RefuseRunning(path);
   }
-  if (StillNamed(fd, path)) unlink(path.c_str());
+  if (StillNamed(fd, folder, name)) folder.Remove(name);
   close(fd);
 }
 
 }  // namespace
 
-int ClaimPartialFile(const std::string& path) {
+int ClaimPartialFile(const ImageFolder& folder, const std::string& name, mode_t mode) {
+  const std::string path = folder.PathOf(name);
   for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = folder.Create(name, mode);
     if (fd >= 0) {
       // Another backup may have locked the new file before this one did, taking it for stale.
-      if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) return fd;
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, folder, name)) return fd;
       close(fd);
       RefuseRunning(path);
     }
     if (errno != EEXIST) throw Failure(path, "cannot create: " + DescribeErrno(errno));
-    RemoveStale(path);
+    RemoveStale(folder, name);
   }
   RefuseRunning(path);
 }

@@ -4,13 +4,17 @@
 // recognised as stale and replaced.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+
+#include "image_folder.h"
 
 namespace kestro::cli {
 
-// Creates `path` for writing and holds an exclusive advisory lock on it through the returned
-// descriptor. Throws Failure naming `path` when another backup holds it, when it is not a regular
-// file, or when it cannot be created.
-int ClaimPartialFile(const std::string& path);
+// Creates `name` in `folder` for writing, with exactly `mode`, and holds an exclusive advisory
+// lock on it through the returned descriptor. Throws Failure naming the file when another backup
+// holds it, when it is not a regular file, or when it cannot be created.
+int ClaimPartialFile(const ImageFolder& folder, const std::string& name, mode_t mode);
 
 }  // namespace kestro::cli

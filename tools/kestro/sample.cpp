@@ -38,6 +38,9 @@ struct Decoder {
   Decoder& operator=(const Decoder&) = delete;
 };
 
+// The unpacked sample is a disk like any other the user backs up.
+constexpr mode_t kPrivateMode = 0600;
+
 }  // namespace
 
 std::string_view EmbeddedSampleDisk() {
@@ -50,7 +53,8 @@ uint64_t UnpackXz(std::string_view compressed, const std::string& path) {
   lzma_stream& stream = decoder.stream;
   lzma_ret result = lzma_stream_decoder(&stream, UINT64_MAX, 0);
   if (result != LZMA_OK) throw Failure(path, "cannot unpack: " + LzmaReason(result));
-  SparseImageWriter out(path);
+  const ImageFolder folder(path);
+  SparseImageWriter out(folder, folder.image(), kPrivateMode);
   std::vector<uint8_t> chunk(kChunk);
   stream.next_in = reinterpret_cast<const uint8_t*>(compressed.data());
   stream.avail_in = compressed.size();

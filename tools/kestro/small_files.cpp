@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "errors.h"
 
@@ -40,15 +39,6 @@ void WriteAll(int fd, const std::string& text, const std::string& path) {
   throw Failure(path, "not a regular file; kestro reads and writes only regular files here");
 }
 
-void SyncDirectoryOf(const std::string& path) {
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-  const std::string directory = parent.empty() ? std::string(".") : parent.string();
-  const FileDescriptor fd(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0 || fsync(fd.get()) != 0) {
-    throw Failure(directory, "cannot flush the folder: " + DescribeErrno(errno));
-  }
-}
-
 }  // namespace
 
 std::string StagingPath(const std::string& path) {
@@ -60,39 +50,22 @@ void RequireRegularOrAbsent(const std::string& path) {
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) RefuseNotRegular(path);
 }
 
-void WriteNewFile(const std::string& path, const std::string& text) {
-  unlink(path.c_str());
-  const FileDescriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+void WriteNewFile(const ImageFolder& folder, const std::string& name, const std::string& text,
+                  mode_t mode) {
+  const std::string path = folder.PathOf(name);
+  folder.Remove(name);
+  const FileDescriptor fd(folder.Create(name, mode));
   if (fd.get() < 0) throw Failure(path, "cannot create: " + DescribeErrno(errno));
   try {
     WriteAll(fd.get(), text, path);
     if (fsync(fd.get()) != 0) throw Failure(path, "cannot flush: " + DescribeErrno(errno));
   } catch (const Failure&) {
-    unlink(path.c_str());
+    folder.Remove(name);
     throw;
   }
 }
 
-void RenameDurably(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    throw Failure(to, "cannot put " + from + " in its place: " + DescribeErrno(errno));
-  }
-  SyncDirectoryOf(to);
-}
-
-void ReplaceFile(const std::string& path, const std::string& text) {
-  RequireRegularOrAbsent(path);
-  const std::string staging = StagingPath(path);
-  WriteNewFile(staging, text);
-  try {
-    RenameDurably(staging, path);
-  } catch (const Failure&) {
-    unlink(staging.c_str());
-    throw;
-  }
-}
-
-std::optional<std::string> ReadSmallFile(const std::string& path) {
+std::optional<std::string> ReadSmallFile(const std::string& path, uid_t* owner) {
   // A device is not even opened: opening some has effects of its own.
   RequireRegularOrAbsent(path);
   const FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -100,6 +73,7 @@ std::optional<std::string> ReadSmallFile(const std::string& path) {
   if (fd.get() < 0) throw Failure(path, "cannot open: " + DescribeErrno(errno));
   struct stat st {};
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) RefuseNotRegular(path);
+  if (owner != nullptr) *owner = st.st_uid;
   std::string text;
   char buffer[4096];
   for (;;) {

@@ -1,10 +1,14 @@
-// The small files beside an image (its sidecar, its rescue map): written whole to a staging name,
-// flushed and renamed into place, so that a reader sees the old file or the new one and never a
-// part; read without ever blocking on something that is not a regular file.
+// The small files beside an image (its sidecar, its rescue map): written whole to a staging name
+// and flushed before they are renamed into place, so that a reader sees the old file or the new
+// one and never a part; read without ever blocking on something that is not a regular file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <optional>
 #include <string>
+
+#include "image_folder.h"
 
 namespace kestro::cli {
 
@@ -15,16 +19,13 @@ std::string StagingPath(const std::string& path);
 // device), which a command must neither open nor replace.
 void RequireRegularOrAbsent(const std::string& path);
 
-// Writes `text` into a new file at `path`, replacing a leftover one, and flushes it to the disk.
-void WriteNewFile(const std::string& path, const std::string& text);
+// Writes `text` into a new file `name` in `folder` with exactly `mode`, replacing a leftover one,
+// and flushes it to the disk.
+void WriteNewFile(const ImageFolder& folder, const std::string& name, const std::string& text,
+                  mode_t mode);
 
-// Renames `from` to `to` and flushes the directory, so that the rename survives a crash.
-void RenameDurably(const std::string& from, const std::string& to);
-
-// Replaces `path` with a file holding `text`, through its staging name.
-void ReplaceFile(const std::string& path, const std::string& text);
-
-// The contents of the regular file at `path`; nothing when there is no such file.
-std::optional<std::string> ReadSmallFile(const std::string& path);
+// The contents of the regular file at `path`; nothing when there is no such file. `owner`, when
+// given, gets the file's owner.
+std::optional<std::string> ReadSmallFile(const std::string& path, uid_t* owner = nullptr);
 
 }  // namespace kestro::cli

@@ -17,6 +17,7 @@
 #include "errors.h"
 #include "sector.h"
 #include "sizes.h"
+#include "storage_kind.h"
 
 namespace kestro::cli {
 
@@ -99,7 +100,6 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
     if (stat(args.volume.c_str(), &st) != 0) {
       throw Failure(name_, "cannot open: " + DescribeErrno(errno));
     }
-    if (S_ISDIR(st.st_mode)) throw Failure(name_, "is a directory, not a device or image file");
     letter_ = FreeDriveLetter();
     if (letter_ == 0) throw Failure(name_, "no free drive letter to map it to");
     source_ = AbsolutePath(args.volume);
@@ -107,6 +107,7 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
     mapping_ = std::make_unique<ScopedDriveMapping>(letter_, source_, partition_);
   }
 
+  RequireStorage(source_, name_);
   SetLastError(ERROR_SUCCESS);
   object_ = std::make_unique<CKestro32>(static_cast<unsigned>(letter_ - 'A' + 1),
                                         options.snapshot ? 1 : 0);

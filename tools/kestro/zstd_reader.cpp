@@ -1,16 +1,29 @@
 #include "zstd_reader.h"
 
+#include <sys/stat.h>
 #include <zstd.h>
 
+#include <cerrno>
 #include <new>
 
 #include "errors.h"
+#include "zstd_frames.h"
 
 namespace kestro::cli {
 namespace {
 
 // The longest frame header the format allows; the content size is in it.
 constexpr size_t kFrameHeaderMax = 18;
+
+// What the frames of `input` say of themselves: all of a file's, or standard input's first.
+ZstdFrames DescribeFrames(InputStream& input, bool file) {
+  if (!file) return DescribeFirstFrame(input.Peek(kFrameHeaderMax), input.name());
+  struct stat st {};
+  if (fstat(input.fd(), &st) != 0) {
+    throw Failure(input.name(), "cannot examine: " + DescribeErrno(errno));
+  }
+  return WalkZstdFrames(input.fd(), static_cast<uint64_t>(st.st_size), input.name());
+}
 
 }  // namespace
 
@@ -25,14 +38,12 @@ bool IsZstdStream(InputStream& input) {
 
 std::unique_ptr<ZstdReader> ZstdReader::Open(std::unique_ptr<InputStream> input,
                                              std::optional<uint64_t> streamSize) {
-  const std::string& header = input->Peek(kFrameHeaderMax);
-  const unsigned long long content = ZSTD_getFrameContentSize(header.data(), header.size());
-  if (content == ZSTD_CONTENTSIZE_ERROR) {
-    throw Failure(input->name(), "has a damaged zstd frame header, at byte 0");
-  }
+  const ZstdFrames frames = DescribeFrames(*input, !streamSize);
   std::unique_ptr<ZstdReader> reader(new ZstdReader(std::move(input)));
-  if (content != ZSTD_CONTENTSIZE_UNKNOWN) {
-    reader->set_size(content);
+  reader->checksummed_ = frames.checksummed;
+  reader->firstFrameOnly_ = streamSize && frames.sizesKnown;
+  if (frames.sizesKnown) {
+    reader->set_size(frames.contentBytes);
   } else {
     reader->set_size(streamSize ? *streamSize : reader->Measure());
   }
@@ -77,6 +88,13 @@ size_t ZstdReader::ReadNext(uint8_t* buffer, size_t length) {
     frameEnded_ = result == 0;
   }
   return output.pos;
+}
+
+std::string ZstdReader::BeyondEnd() const {
+  if (!firstFrameOnly_) return ForwardReader::BeyondEnd();
+  return "goes on past byte " + std::to_string(size()) +
+         ", where its first zstd frame ends; only a file's frames are all measured, so give a "
+         "file of several frames by its name";
 }
 
 void ZstdReader::Restart() {

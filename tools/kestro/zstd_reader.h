@@ -19,9 +19,10 @@ bool IsZstdStream(InputStream& input);
 
 class ZstdReader : public ForwardReader {
  public:
-  // Reads the zstd stream `input`. Its size comes from the frame header; without one there, the
-  // image is `streamSize` long (standard input, which cannot be read twice), or the stream is
-  // decoded once to count.
+  // Reads the zstd stream `input`: a file's frames one after another, or standard input given
+  // `streamSize`. A file's size is the sum its frame headers record; standard input's is what its
+  // first frame records. Without that the image is `streamSize` long (standard input, which
+  // cannot be read twice), or the file is decoded once to count.
   static std::unique_ptr<ZstdReader> Open(std::unique_ptr<InputStream> input,
                                           std::optional<uint64_t> streamSize);
   ~ZstdReader() override;
@@ -29,10 +30,12 @@ class ZstdReader : public ForwardReader {
   ZstdReader& operator=(const ZstdReader&) = delete;
 
   const char* compression() const override { return "zstd"; }
+  bool checksummed() const override { return checksummed_; }
 
  protected:
   size_t ReadNext(uint8_t* buffer, size_t length) override;
   void Restart() override;
+  std::string BeyondEnd() const override;
 
  private:
   explicit ZstdReader(std::unique_ptr<InputStream> input);
@@ -44,6 +47,8 @@ class ZstdReader : public ForwardReader {
   size_t used_ = 0;    // bytes of compressed_ already decoded
   size_t filled_ = 0;  // bytes of compressed_ read from the input
   bool frameEnded_ = false;
+  bool checksummed_ = false;
+  bool firstFrameOnly_ = false;  // the size is what standard input's first frame records
 };
 
 }  // namespace kestro::cli

@@ -10,11 +10,19 @@
 using namespace kestro::cli;
 using kestro::testing::TempDir;
 
+namespace {
+
+void WriteSidecar(const std::string& image, const ImageLayout& layout) {
+  std::ofstream(SidecarPath(image)) << SidecarText(layout);
+}
+
+}  // namespace
+
 TEST(ImageFormat, ASidecarRoundTripsAndWithoutOneTheWholeFileIsTheVolume) {
   TempDir dir;
   const std::string image = dir.File("ntfs.img");
-  EXPECT_EQ(ReadImageLayout(image, 4096).volumeBytes, 4096u);
-  EXPECT_FALSE(ReadImageLayout(image, 4096).described);
+  EXPECT_EQ(ReadImageLayout(image, 4096, {}).volumeBytes, 4096u);
+  EXPECT_FALSE(ReadImageLayout(image, 4096, {}).described);
 
   ImageLayout layout;
   layout.volumeBytes = 12581888;
@@ -23,15 +31,15 @@ TEST(ImageFormat, ASidecarRoundTripsAndWithoutOneTheWholeFileIsTheVolume) {
   layout.fileSystem = "NTFS";
   layout.partitionOffset = 38797312;
   layout.hash = "sha256";
-  layout.digest = "00ff";
+  layout.digest = std::string(62, '0') + "ff";
   WriteSidecar(image, layout);
-  const ImageLayout read = ReadImageLayout(image, 12582400);
+  const ImageLayout read = ReadImageLayout(image, 12582400, {});
   EXPECT_TRUE(read.described);
   EXPECT_EQ(read.volumeBytes, layout.volumeBytes);
   EXPECT_EQ(read.tailBytes, 512u);
   EXPECT_EQ(read.fileSystem, "NTFS");
   EXPECT_EQ(read.partitionOffset, layout.partitionOffset);
-  EXPECT_EQ(read.digest, "00ff");
+  EXPECT_EQ(read.digest, layout.digest);
 }
 
 TEST(ImageFormat, RefusesASidecarThatDisagreesWithTheImage) {
@@ -41,9 +49,9 @@ TEST(ImageFormat, RefusesASidecarThatDisagreesWithTheImage) {
   layout.volumeBytes = 1024;
   layout.tailBytes = UINT64_MAX - 511;  // would wrap to the right total
   WriteSidecar(image, layout);
-  EXPECT_THROW(ReadImageLayout(image, 512), Failure);
+  EXPECT_THROW(ReadImageLayout(image, 512, {}), Failure);
   std::ofstream(SidecarPath(image)) << "{\"format\": \"kestro image\"";
-  EXPECT_THROW(ReadImageLayout(image, 512), Failure);
+  EXPECT_THROW(ReadImageLayout(image, 512, {}), Failure);
   std::ofstream(SidecarPath(image)) << "{\"format\": \"something else\", \"version\": 1}";
-  EXPECT_THROW(ReadImageLayout(image, 512), Failure);
+  EXPECT_THROW(ReadImageLayout(image, 512, {}), Failure);
 }

@@ -33,7 +33,8 @@ TEST(SparseImageWriter, KeepsEveryByteAndAllocatesOnlyTheData) {
   std::copy(head.begin(), head.end(), data.begin() + 100);
   std::copy(middle.begin(), middle.end(), data.begin() + (5 << 20) + 7);
   {
-    SparseImageWriter writer(path);
+    const ImageFolder folder(path);
+    SparseImageWriter writer(folder, folder.image(), 0600);
     // Pieces of awkward sizes, so that zero runs span pieces and blocks straddle them.
     for (size_t offset = 0, piece = 1000; offset < data.size(); offset += piece, piece += 3371) {
       piece = std::min(piece, data.size() - offset);
@@ -49,7 +50,8 @@ TEST(SparseImageWriter, RemovesAnImageThatWasNotCommitted) {
   TempDir dir;
   const std::string path = dir.File("partial");
   {
-    SparseImageWriter writer(path);
+    const ImageFolder folder(path);
+    SparseImageWriter writer(folder, folder.image(), 0600);
     const auto bytes = Pattern(0, 4096, 3);
     writer.Write(bytes.data(), bytes.size());
   }
@@ -57,9 +59,10 @@ TEST(SparseImageWriter, RemovesAnImageThatWasNotCommitted) {
 }
 
 TEST(SparseImageWriter, WritesOnlyRegularFiles) {
-  EXPECT_THROW(SparseImageWriter("/dev/null"), Failure);
+  const ImageFolder dev("/dev/null");
+  EXPECT_THROW(SparseImageWriter(dev, dev.image(), 0600), Failure);
   TempDir dir;
-  EXPECT_THROW(SparseImageWriter(dir.File("missing/image")), Failure);
+  EXPECT_THROW(ImageFolder(dir.File("missing/image")), Failure);
 }
 
 TEST(SparseImageWriter, TellsZeroFromNonZero) {
@@ -100,7 +103,8 @@ TEST(SparseImageWriter, LeavesHolesItIsToldOfAndOtherSinksGetZeros) {
   const std::string path = dir.File("image");
   CollectingSink collected;
   {
-    SparseImageWriter writer(path);
+    const ImageFolder folder(path);
+    SparseImageWriter writer(folder, folder.image(), 0600);
     for (ImageSink* sink :
          {static_cast<ImageSink*>(&writer), static_cast<ImageSink*>(&collected)}) {
       sink->Write(head.data(), head.size());

@@ -25,7 +25,8 @@ std::vector<uint8_t> Volume() {
 
 std::string Compress(TempDir& dir, const std::vector<uint8_t>& bytes, size_t declared) {
   const std::string path = dir.File("image.zst");
-  SparseImageWriter file(path);
+  const ImageFolder folder(path);
+  SparseImageWriter file(folder, folder.image(), 0600);
   ZstdWriter zstd(file, 3, declared);
   zstd.Write(bytes.data(), bytes.size());
   zstd.Finish();

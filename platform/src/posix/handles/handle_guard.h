@@ -3,8 +3,10 @@
 // handle.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
+#include "storage/kernel_use.h"
 #include "storage/storage_place.h"
 
 namespace kestro::posix {
@@ -14,7 +16,11 @@ struct HandleGuard {
   bool placesKnown = false;
   std::vector<StoragePlace> lockedPlaces;  // the bytes the volume lock covers, while it is held
   bool locked = false;
-  std::vector<int> lockFds;  // an O_EXCL open of the block device, byte-range locked file opens
+  std::vector<int> lockFds;  // O_EXCL opens of the block devices, byte-range locked file opens
+  // What the kernel said was in use within the handle's bytes, as of a mount-table generation.
+  std::vector<BusyStorage> busy;
+  uint64_t busyGeneration = 0;
+  bool busyKnown = false;
 
   HandleGuard() = default;
   HandleGuard(const HandleGuard&) = delete;

@@ -1,5 +1,6 @@
 #include "storage/block_device.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -9,6 +10,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -48,7 +50,57 @@ void AddBlockFacts(int fd, dev_t device, DeviceFacts& facts) {
   AddSysfsFacts(facts);
 }
 
+std::optional<dev_t> ReadDeviceNumber(const std::string& file) {
+  const auto numbers = ReadSysfsLine(file);
+  unsigned deviceMajor = 0, deviceMinor = 0;
+  if (!numbers || std::sscanf(numbers->c_str(), "%u:%u", &deviceMajor, &deviceMinor) != 2) {
+    return std::nullopt;
+  }
+  return makedev(deviceMajor, deviceMinor);
+}
+
 }  // namespace
+
+std::optional<dev_t> ParentDiskOf(dev_t device) {
+  const std::string sysfs = SysfsDirOf(device);
+  if (sysfs.empty() || !ReadSysfsNumber(sysfs + "/partition")) return std::nullopt;
+  return ReadDeviceNumber(ParentDir(sysfs) + "/dev");
+}
+
+std::vector<dev_t> ListBlockDevices() {
+  std::vector<dev_t> devices;
+  DIR* dir = opendir("/sys/class/block");
+  if (dir == nullptr) return devices;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const auto device = ReadDeviceNumber(std::string("/sys/class/block/") + entry->d_name + "/dev");
+    if (device) devices.push_back(*device);
+  }
+  closedir(dir);
+  return devices;
+}
+
+int OpenBlockDevice(dev_t device, int flags) {
+  const std::string sysfs = SysfsDirOf(device);
+  if (sysfs.empty()) {
+    errno = ENODEV;
+    return -1;
+  }
+  const int fd = open(("/dev/" + BaseName(sysfs)).c_str(), flags | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != device)) {
+    close(fd);
+    errno = ENODEV;
+    return -1;
+  }
+  return fd;
+}
+
+std::string BlockDeviceName(dev_t device) {
+  const std::string sysfs = SysfsDirOf(device);
+  if (!sysfs.empty()) return "/dev/" + BaseName(sysfs);
+  return "block device " + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+}
 
 std::string SysfsDirOf(dev_t device) {
   const std::string link =

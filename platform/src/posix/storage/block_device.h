@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -33,6 +34,19 @@ std::optional<DeviceFacts> ExamineOpenDevice(int fd);
 
 // The sysfs folder of block device `device` (/sys/devices/...), or empty when it has none.
 std::string SysfsDirOf(dev_t device);
+
+// The whole disk a partition device lies on; nullopt for a whole disk or an unknown device.
+std::optional<dev_t> ParentDiskOf(dev_t device);
+
+// Every block device the kernel lists, partitions included.
+std::vector<dev_t> ListBlockDevices();
+
+// Opens block device `device` through its node in /dev with `flags` (O_CLOEXEC added); -1 with
+// errno set, ENODEV when the node names another device.
+int OpenBlockDevice(dev_t device, int flags);
+
+// "/dev/<name>" of block device `device`, or "block device M:m" when sysfs does not name it.
+std::string BlockDeviceName(dev_t device);
 
 // Size of an open file or block device in bytes.
 std::optional<uint64_t> SizeOfOpenFile(int fd);

@@ -4,11 +4,11 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <optional>
 
 #include "storage/block_device.h"
+#include "storage/loop_device.h"
 #include "sector.h"
 
 namespace kestro::posix {
@@ -32,15 +32,6 @@ uint64_t BoundedEnd(const std::string& sysfs, uint64_t end) {
   return sectors ? std::min(end, *sectors * kSectorSize) : end;
 }
 
-std::optional<dev_t> ParentDiskOf(const std::string& sysfs) {
-  const auto numbers = ReadSysfsLine(sysfs.substr(0, sysfs.rfind('/')) + "/dev");
-  unsigned parentMajor = 0, parentMinor = 0;
-  if (!numbers || std::sscanf(numbers->c_str(), "%u:%u", &parentMajor, &parentMinor) != 2) {
-    return std::nullopt;
-  }
-  return makedev(parentMajor, parentMinor);
-}
-
 // A partition's bytes lie on its parent disk; a whole disk is a place itself and, when it is a
 // loop device, also a range of its backing file.
 void AddDevicePlaces(dev_t device, uint64_t start, uint64_t end, int depth,
@@ -52,7 +43,7 @@ void AddDevicePlaces(dev_t device, uint64_t start, uint64_t end, int depth,
   }
   end = BoundedEnd(sysfs, end);
   if (ReadSysfsNumber(sysfs + "/partition")) {
-    const auto parent = ParentDiskOf(sysfs);
+    const auto parent = ParentDiskOf(device);
     const auto first = ReadSysfsNumber(sysfs + "/start");
     if (parent && first) {
       const uint64_t shift = *first * kSectorSize;
@@ -62,12 +53,16 @@ void AddDevicePlaces(dev_t device, uint64_t start, uint64_t end, int depth,
     }
   }
   places.push_back(StoragePlace{StorageId{false, device, 0}, start, end, {}});
-  const auto backing = ReadSysfsLine(sysfs + "/loop/backing_file");
-  struct stat st {};
-  if (depth >= kMaxStacking || !backing || stat(backing->c_str(), &st) != 0) return;
-  const uint64_t shift = ReadSysfsNumber(sysfs + "/loop/offset").value_or(0);
-  AddStatPlaces(st, *backing, SaturatingAdd(start, shift), SaturatingAdd(end, shift), depth + 1,
-                places);
+  const auto backing = LoopBackingOf(device, sysfs);
+  if (depth >= kMaxStacking || !backing) return;
+  const uint64_t from = SaturatingAdd(start, backing->offset);
+  const uint64_t to = SaturatingAdd(end, backing->offset);
+  if (backing->isFile) {
+    places.push_back(
+        StoragePlace{StorageId{true, backing->device, backing->inode}, from, to, backing->file});
+  } else {
+    AddDevicePlaces(backing->device, from, to, depth + 1, places);
+  }
 }
 
 void AddStatPlaces(const struct stat& st, const std::string& file, uint64_t start, uint64_t end,

@@ -13,7 +13,9 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
+#include "storage/kernel_use.h"
 #include "storage/mount_table.h"
+#include "storage/open_files.h"
 #include "sector.h"
 
 namespace kestro::posix {
@@ -35,11 +37,29 @@ class LockRegistry {
   void Release(const HandleGuard& guard) {
     std::lock_guard<std::mutex> lock(mutex_);
     holders_.erase(std::remove(holders_.begin(), holders_.end(), &guard), holders_.end());
+    devices_.erase(std::remove_if(devices_.begin(), devices_.end(),
+                                  [&](const auto& held) { return held.first == &guard; }),
+                   devices_.end());
+  }
+
+  void AddDevices(const HandleGuard& guard, const std::vector<dev_t>& devices) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const dev_t device : devices) devices_.emplace_back(&guard, device);
+  }
+
+  // The block devices this process holds open with O_EXCL, which its own checks must not take
+  // for another user's.
+  std::vector<dev_t> Devices() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<dev_t> devices;
+    for (const auto& held : devices_) devices.push_back(held.second);
+    return devices;
   }
 
  private:
   std::mutex mutex_;
   std::vector<const HandleGuard*> holders_;
+  std::vector<std::pair<const HandleGuard*, dev_t>> devices_;
 };
 
 LockRegistry& Registry() {
@@ -54,22 +74,6 @@ const std::vector<StoragePlace>& KnownPlaces(const OpenObject& object, HandleGua
     guard.placesKnown = true;
   }
   return guard.places;
-}
-
-std::string DescriptorPath(int fd) {
-  return "/proc/self/fd/" + std::to_string(fd);
-}
-
-// The kernel refuses an O_EXCL open of a block device while a file system is mounted from it,
-// from a partition of it or from the disk it is part of, or while another opener holds it so.
-int OpenExclusive(const OpenObject& object) {
-  return open(DescriptorPath(object.fd).c_str(),
-              (object.canRead ? O_RDONLY : O_WRONLY) | O_EXCL | O_CLOEXEC);
-}
-
-bool IsBlockDevice(int fd) {
-  struct stat st {};
-  return fstat(fd, &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 bool IsStorage(int fd, const StorageId& storage) {
@@ -113,11 +117,17 @@ void ReleaseKernelLocks(HandleGuard& guard) {
   guard.lockFds.clear();
 }
 
-DWORD TakeKernelLocks(const OpenObject& object, HandleGuard& guard) {
-  if (IsBlockDevice(object.fd)) {
-    const int fd = OpenExclusive(object);
-    if (fd < 0) return LockError(errno);
-    guard.lockFds.push_back(fd);
+// Holds every block device over the locked bytes with O_EXCL, so that nothing can mount, swap on
+// or otherwise claim them while the lock lasts, and locks the byte ranges of image files.
+DWORD TakeKernelLocks(HandleGuard& guard) {
+  std::vector<dev_t> held;
+  std::string refusal;
+  guard.lockFds = HoldDevicesOver(guard.lockedPlaces, &held, &refusal);
+  if (!refusal.empty()) return ERROR_ACCESS_DENIED;
+  Registry().AddDevices(guard, held);
+  if (OtherWriterOf(guard.lockedPlaces)) {
+    ReleaseKernelLocks(guard);
+    return ERROR_ACCESS_DENIED;
   }
   for (const StoragePlace& place : guard.lockedPlaces) {
     if (!place.storage.isFile) continue;
@@ -139,6 +149,64 @@ void ReleaseLock(HandleGuard& guard) {
   guard.locked = false;
 }
 
+std::vector<dev_t> OwnHolds() {
+  return Registry().Devices();
+}
+
+std::vector<StoragePlace> AllPlaces(const std::vector<BusyStorage>& busy) {
+  std::vector<StoragePlace> places;
+  for (const BusyStorage& each : busy)
+    places.insert(places.end(), each.places.begin(), each.places.end());
+  return places;
+}
+
+// The places of the handle the kernel says are in use, asked again whenever the mount table or
+// the swap areas may have changed. The first write asks, so a file a loop device was attached to
+// after the handle opened is caught before anything is written.
+std::vector<StoragePlace> KnownBusy(OpenObject& object, const std::vector<StoragePlace>& places) {
+  HandleGuard& guard = object.guard;
+  const uint64_t generation = MountTableGeneration();
+  // A refusal is asked about again at every write: a FUSE server may still be on its way out
+  // after its file system was unmounted.
+  if (!guard.busyKnown || guard.busyGeneration != generation || !guard.busy.empty()) {
+    // A file handle reaches past the size the file had when it was opened.
+    const bool window = object.kind != ObjectKind::kFile;
+    guard.busy =
+        BusyWithin(window ? Narrow(places, object.base, object.length) : places, OwnHolds());
+    guard.busyGeneration = generation;
+    guard.busyKnown = true;
+  }
+  return AllPlaces(guard.busy);
+}
+
+bool SamePlaces(const std::vector<StoragePlace>& a, const std::vector<StoragePlace>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+    return x.storage == y.storage && x.start == y.start && x.end == y.end;
+  });
+}
+
+// The places in use within a descriptor's `places`, for writes that go around the handles. The
+// answer for the last descriptor asked about is kept until the mount table may have changed, so
+// a run of sector writes asks the kernel once.
+std::vector<StoragePlace> DescriptorBusy(const std::vector<StoragePlace>& places) {
+  struct Answer {
+    std::mutex mutex;
+    std::vector<StoragePlace> asked, busy;
+    uint64_t generation = 0;
+  };
+  // Never destroyed, like the lock registry.
+  static Answer* last = new Answer();
+  const uint64_t generation = MountTableGeneration();
+  std::lock_guard<std::mutex> lock(last->mutex);
+  if (last->asked.empty() || last->generation != generation || !last->busy.empty() ||
+      !SamePlaces(last->asked, places)) {
+    last->busy = AllPlaces(BusyWithin(places, OwnHolds()));
+    last->asked = places;
+    last->generation = generation;
+  }
+  return last->busy;
+}
+
 }  // namespace
 
 HandleGuard::~HandleGuard() {
@@ -155,7 +223,7 @@ BOOL LockVolume(OpenObject& object) {
     return Fail(ERROR_ACCESS_DENIED);
   }
   guard.locked = true;
-  const DWORD error = TakeKernelLocks(object, guard);
+  const DWORD error = TakeKernelLocks(guard);
   if (error == ERROR_SUCCESS) return TRUE;
   ReleaseLock(guard);
   return Fail(error);
@@ -176,15 +244,31 @@ BOOL DismountVolume(OpenObject& object) {
 
 bool WriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
   const std::vector<StoragePlace>& places = KnownPlaces(object, object.guard);
-  if (object.kind != ObjectKind::kVolume) return !InUseBySystem(Narrow(places, offset, length));
+  if (object.kind != ObjectKind::kVolume) {
+    const auto written = Narrow(places, offset, length);
+    return !InUseBySystem(written) && !Overlap(written, KnownBusy(object, places));
+  }
   // A volume is in use as a whole, so a host rewriting it is refused before its first block.
   const uint64_t inVolume = offset - object.base;
   const bool bootSectorOnly = inVolume < kSectorSize && length <= kSectorSize - inVolume;
-  return bootSectorOnly || !InUseBySystem(Narrow(places, object.base, object.length));
+  const auto volume = Narrow(places, object.base, object.length);
+  return bootSectorOnly || (!InUseBySystem(volume) && !Overlap(volume, KnownBusy(object, places)));
 }
 
 bool DescriptorWriteAllowed(int fd, uint64_t offset, uint64_t length) {
-  return !InUseBySystem(Narrow(PlacesOfOpenFile(fd), offset, length));
+  const auto places = PlacesOfOpenFile(fd);
+  const auto written = Narrow(places, offset, length);
+  return !InUseBySystem(written) && !Overlap(written, DescriptorBusy(places));
+}
+
+std::vector<std::string> WhyInUse(const std::vector<StoragePlace>& places) {
+  std::vector<std::string> reasons;
+  for (const MountedFileSystem& mount : MountsOverlapping(places)) {
+    reasons.push_back("a file system is mounted from it at " + mount.mountPoint);
+  }
+  if (reasons.empty() && InUseBySystem(places)) reasons.push_back("it is an active swap area");
+  for (const BusyStorage& busy : BusyWithin(places, OwnHolds())) reasons.push_back(busy.why);
+  return reasons;
 }
 
 }  // namespace kestro::posix
