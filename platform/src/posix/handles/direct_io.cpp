@@ -14,12 +14,12 @@ namespace {
 constexpr uint64_t kPageSize = 4096;
 
 // The object's own descriptor opened again, by what it is rather than by a name that may have
-// changed since.
+// changed since, with its access and its write-through.
 int ReopenDirect(int fd) {
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0) return -1;
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  return open(self.c_str(), (flags & O_ACCMODE) | O_DIRECT | O_CLOEXEC);
+  return open(self.c_str(), (flags & (O_ACCMODE | O_SYNC | O_DSYNC)) | O_DIRECT | O_CLOEXEC);
 }
 
 // Without the direct descriptor a block device is read through the page cache: without the
