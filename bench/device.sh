@@ -106,18 +106,21 @@ read_rows() {
   print_row "backup - (sha256) vs max(fio, openssl dgst -sha256)$label" "$sha" "$slowest" 1.1
 }
 
-# Peak growth of Buffers + Cached, in MiB, while a command runs on a cold cache.
-cached_kib() { awk '/^(Buffers|Cached):/ { s += $2 } END { print s }' /proc/meminfo; }
+# Peak growth, in MiB, of the /proc/meminfo fields that FIELDS (a regex) names while a command
+# runs on a cold cache. A block device's pages count as Buffers; other programs' files as Cached.
+meminfo_kib() { awk -v f="^($1):" '$0 ~ f { s += $2 } END { print s }' /proc/meminfo; }
 cache_growth() {
+  local fields=$1
+  shift
   drop_caches
   local before peak_file sampler
-  before=$(cached_kib)
+  before=$(meminfo_kib "$fields")
   peak_file="$shm/peak"
   echo "$before" >"$peak_file"
   (
     peak=$before
     while :; do
-      now=$(cached_kib)
+      now=$(meminfo_kib "$fields")
       [ "$now" -gt "$peak" ] && peak=$now && echo "$peak" >"$peak_file"
       sleep 0.05
     done
@@ -175,8 +178,9 @@ if [ -n "$disk_too" ]; then
   read_rows "$(attach --direct-io=on "$disk_dir/device.img")" " (disk, loop direct-io)"
 fi
 
-kestro_growth=$(cache_growth kestro_none "$device")
-dd_growth=$(cache_growth dd if="$device" of=/dev/null bs=1M status=none)
-printf '\npage cache (Buffers + Cached) growth while reading the device: kestro backup %s MiB' \
-  "$kestro_growth"
-printf ' (goal <= 64 MiB); dd bs=1M through the cache %s MiB\n' "$dd_growth"
+dd_buffered() { dd if="$1" of=/dev/null bs=1M status=none; }
+printf '\npage-cache growth while reading the device (goal <= 64 MiB):\n'
+for fields in 'Buffers|Cached' Buffers; do
+  printf '  %-16s kestro backup %5s MiB, dd bs=1M through the cache %5s MiB\n' "${fields/|/ + }" \
+    "$(cache_growth "$fields" kestro_none "$device")" "$(cache_growth "$fields" dd_buffered "$device")"
+done

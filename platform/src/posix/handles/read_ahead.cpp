@@ -13,8 +13,8 @@ namespace {
 
 // Reads of this size range are read ahead: smaller ones are not worth a thread's hand-off, and
 // the largest bounds the memory the blocks take.
-constexpr size_t kSmallestBlock = 64 * 1024;
-constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+constexpr size_t kSmallestBlock = size_t{64} << 10;
+constexpr size_t kLargestBlock = size_t{4} << 20;
 constexpr size_t kReaders = 4;
 constexpr size_t kAlignment = 4096;
 
