@@ -67,8 +67,8 @@ class ReadAhead {
   std::vector<std::thread> readers_;
 };
 
-// Counts a finished write through any handle of the process: blocks whose reads began before it
-// are not served.
+// Counts a finished write through any handle or descriptor of the process: blocks whose reads
+// began before it are not served.
 void NoteWrite();
 
 }  // namespace kestro::posix
