@@ -17,9 +17,10 @@
 #include <benchmark/benchmark.h>
 #include <win32/backend.h>
 
+#include "image/image_folder.h"
 #include "image/write/sparse_image_writer.h"
-#include "transfer/block_loops.h"
 #include "support/digest.h"
+#include "transfer/block_loops.h"
 #include "volume/diagnostics.h"
 #include "volume/image_placement.h"
 
@@ -77,8 +78,9 @@ void BM_BackupHashingInline(benchmark::State& state) {
   Volume volume(VolumeArgs{VolumePath(), 0}, OpenOptions{false, blockSize});
   VolumeBytes bytes(volume.object());
   std::vector<uint8_t> block(blockSize);
+  const ImageFolder folder(TemporaryFile("kestro-backup-bench-inline.img"));
   for (auto _ : state) {
-    SparseImageWriter image(TemporaryFile("kestro-backup-bench-inline.img"));
+    SparseImageWriter image(folder, folder.image(), 0600);
     auto digest = MakeDigest(KindOf(state));
     for (uint64_t at = 0; at < volume.size(); at += blockSize) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(blockSize, volume.size() - at));
@@ -96,8 +98,9 @@ void BM_BackupHashingOnASecondThread(benchmark::State& state) {
   Volume volume(VolumeArgs{VolumePath(), 0}, OpenOptions{false, blockSize});
   ImagePlacement placement(volume, volume.size(), false);
   const LoopSettings settings{volume.name(), blockSize, KindOf(state), nullptr};
+  const ImageFolder folder(TemporaryFile("kestro-backup-bench-pipelined.img"));
   for (auto _ : state) {
-    SparseImageWriter image(TemporaryFile("kestro-backup-bench-pipelined.img"));
+    SparseImageWriter image(folder, folder.image(), 0600);
     benchmark::DoNotOptimize(ReadIntoImage(placement.segments(), image, settings, nullptr));
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(volume.size()));

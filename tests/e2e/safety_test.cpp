@@ -335,7 +335,7 @@ TEST_F(Safety, ImagesArePrivateUnlessModeSaysOtherwise) {
   }
 }
 
-TEST_F(Safety, ASidecarThatIsNotAFileIsRefusedWithoutBlocking) {
+TEST_F(Safety, ASidecarThatIsNotAFileIsRefusedWithoutBlockingOrFollowingALink) {
   const std::string image = BackUp(kSampleFat, dir.File("fat.img"));
   fs::remove(image + ".kestro");
   ASSERT_EQ(RunCommand("mkfifo " + ShellQuote(image + ".kestro")).status, 0);
@@ -349,6 +349,29 @@ TEST_F(Safety, ASidecarThatIsNotAFileIsRefusedWithoutBlocking) {
         << result.output;
   }
   EXPECT_TRUE(fs::is_fifo(image + ".kestro"));
+
+  // A link at the image's, the sidecar's or the rescue map's name is refused and kept, and what
+  // it names is untouched; a linked sidecar is not read, though it would fit.
+  const std::string other = BackUp(kSampleFat, dir.File("other.img"));
+  const std::string linked = dir.File("linked.img");
+  for (const std::string& name : {linked, linked + ".kestro", linked + ".rescue-map"}) {
+    fs::create_symlink(other, name);
+    const auto result =
+        Kestro("backup " + Partition(kSampleFat) + " " + ShellQuote(linked) + " -q --rescue");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.output.find(name + ": is a symbolic link"), std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(name) && fs::remove(name));
+  }
+  fs::remove(image + ".kestro");
+  fs::create_symlink(other + ".kestro", image + ".kestro");
+  const std::string verify = "verify " + Partition(kSampleFat) + " " + ShellQuote(image) + " -q";
+  EXPECT_NE(Kestro(verify).output.find(image + ".kestro: is a symbolic link"), std::string::npos);
+  if (geteuid() != 0) return;
+  // A sidecar another user wrote beside root's image is not believed.
+  fs::remove(image + ".kestro");
+  fs::copy_file(other + ".kestro", image + ".kestro");
+  ASSERT_EQ(chown((image + ".kestro").c_str(), 65534, 65534), 0);
+  EXPECT_NE(Kestro(verify).output.find(image + ".kestro: belongs to uid 65534"), std::string::npos);
 }
 
 TEST_F(Safety, ABackupSaysItDropsTheBytesBeyondTheLastWholeSector) {

@@ -137,6 +137,15 @@ TEST_F(Streams, AShortOrPaddedStreamSaysExactlyWhatTheTargetHolds) {
       << cut.output;
   EXPECT_EQ(Sha256(disk, kSampleNtfs.offset, 4194304), Sha256(stream, 0, 4194304));
   EXPECT_NE(Sha256(disk, kSampleNtfs.offset, 4194305), Sha256(stream, 0, 4194305));
+  // What it holds is said only once it is flushed, and a failed flush is said instead.
+  if (HaveTool("strace")) {
+    const auto unflushed =
+        Bash("head -c 5000000 " + ShellQuote(stream) +
+             " | strace -f -o /dev/null -e inject=fsync:error=EIO $K restore - " + volume);
+    EXPECT_NE(unflushed.output.find("cannot flush the stream's first 4194304 bytes (input/output "
+                                    "error) after standard input"),
+              std::string::npos);
+  }
 
   Scribble(kSampleNtfs);
   const auto padded =

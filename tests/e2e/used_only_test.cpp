@@ -1,6 +1,6 @@
-// kestro backup --used-only on FAT32 and NTFS volumes made the way real disks are (random bytes
-// left by earlier use, then mkfs, then files): a sparse image the file-system checkers accept,
-// restored onto a random-filled volume with the same files; and refusals of volumes whose
+// kestro backup --used-only on FAT32, NTFS and ext4 volumes made the way real disks are (random
+// bytes left by earlier use, then mkfs, then files): a sparse image the file-system checkers
+// accept, restored onto a random-filled volume with the same files; and refusals of volumes whose
 // allocation it cannot read.
 #include <fstream>
 #include <regex>
@@ -27,6 +27,10 @@ const FileSystemTools kFat32{"FAT32", [](const std::string& v) { MakeFat(v, 32, 
                              "mcopy -i %s %s ::%s", "mcopy -n -i %s ::%s %s", "fsck.fat -n %s"};
 const FileSystemTools kNtfs{"NTFS", [](const std::string& v) { MakeNtfs(v, kVolumeBytes); },
                             "ntfscp -q %s %s %s", "ntfscat %s %s > %s", "ntfsfix -n %s"};
+const FileSystemTools kExt4{"ext4", [](const std::string& v) { MakeExt4(v, kVolumeBytes); },
+                            "printf 'write %%s %%s\\n' %2$s %3$s | debugfs -w -f - %1$s",
+                            "printf 'dump %%s %%s\\n' %2$s %3$s | debugfs -f - %1$s",
+                            "e2fsck -fn %s"};
 
 std::string Format(const char* pattern, const std::string& a, const std::string& b = "",
                    const std::string& c = "") {
@@ -67,7 +71,8 @@ class UsedOnly : public KestroTest {
 TEST_F(UsedOnly, TheImageRestoresOntoARandomVolumeWithTheSameFiles) {
   KESTRO_REQUIRE_TOOL("mcopy");
   KESTRO_REQUIRE_TOOL("ntfscp");
-  for (const FileSystemTools* tools : {&kFat32, &kNtfs}) {
+  KESTRO_REQUIRE_TOOL("debugfs");
+  for (const FileSystemTools* tools : {&kFat32, &kNtfs, &kExt4}) {
     SCOPED_TRACE(tools->name);
     const std::string volume = MakeVolume(*tools);
     const std::string image = dir.File("used.img");
@@ -98,7 +103,7 @@ TEST_F(UsedOnly, TheImageRestoresOntoARandomVolumeWithTheSameFiles) {
     const auto verify = Kestro("verify " + ShellQuote(target) + " " + ShellQuote(image) + " -q");
     EXPECT_EQ(verify.status, 0) << verify.output;
     EXPECT_NE(verify.output.find("used-only image: compared"), std::string::npos);
-    WriteBytes(target, 0, {0x00});
+    WriteBytes(target, 0, {static_cast<uint8_t>(~ReadBytes(target, 0, 1)[0])});
     EXPECT_EQ(Kestro("verify " + ShellQuote(target) + " " + ShellQuote(image) + " -q").status, 1);
   }
 }
@@ -107,6 +112,7 @@ TEST_F(UsedOnly, VolumesWhoseAllocationCannotBeReadAreRefused) {
   KESTRO_REQUIRE_TOOL("mkfs.ext4");
   const std::string ext4 = dir.File("ext4.vol");
   MakeExt4(ext4, kVolumeBytes);
+  ASSERT_EQ(RunCommand("debugfs -w -R 'ssv state 3' " + ShellQuote(ext4)).status, 0);
   const std::string noise = dir.File("noise.vol");
   CreateRandomFile(noise, 8u << 20);
 
@@ -125,8 +131,8 @@ TEST_F(UsedOnly, VolumesWhoseAllocationCannotBeReadAreRefused) {
   WriteBytes(badBitmap, mftCluster * boot[13] * 512 + 6 * 1024, std::vector<uint8_t>(1024, 0xAB));
 
   const std::pair<std::string, const char*> cases[] = {
-      {ext4, "holds no FAT or NTFS file system"},
-      {noise, "holds no FAT or NTFS file system"},
+      {ext4, "holds an ext file system that is not clean: it has errors flagged"},
+      {noise, "holds no FAT, NTFS or ext2/3/4 file system"},
       {badFat, "has a corrupt allocation map \\(a FAT entry points beyond"},
       {badBitmap, "has a corrupt allocation map"},
   };
@@ -140,6 +146,10 @@ TEST_F(UsedOnly, VolumesWhoseAllocationCannotBeReadAreRefused) {
         << result.output;
     EXPECT_FALSE(std::filesystem::exists(image));
   }
+  EXPECT_EQ(Kestro("backup " + ShellQuote(ext4) + " " + ShellQuote(dir.File("forced.img")) +
+                   " -q --used-only --force")
+                .status,
+            0);
 }
 
 }  // namespace

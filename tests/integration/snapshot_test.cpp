@@ -284,7 +284,7 @@ TEST_F(Reaping, SnapshotOfAKilledOwnerIsRemovedByTheNextStart) {
   ASSERT_EQ(made, 'y');
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  auto listed = shadrel::ListSnapshots();
+  auto listed = shadrel::ListSnapshots().entries;
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].pid, child);
   EXPECT_FALSE(listed[0].live);
@@ -293,7 +293,7 @@ TEST_F(Reaping, SnapshotOfAKilledOwnerIsRemovedByTheNextStart) {
 
   CKestro32 volume(3, 1);
   ASSERT_EQ(volume.m_bVssActive, 1);
-  listed = shadrel::ListSnapshots();
+  listed = shadrel::ListSnapshots().entries;
   ASSERT_EQ(listed.size(), 1u);  // only this process's own
   EXPECT_TRUE(listed[0].live);
   EXPECT_EQ(listed[0].pid, getpid());

@@ -10,6 +10,7 @@
 #include <win32/errors.h>
 
 #include "handles/handle_guard.h"
+#include "read_ahead.h"
 #include "sector.h"
 #include "storage/drive_map.h"
 
@@ -39,6 +40,12 @@ struct OpenObject {
   bool noBuffering = false;                  // Windows' alignment rules apply to every transfer
   uint32_t sectorSize = kSectorSize;         // the unit of the alignment rules
   uint32_t deviceSectorSize = kSectorSize;   // the device's logical sector, the unit of its I/O
+  // The same device opened with O_DIRECT: whole aligned sectors go between the caller and the
+  // medium without the page cache. -1 for image files and for handles opened unbuffered.
+  int directFd = -1;
+  bool directRefused = false;  // the file system refused O_DIRECT transfers; fd carries them all
+  bool dropBehind = false;     // a block device: bytes that go through the page cache leave it
+  std::unique_ptr<ReadAhead> readAhead;  // sequential reads of directFd, served ahead of time
   std::optional<VolumeTarget> volume;
   std::optional<DiskTarget> disk;
   std::shared_ptr<DosLockOwner> lockOwner;  // \\.\VWIN32: the volume locks this handle holds

@@ -11,6 +11,7 @@
 
 namespace shadrel {
 
+// Origin and target are fit to print: control characters in them are escaped.
 struct SnapshotEntry {
   std::string id;
   std::string engine;   // "reflink", "lvm"
@@ -21,12 +22,19 @@ struct SnapshotEntry {
   bool live = false;    // the owner still runs
 };
 
+struct SnapshotList {
+  std::vector<SnapshotEntry> entries;
+  // Why the state folder was refused, or which records in it are not believed (and are kept).
+  std::vector<std::string> problems;
+};
+
 // Every snapshot on record, live and stale.
-SHADREL_API std::vector<SnapshotEntry> ListSnapshots();
+SHADREL_API SnapshotList ListSnapshots();
 
 struct ReapOutcome {
   int removed = 0;
-  std::vector<std::string> failures;  // one reason per stale snapshot that could not be removed
+  // One reason per stale snapshot that could not be removed, and the list's problems.
+  std::vector<std::string> failures;
 };
 
 // Removes the snapshots whose owner is gone. Every start of a snapshot does this first.
@@ -34,6 +42,10 @@ SHADREL_API ReapOutcome ReapStaleSnapshots();
 
 // Why this thread's last VssStartBackupNoWriter failed ("" after a success).
 SHADREL_API std::string LastSnapshotFailure();
+
+// Why the last snapshot this process ended could not be removed and was kept for a later reap
+// ("" when none was kept). Any thread may end a snapshot, so this is the process's.
+SHADREL_API std::string LastReleaseFailure();
 
 struct SnapshotFacts {
   std::string engine;

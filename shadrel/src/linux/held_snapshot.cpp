@@ -1,9 +1,10 @@
 #include "held_snapshot.h"
 
+#include <unistd.h>
+
 #include <mutex>
 #include <set>
 
-#include <win32/backend.h>
 #include <win32/volume_storage.h>
 
 namespace shadrel::linux_snapshots {
@@ -12,6 +13,8 @@ namespace {
 struct Held {
   std::mutex mutex;
   std::set<const void*> snapshots;
+  // Any thread may close the last handle on a snapshot, so this is the process's, not a thread's.
+  std::string releaseFailure;
 };
 
 Held& HeldNow() {
@@ -26,10 +29,6 @@ void Forget(const HeldSnapshot* snapshot) {
 }
 
 }  // namespace
-
-void Diagnose(const std::string& text) {
-  win32::CurrentBackend().WriteStandardOutput(text + "\r\n");
-}
 
 HeldSnapshot* Hold(HeldSnapshot* snapshot) {
   Held& held = HeldNow();
@@ -57,13 +56,20 @@ void LetGo(void* snapshot) {
 }
 
 void Remove(HeldSnapshot* held) {
+  if (held->kept >= 0) close(held->kept);
   std::string reason;
-  if (held->engine->Remove(held->record.target, reason)) {
-    DeleteRecord(held->record);
-  } else {
-    Diagnose("Snapshot " + held->record.id + " kept for a later reap: " + reason);
+  if (!held->engine->Remove(held->record, reason) || !DeleteRecord(held->record, reason)) {
+    Held& state = HeldNow();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.releaseFailure = "snapshot " + held->record.id + " was kept for a later reap: " + reason;
   }
   delete held;
+}
+
+std::string ReleaseFailure() {
+  Held& held = HeldNow();
+  std::lock_guard<std::mutex> lock(held.mutex);
+  return held.releaseFailure;
 }
 
 bool IsHeld(const void* snapshot) {

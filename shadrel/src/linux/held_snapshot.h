@@ -16,6 +16,7 @@ struct HeldSnapshot {
   Engine* engine = nullptr;
   SnapshotRecord record;
   std::string device;  // the published device object's name
+  int kept = -1;       // the engine's descriptor of the snapshot, closed before it is removed
   double milliseconds = 0;
   std::atomic<int> holders{1};
 };
@@ -40,7 +41,8 @@ void Remove(HeldSnapshot* held);
 // Whether `snapshot` is one held now, so its facts may be read.
 bool IsHeld(const void* snapshot);
 
-// Writes one diagnostic line about snapshots where the library writes its own.
-void Diagnose(const std::string& text);
+// Why the last snapshot removal in this process left its snapshot for a later reap; "" when none
+// did. The requester prints nothing: the host asks.
+std::string ReleaseFailure();
 
 }  // namespace shadrel::linux_snapshots

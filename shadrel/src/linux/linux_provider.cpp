@@ -8,6 +8,7 @@
 #include "held_snapshot.h"
 #include "housekeeping.h"
 #include "lvm_engine.h"
+#include "private_dir.h"
 #include "reflink_engine.h"
 
 namespace shadrel {
@@ -99,18 +100,15 @@ int LinuxProvider::StartBackupNoWriter(CShadrel& self, win32::WCHAR* rootPath,
   if (!origin) return FailStart(kObjectNotFound, subject + " is not a mapped drive");
   for (Engine* engine : engines_) {
     SnapshotRecord record = NewRecord(engine->name(), OriginOf(*origin));
-    auto note = [&record](const std::string& target, std::string& reason) {
-      record.target = target;
-      return SaveRecord(record, reason);
-    };
     const auto start = std::chrono::steady_clock::now();
-    const Attempt attempt = engine->Make(*origin, record.id, note);
+    const Attempt attempt = engine->Make(*origin, record);
     if (!attempt.claimed) continue;
     if (!attempt.storage) {
-      if (!attempt.leftover) DeleteRecord(record);
+      std::string ignored;  // the start's own failure is the one to report
+      if (!attempt.leftover) DeleteRecord(record, ignored);
       return FailStart(kProviderError, attempt.reason);
     }
-    auto* held = Hold(new HeldSnapshot{engine, record, {}, MillisecondsSince(start)});
+    auto* held = Hold(new HeldSnapshot{engine, record, {}, attempt.kept, MillisecondsSince(start)});
     held->device = PublishDevice(*held, *attempt.storage);
     self.m_pSnapshot = held;
     if (!WritePath(held->device, snapshotPath)) {
@@ -121,7 +119,7 @@ int LinuxProvider::StartBackupNoWriter(CShadrel& self, win32::WCHAR* rootPath,
     return 0;
   }
   return FailStart(kVolumeNotSupported,
-                   origin->path + " is neither file-backed nor an LVM logical volume");
+                   Printable(origin->path) + " is neither file-backed nor an LVM logical volume");
 }
 
 std::string LastFailure() {

@@ -7,14 +7,19 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
+#include "private_dir.h"
 #include "run_command.h"
 
 namespace shadrel::linux_snapshots {
 namespace {
 
 constexpr uint64_t kSector = 512;
+constexpr char kTag[] = "kestro-snapshot";  // added to every snapshot volume kestro makes
 
 std::string ReadLine(const std::string& file) {
   std::ifstream in(file);
@@ -74,6 +79,62 @@ Attempt Refused(std::string reason, bool leftover = false) {
   return attempt;
 }
 
+// A name LVM accepts for a volume group or volume, which no tool takes for an option.
+bool IsLvmName(const std::string& name) {
+  if (name.empty() || name.size() > 127 || name[0] == '-') return false;
+  for (const char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!plain && c != '+' && c != '_' && c != '.' && c != '-') return false;
+  }
+  return true;
+}
+
+bool HasTag(const std::string& tags, const std::string& tag) {
+  std::istringstream list(tags);
+  for (std::string one; std::getline(list, one, ',');) {
+    if (one == tag) return true;
+  }
+  return false;
+}
+
+// What "lvm lvs" says of `volume` in `group`: whether it exists, and why it is not a snapshot
+// volume kestro made (empty when it is).
+struct VolumeReport {
+  bool found = false;
+  std::string notOurs;
+};
+
+std::optional<VolumeReport> Report(const std::string& group, const std::string& volume,
+                                   std::string& reason) {
+  const auto listed = RunCommand({"lvm", "lvs", "--reportformat", "json", "-o",
+                                  "lv_name,vg_name,lv_attr,lv_tags,origin", group});
+  if (!listed.succeeded) {
+    reason = "lvs of " + group + " failed: " + Printable(listed.errors);
+    return std::nullopt;
+  }
+  try {
+    const nlohmann::json reports = nlohmann::json::parse(listed.output);
+    for (const auto& report : reports.at("report")) {
+      for (const auto& lv : report.at("lv")) {
+        if (lv.at("lv_name") != volume || lv.at("vg_name") != group) continue;
+        const std::string attributes = lv.at("lv_attr").get<std::string>();
+        const std::string tags = lv.at("lv_tags").get<std::string>();
+        VolumeReport found{true, ""};
+        if (attributes.empty() || (attributes[0] != 's' && attributes[0] != 'S') ||
+            lv.at("origin").get<std::string>().empty() || !HasTag(tags, kTag)) {
+          found.notOurs =
+              "attributes " + Printable(attributes) + ", tags \"" + Printable(tags) + "\"";
+        }
+        return found;
+      }
+    }
+  } catch (const std::exception&) {
+    reason = "lvs of " + group + " gave a report that cannot be read";
+    return std::nullopt;
+  }
+  return VolumeReport{};
+}
+
 }  // namespace
 
 std::optional<LogicalVolume> ProbeDeviceMapper(const std::string& path) {
@@ -85,24 +146,29 @@ std::optional<LogicalVolume> ProbeDeviceMapper(const std::string& path) {
   return SplitMapperName(ReadLine(sysfs + "name"));
 }
 
-Attempt LvmEngine::Make(const kestro::VolumeStorage& origin, const std::string& id,
-                        const NoteTarget& note) {
+Attempt LvmEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) {
   const auto lv = probe_(origin.path);
   if (!lv) return Attempt();
   const std::string source = lv->group + "/" + lv->volume;
   const auto size = DeviceSize(origin.path);
   if (!size) return Refused("cannot tell the size of " + origin.path);
-  const std::string name = "kestro-snap-" + id;
-  const std::string target = lv->group + "/" + name;
+  if (!IsLvmName(lv->group) || !IsLvmName(lv->volume)) {
+    return Refused(Printable(source) + " is not a logical volume name kestro can pass to lvm");
+  }
+  record.group = lv->group;
+  record.volume = SnapshotName(record.id);
+  const std::string target = TargetOf(record);
   std::string reason;
-  if (!note(target, reason)) return Refused(reason);
-  const auto created = RunCommand({"lvm", "lvcreate", "--snapshot", "--name", name, "--size",
-                                   std::to_string(SnapshotSize(*size)) + "B", source});
-  if (!created.succeeded)
-    return Refused("lvcreate of a snapshot of " + source + " failed: " + created.errors);
+  if (!SaveRecord(record, reason)) return Refused(reason);
+  const auto created =
+      RunCommand({"lvm", "lvcreate", "--snapshot", "--addtag", kTag, "--name", record.volume,
+                  "--size", std::to_string(SnapshotSize(*size)) + "B", source});
+  if (!created.succeeded) {
+    return Refused("lvcreate of a snapshot of " + source + " failed: " + Printable(created.errors));
+  }
   const std::string device = "/dev/" + target;
   if (!AppearsWithin(device, deviceWait_)) {
-    const bool removed = Remove(target, reason);
+    const bool removed = Remove(record, reason);
     return Refused(
         device + " did not appear after lvcreate" + (removed ? std::string() : "; " + reason),
         !removed);
@@ -119,9 +185,22 @@ Attempt LvmEngine::Make(const kestro::VolumeStorage& origin, const std::string& 
   return attempt;
 }
 
-bool LvmEngine::Remove(const std::string& target, std::string& reason) {
+bool LvmEngine::Remove(const SnapshotRecord& record, std::string& reason) {
+  const std::string target = TargetOf(record);
+  if (record.volume != SnapshotName(record.id) || !IsLvmName(record.group)) {
+    reason = Printable(target) + " is not named as kestro names its snapshot volumes; kept";
+    return false;
+  }
+  const auto report = Report(record.group, record.volume, reason);
+  if (!report) return false;
+  if (!report->found) return true;
+  if (!report->notOurs.empty()) {
+    reason = target + " is not a snapshot volume kestro made (" + report->notOurs + "); kept";
+    return false;
+  }
   const auto removed = RunCommand({"lvm", "lvremove", "-f", target});
-  if (!removed.succeeded) reason = "lvremove of " + target + " failed: " + removed.errors;
+  if (!removed.succeeded)
+    reason = "lvremove of " + target + " failed: " + Printable(removed.errors);
   return removed.succeeded;
 }
 

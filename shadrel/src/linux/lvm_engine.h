@@ -1,6 +1,7 @@
-// Snapshots of LVM logical volumes: a snapshot volume made with "lvm lvcreate --snapshot" and
-// removed with "lvm lvremove -f". Its size is KESTRO_LVM_SNAPSHOT_SIZE bytes, else a tenth of the
-// origin's.
+// Snapshots of LVM logical volumes: a snapshot volume "kestro-snap-<id>" made with "lvm lvcreate
+// --snapshot --addtag kestro-snapshot" and removed with "lvm lvremove -f" only after "lvm lvs"
+// shows a snapshot volume of that name carrying that tag. Its size is KESTRO_LVM_SNAPSHOT_SIZE
+// bytes, else a tenth of the origin's.
 #pragma once
 
 #include <chrono>
@@ -30,9 +31,8 @@ class LvmEngine : public Engine {
       : probe_(std::move(probe)), deviceWait_(deviceWait) {}
 
   const char* name() const override { return "lvm"; }
-  Attempt Make(const kestro::VolumeStorage& origin, const std::string& id,
-               const NoteTarget& note) override;
-  bool Remove(const std::string& target, std::string& reason) override;
+  Attempt Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) override;
+  bool Remove(const SnapshotRecord& record, std::string& reason) override;
 
  private:
   LvmProbe probe_;

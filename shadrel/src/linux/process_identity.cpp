@@ -14,8 +14,12 @@ std::optional<uint64_t> ProcessStartTime(pid_t pid) {
   const size_t close = line.rfind(')');
   if (close == std::string::npos) return std::nullopt;
   std::istringstream fields(line.substr(close + 1));
+  std::string state;
+  fields >> state;
+  // A zombie has ended: its descriptors are closed and nothing it held is held any more.
+  if (state == "Z" || state == "X") return std::nullopt;
   std::string field;
-  for (int index = 3; index < 22; ++index) fields >> field;  // fields 3 to 21
+  for (int index = 4; index < 22; ++index) fields >> field;  // fields 4 to 21
   uint64_t startTime = 0;
   if (!(fields >> startTime)) return std::nullopt;
   return startTime;

@@ -12,6 +12,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <climits>
+#include <optional>
+
+#include "descriptor.h"
 #include "frozen_mounts.h"
 #include "private_dir.h"
 
@@ -28,16 +32,27 @@ std::string BaseName(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
 }
 
-std::string SnapshotDirFor(const std::string& file) {
+// The absolute form of `path`, against the working folder when it is relative.
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  return getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + path : path;
+}
+
+// The folder for clones of the images in `parent` (at `parentPath`): KESTRO_SNAPSHOT_DIR, else
+// ".kestro-snapshots" in it, created when missing.
+std::optional<PrivateDir> OpenSnapshotDir(int parent, const std::string& parentPath,
+                                          std::string& reason) {
   const char* chosen = std::getenv("KESTRO_SNAPSHOT_DIR");
-  if (chosen && *chosen) return chosen;
-  return DirectoryOf(file) + "/.kestro-snapshots";
+  if (chosen && *chosen) return PrivateDir::Open(AT_FDCWD, chosen, Absolute(chosen), true, reason);
+  const std::string shown = (parentPath == "/" ? "" : parentPath) + "/.kestro-snapshots";
+  return PrivateDir::Open(parent, ".kestro-snapshots", shown, true, reason);
 }
 
 // The file system's name as reasons give it.
-std::string FileSystemName(const std::string& path) {
+std::string FileSystemName(int fd) {
   struct statfs fs {};
-  if (statfs(path.c_str(), &fs) != 0) return "unknown";
+  if (fstatfs(fd, &fs) != 0) return "unknown";
   switch (static_cast<unsigned long>(fs.f_type)) {
     case EXT4_SUPER_MAGIC:
       return "ext4";
@@ -63,62 +78,89 @@ Attempt Refused(std::string reason) {
   return attempt;
 }
 
-bool SameFileSystem(const std::string& a, const std::string& b) {
-  struct stat first {
-  }, second{};
-  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev;
+// Clones `source` (the image `image`) into a new file `name` (0600) in `folder` while `frozen`
+// holds the file systems mounted from the image still; the clone is gone again when this fails.
+bool CloneFrozen(int source, const std::string& image, const PrivateDir& folder,
+                 const std::string& name, FrozenMounts& frozen, std::string& reason) {
+  const Descriptor clone(openat(folder.fd(), name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!clone.valid()) {
+    reason = WithErrno("cannot create " + Printable(folder.shown() + "/" + name));
+    return false;
+  }
+  bool cloned = frozen.Freeze(reason);
+  if (cloned && ioctl(clone.get(), FICLONE, source) != 0) {
+    const bool unsupported = errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL;
+    reason = unsupported ? "the file system holding " + Printable(image) + " cannot clone files (" +
+                               FileSystemName(source) + ")"
+                         : WithErrno("cannot clone " + Printable(image));
+    cloned = false;
+  }
+  frozen.Thaw();
+  if (cloned && fsync(clone.get()) != 0) {
+    reason = WithErrno("cannot finish " + Printable(folder.shown() + "/" + name));
+    cloned = false;
+  }
+  if (!cloned) unlinkat(folder.fd(), name.c_str(), 0);
+  return cloned;
 }
 
-// Clones `source` into a new file `clone` (0600) with the file systems mounted from `source`
-// frozen meanwhile; the clone is gone again when this fails.
-bool CloneFrozen(const std::string& source, const std::string& clone, std::string& reason) {
-  const int from = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (from < 0) {
-    reason = WithErrno("cannot open " + source);
+// Whether `source`, opened from `path`, is an image file that can be cloned.
+bool IsRegularFile(const Descriptor& source, const std::string& path, std::string& reason) {
+  struct stat status {};
+  if (!source.valid()) {
+    reason = WithErrno("cannot open " + Printable(path));
     return false;
   }
-  const int to = open(clone.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (to < 0) {
-    reason = WithErrno("cannot create " + clone);
-    close(from);
+  if (fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    reason = Printable(path) + " is not a regular file";
     return false;
   }
-  FrozenMounts frozen;
-  bool cloned = frozen.Freeze(source, reason);
-  if (cloned && ioctl(to, FICLONE, from) != 0) {
-    const bool unsupported = errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL;
-    reason = unsupported ? "the file system holding " + source + " cannot clone files (" +
-                               FileSystemName(source) + ")"
-                         : WithErrno("cannot clone " + source);
-    cloned = false;
-  }
-  if (close(to) != 0 && cloned) {
-    reason = WithErrno("cannot finish " + clone);
-    cloned = false;
-  }
-  close(from);
-  if (!cloned) unlink(clone.c_str());
-  return cloned;
+  return true;
 }
 
 }  // namespace
 
-Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, const std::string& id,
-                            const NoteTarget& note) {
+Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) {
   const auto backing = kestro::BackingFileOf(origin.path, origin.offset);
   if (!backing) return Attempt();
+  // The image is opened through its folder, which stays open: the clone's folder is found there.
+  const std::string parentPath = Absolute(DirectoryOf(backing->path));
+  const Descriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Descriptor source(
+      parent.valid() ? openat(parent.get(), BaseName(backing->path).c_str(), O_RDONLY | O_CLOEXEC)
+                     : -1);
   std::string reason;
-  const std::string dir = SnapshotDirFor(backing->path);
-  if (!EnsurePrivateDir(dir, reason)) return Refused(reason);
-  if (!SameFileSystem(dir, backing->path)) {
-    return Refused(dir + " is not on the file system holding " + backing->path);
+  if (!IsRegularFile(source, backing->path, reason)) return Refused(reason);
+  const auto folder = OpenSnapshotDir(parent.get(), parentPath, reason);
+  if (!folder) return Refused(reason);
+  struct stat image {};
+  if (fstat(source.get(), &image) != 0 || image.st_dev != folder->status().st_dev) {
+    return Refused(Printable(folder->shown()) + " is not on the file system holding " +
+                   Printable(backing->path));
   }
-  const std::string clone = dir + "/" + BaseName(backing->path) + "." + id;
-  if (!note(clone, reason)) return Refused(reason);
-  if (!CloneFrozen(backing->path, clone, reason)) return Refused(reason);
+  FrozenMounts frozen;
+  if (!frozen.Open(backing->path, reason)) return Refused(reason);
+  record.folder = folder->shown();
+  record.folderDevice = folder->status().st_dev;
+  record.folderInode = folder->status().st_ino;
+  record.clone = SnapshotName(record.id);
+  record.frozen = frozen.Named();
+  if (!SaveRecord(record, reason)) return Refused(reason);
+  if (!CloneFrozen(source.get(), backing->path, *folder, record.clone, frozen, reason)) {
+    return Refused(reason);
+  }
+  record.frozen.clear();
+  SaveRecord(record, reason);  // a later reap then has no file system to thaw; harmless if not
   Attempt attempt;
   attempt.claimed = true;
+  attempt.kept = openat(folder->fd(), record.clone.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (attempt.kept < 0) {
+    attempt.reason = WithErrno("cannot open " + Printable(TargetOf(record)));
+    unlinkat(folder->fd(), record.clone.c_str(), 0);
+    return attempt;
+  }
+  const std::string clone = "/proc/self/fd/" + std::to_string(attempt.kept);
   attempt.storage = kestro::VolumeStorage{clone,
                                           backing->offset,
                                           origin.length,
@@ -129,9 +171,39 @@ Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, const std::stri
   return attempt;
 }
 
-bool ReflinkEngine::Remove(const std::string& target, std::string& reason) {
-  if (unlink(target.c_str()) == 0 || errno == ENOENT) return true;
-  reason = WithErrno("cannot remove " + target);
+bool ReflinkEngine::Remove(const SnapshotRecord& record, std::string& reason) {
+  const std::string shown = TargetOf(record);
+  if (record.clone != SnapshotName(record.id)) {
+    reason = Printable(shown) + " is not named as kestro names its clones; kept";
+    return false;
+  }
+  const std::string parentPath = DirectoryOf(record.folder);
+  const Descriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.valid()) {
+    if (errno == ENOENT) return true;  // its folder is gone, and the clone with it
+    reason = WithErrno("cannot open " + Printable(parentPath));
+    return false;
+  }
+  const auto folder =
+      PrivateDir::Open(parent.get(), BaseName(record.folder), record.folder, false, reason);
+  if (!folder) return false;
+  if (folder->status().st_dev != record.folderDevice ||
+      folder->status().st_ino != record.folderInode) {
+    reason = Printable(record.folder) + " is not the folder the clone was made in; kept";
+    return false;
+  }
+  struct stat status {};
+  if (fstatat(folder->fd(), record.clone.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    reason = WithErrno("cannot examine " + Printable(shown));
+    return false;
+  }
+  if (!S_ISREG(status.st_mode) || !UntrustedBecause(status, shown).empty()) {
+    reason = Printable(shown) + " is not a clone kestro made; kept";
+    return false;
+  }
+  if (unlinkat(folder->fd(), record.clone.c_str(), 0) == 0 || errno == ENOENT) return true;
+  reason = WithErrno("cannot remove " + Printable(shown));
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "run_command.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,10 +12,10 @@
 namespace shadrel::linux_snapshots {
 namespace {
 
-[[noreturn]] void RunChild(const std::vector<std::string>& argv, int errorPipe) {
+[[noreturn]] void RunChild(const std::vector<std::string>& argv, int outputPipe, int errorPipe) {
   const int null = open("/dev/null", O_RDWR);
   dup2(null, STDIN_FILENO);
-  dup2(null, STDOUT_FILENO);
+  dup2(outputPipe, STDOUT_FILENO);
   dup2(errorPipe, STDERR_FILENO);
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
@@ -26,14 +27,23 @@ namespace {
   _exit(127);
 }
 
-std::string ReadAll(int fd) {
-  std::string text;
+// Reads both pipes to their ends, whichever the tool fills first.
+void ReadBoth(int outputFd, int errorFd, std::string& output, std::string& errors) {
+  pollfd fds[2] = {{outputFd, POLLIN, 0}, {errorFd, POLLIN, 0}};
+  std::string* texts[2] = {&output, &errors};
   char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
-    if (n > 0) text.append(buffer, static_cast<size_t>(n));
-    if (n < 0 && errno != EINTR) break;
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) texts[i]->append(buffer, static_cast<size_t>(n));
+      if (n == 0 || (n < 0 && errno != EINTR)) fds[i].fd = -1;
+    }
   }
-  return text;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -45,23 +55,31 @@ std::string Trimmed(const std::string& text) {
 }  // namespace
 
 CommandOutcome RunCommand(const std::vector<std::string>& argv) {
-  int fds[2];
-  if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0) return {false, WithErrno("cannot run a tool")};
-  const pid_t child = fork();
-  if (child == 0) RunChild(argv, fds[1]);
-  close(fds[1]);
-  if (child < 0) {
-    close(fds[0]);
-    return {false, WithErrno("cannot run " + argv[0])};
+  int output[2];
+  int errorPipe[2];
+  if (argv.empty() || pipe2(output, O_CLOEXEC) != 0)
+    return {false, WithErrno("cannot run a tool"), ""};
+  if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+    close(output[0]);
+    close(output[1]);
+    return {false, WithErrno("cannot run a tool"), ""};
   }
-  const std::string errors = Trimmed(ReadAll(fds[0]));
-  close(fds[0]);
+  const pid_t child = fork();
+  if (child == 0) RunChild(argv, output[1], errorPipe[1]);
+  close(output[1]);
+  close(errorPipe[1]);
+  CommandOutcome outcome;
+  if (child >= 0) ReadBoth(output[0], errorPipe[0], outcome.output, outcome.errors);
+  close(output[0]);
+  close(errorPipe[0]);
+  if (child < 0) return {false, WithErrno("cannot run " + argv[0]), ""};
+  outcome.errors = Trimmed(outcome.errors);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  const bool succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (succeeded) return {true, errors};
-  return {false, errors.empty() ? argv[0] + " failed" : errors};
+  outcome.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!outcome.succeeded && outcome.errors.empty()) outcome.errors = argv[0] + " failed";
+  return outcome;
 }
 
 }  // namespace shadrel::linux_snapshots

@@ -6,19 +6,24 @@
 #include "housekeeping.h"
 #include "linux_provider.h"
 #include "platform_provider.h"
+#include "private_dir.h"
 #include "process_identity.h"
 #include "snapshot_record.h"
 
 namespace shadrel {
 
-std::vector<SnapshotEntry> ListSnapshots() {
-  std::vector<SnapshotEntry> entries;
-  for (const linux_snapshots::SnapshotRecord& record : linux_snapshots::LoadRecords()) {
-    entries.push_back(SnapshotEntry{record.id, record.engine, record.origin, record.target,
-                                    static_cast<long>(record.pid), record.created,
-                                    linux_snapshots::ProcessAlive(record.pid, record.startTime)});
+SnapshotList ListSnapshots() {
+  linux_snapshots::RecordScan scan = linux_snapshots::ScanRecords();
+  SnapshotList list;
+  list.problems = std::move(scan.problems);
+  for (const linux_snapshots::SnapshotRecord& record : scan.records) {
+    list.entries.push_back(
+        SnapshotEntry{record.id, record.engine, linux_snapshots::Printable(record.origin),
+                      linux_snapshots::Printable(linux_snapshots::TargetOf(record)),
+                      static_cast<long>(record.pid), record.created,
+                      linux_snapshots::ProcessAlive(record.pid, record.startTime)});
   }
-  return entries;
+  return list;
 }
 
 ReapOutcome ReapStaleSnapshots() {
@@ -34,6 +39,10 @@ std::optional<SnapshotFacts> DescribeSnapshot(const CShadrel& requester) {
 
 std::string LastSnapshotFailure() {
   return linux_snapshots::LastFailure();
+}
+
+std::string LastReleaseFailure() {
+  return linux_snapshots::ReleaseFailure();
 }
 
 Provider& PlatformProvider() {

@@ -16,13 +16,22 @@ void WriteSidecar(const std::string& image, const ImageLayout& layout) {
   std::ofstream(SidecarPath(image)) << SidecarText(layout);
 }
 
+// The identity of `image`, created empty where there is none: its sidecar is read only beside it.
+FileIdentity ImageFile(const std::string& image) {
+  std::ofstream(image, std::ios::app).flush();
+  struct stat st {};
+  stat(image.c_str(), &st);
+  return IdentityOf(st);
+}
+
 }  // namespace
 
 TEST(ImageFormat, ASidecarRoundTripsAndWithoutOneTheWholeFileIsTheVolume) {
   TempDir dir;
   const std::string image = dir.File("ntfs.img");
-  EXPECT_EQ(ReadImageLayout(image, 4096, {}).volumeBytes, 4096u);
-  EXPECT_FALSE(ReadImageLayout(image, 4096, {}).described);
+  const FileIdentity file = ImageFile(image);
+  EXPECT_EQ(ReadImageLayout(image, 4096, file).volumeBytes, 4096u);
+  EXPECT_FALSE(ReadImageLayout(image, 4096, file).described);
 
   ImageLayout layout;
   layout.volumeBytes = 12581888;
@@ -33,7 +42,7 @@ TEST(ImageFormat, ASidecarRoundTripsAndWithoutOneTheWholeFileIsTheVolume) {
   layout.hash = "sha256";
   layout.digest = std::string(62, '0') + "ff";
   WriteSidecar(image, layout);
-  const ImageLayout read = ReadImageLayout(image, 12582400, {});
+  const ImageLayout read = ReadImageLayout(image, 12582400, file);
   EXPECT_TRUE(read.described);
   EXPECT_EQ(read.volumeBytes, layout.volumeBytes);
   EXPECT_EQ(read.tailBytes, 512u);
@@ -45,13 +54,14 @@ TEST(ImageFormat, ASidecarRoundTripsAndWithoutOneTheWholeFileIsTheVolume) {
 TEST(ImageFormat, RefusesASidecarThatDisagreesWithTheImage) {
   TempDir dir;
   const std::string image = dir.File("image");
+  const FileIdentity file = ImageFile(image);
   ImageLayout layout;
   layout.volumeBytes = 1024;
   layout.tailBytes = UINT64_MAX - 511;  // would wrap to the right total
   WriteSidecar(image, layout);
-  EXPECT_THROW(ReadImageLayout(image, 512, {}), Failure);
+  EXPECT_THROW(ReadImageLayout(image, 512, file), Failure);
   std::ofstream(SidecarPath(image)) << "{\"format\": \"kestro image\"";
-  EXPECT_THROW(ReadImageLayout(image, 512, {}), Failure);
+  EXPECT_THROW(ReadImageLayout(image, 512, file), Failure);
   std::ofstream(SidecarPath(image)) << "{\"format\": \"something else\", \"version\": 1}";
-  EXPECT_THROW(ReadImageLayout(image, 512, {}), Failure);
+  EXPECT_THROW(ReadImageLayout(image, 512, file), Failure);
 }

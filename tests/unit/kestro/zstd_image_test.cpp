@@ -1,10 +1,15 @@
-// Compressed images written and read back: reads that skip ahead and go back, the frame's size
-// and checksum, and an image that does not end where its frame says.
+// Compressed images written and read back: seekable images (frames, seek table, the size frame
+// ahead of them) and the single-frame images of earlier versions, read at any offset; what
+// `zstd -d` makes of them; and damage, which names the frame and its bytes.
 #include <support/errors.h>
 #include <image/read/image_reader.h>
 #include <image/read/open_image.h>
 #include <image/write/sparse_image_writer.h>
+#include <image/read/zstd_seek_table.h>
 #include <image/write/zstd_writer.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,9 +22,9 @@ using namespace kestro::testing;
 
 namespace {
 
-// 3 MiB of a pattern with a zero run in the middle, as a volume has.
+// 3.5 MiB of a pattern with a zero run in the middle, as a volume has.
 std::vector<uint8_t> Volume() {
-  std::vector<uint8_t> bytes = Pattern(0, 3 << 20, 7);
+  std::vector<uint8_t> bytes = Pattern(0, 7 << 19, 7);
   std::fill(bytes.begin() + (1 << 20), bytes.begin() + (2 << 20), 0);
   return bytes;
 }
@@ -28,7 +33,7 @@ std::string Compress(TempDir& dir, const std::vector<uint8_t>& bytes, size_t dec
   const std::string path = dir.File("image.zst");
   const ImageFolder folder(path);
   SparseImageWriter file(folder, folder.image(), 0600);
-  ZstdWriter zstd(file, 3, declared);
+  ZstdWriter zstd(file, 3, declared, kDefaultZstdFrameBytes);
   zstd.Write(bytes.data(), bytes.size());
   zstd.Finish();
   file.Commit();
@@ -41,49 +46,85 @@ std::vector<uint8_t> ReadAt(ImageReader& image, uint64_t offset, size_t length) 
   return bytes;
 }
 
-}  // namespace
-
-TEST(ZstdImage, ReadsAheadAndBackAsAFileWould) {
-  TempDir dir;
-  const std::vector<uint8_t> volume = Volume();
-  const auto image = OpenImage(Compress(dir, volume, volume.size()));
-  EXPECT_STREQ(image->compression(), "zstd");
-  ASSERT_EQ(image->size(), volume.size());
-  const auto expect = [&](uint64_t offset, size_t length) {
-    EXPECT_EQ(ReadAt(*image, offset, length),
-              std::vector<uint8_t>(volume.begin() + static_cast<ptrdiff_t>(offset),
-                                   volume.begin() + static_cast<ptrdiff_t>(offset + length)))
-        << offset;
-  };
-  expect((2 << 20) + 5, 100);  // skips ahead
-  expect(17, 4096);            // goes back: the file is decoded again from its start
-  expect(volume.size() - 10, 10);
-  EXPECT_NO_THROW(image->ReadEnd());
-  EXPECT_THROW(ReadAt(*image, volume.size() - 1, 2), Failure);
+// The seek table of the image at `path`.
+SeekTable TableOf(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  auto table = ReadSeekTable(fd, std::filesystem::file_size(path), path);
+  close(fd);
+  if (!table) throw Failure(path, "has no seek table");
+  return *table;
 }
 
-TEST(ZstdImage, RefusesAWriteShortOfItsSizeAndADamagedChecksum) {
+}  // namespace
+
+TEST(ZstdImage, SeekableAndSingleFrameImagesReadAheadAndBack) {
+  TempDir dir;
+  const std::vector<uint8_t> volume = Volume();
+  const std::string seekable = Compress(dir, volume, volume.size());
+  const std::string raw = dir.File("volume.raw");
+  std::ofstream(raw, std::ios::binary)
+      .write(reinterpret_cast<const char*>(volume.data()),
+             static_cast<std::streamsize>(volume.size()));
+  const std::string single = dir.File("single.zst");
+  ASSERT_EQ(RunCommand("zstd -q -c " + ShellQuote(raw) + " > " + ShellQuote(single)).status, 0);
+  for (const std::string& path : {seekable, single}) {
+    const auto image = OpenImage(path);
+    EXPECT_STREQ(image->compression(), "zstd");
+    ASSERT_EQ(image->size(), volume.size()) << path;
+    const auto expect = [&](uint64_t offset, size_t length) {
+      EXPECT_EQ(ReadAt(*image, offset, length),
+                std::vector<uint8_t>(volume.begin() + static_cast<ptrdiff_t>(offset),
+                                     volume.begin() + static_cast<ptrdiff_t>(offset + length)))
+          << path << " at " << offset;
+    };
+    expect((2 << 20) + 5, 100);              // skips ahead
+    expect(17, 4096);                        // goes back
+    expect((1 << 20) - 10, (2 << 20) + 20);  // across frames, some whole
+    expect(volume.size() - 10, 10);
+    EXPECT_NO_THROW(image->ReadEnd());
+    EXPECT_THROW(ReadAt(*image, volume.size() - 1, 2), Failure);
+  }
+}
+
+TEST(ZstdImage, SeekTableRoundTripsAndZstdDecodesTheImage) {
+  TempDir dir;
+  const std::vector<uint8_t> volume = Volume();
+  const std::string path = Compress(dir, volume, volume.size());
+  const SeekTable table = TableOf(path);
+  EXPECT_TRUE(table.checksummed);
+  EXPECT_EQ(table.firstFrameOffset, SizeFrameBytes());
+  EXPECT_EQ(table.imageBytes, volume.size());
+  ASSERT_EQ(table.frames.size(), 4u);
+  EXPECT_EQ(table.frames.back().imageBytes, 1u << 19);
+  EXPECT_EQ(DecodeSizeFrame(EncodeSizeFrame(12345)), 12345u);
+
+  const std::string decoded = dir.File("decoded");
+  ASSERT_EQ(RunCommand("zstd -q -d -c " + ShellQuote(path) + " > " + ShellQuote(decoded)).status,
+            0);
+  EXPECT_EQ(ReadBytes(decoded, 0, volume.size() + 1), volume);
+}
+
+TEST(ZstdImage, RefusesAWriteShortOfItsSizeAndADamagedFrame) {
   TempDir dir;
   const std::vector<uint8_t> volume = Volume();
   EXPECT_THROW(Compress(dir, volume, volume.size() + 1), Failure);
 
   const std::string path = Compress(dir, volume, volume.size());
-  const uint64_t size = std::filesystem::file_size(path);
-  {
-    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekg(static_cast<std::streamoff>(size - 2));
-    const char last = static_cast<char>(file.get());
-    file.seekp(static_cast<std::streamoff>(size - 2));
-    file.put(static_cast<char>(~last));
-  }
-  // The checksum may be checked with the last block or after it; either way, with the offset.
   const auto image = OpenImage(path);
+  const uint64_t middle = SizeFrameBytes() + TableOf(path).frames[0].compressedBytes / 2;
+  WriteBytes(path, middle, {static_cast<uint8_t>(~ReadBytes(path, middle, 1)[0])});
+  EXPECT_EQ(ReadAt(*image, 3 << 20, 4096),
+            std::vector<uint8_t>(volume.begin() + (3 << 20), volume.begin() + (3 << 20) + 4096));
   try {
-    ReadAt(*image, 0, volume.size());
-    image->ReadEnd();
-    ADD_FAILURE() << "a damaged checksum passed";
+    ReadAt(*image, 100, 10);
+    ADD_FAILURE() << "a damaged frame passed";
   } catch (const Failure& failure) {
-    EXPECT_NE(std::string(failure.what()).find("damaged"), std::string::npos) << failure.what();
-    EXPECT_NE(std::string(failure.what()).find(" of the stream (byte "), std::string::npos);
+    EXPECT_NE(
+        std::string(failure.what())
+            .find(
+                "zstd frame 0 is damaged (Restored data doesn't match checksum), at byte 24 of the "
+                "stream (byte 0 of the image)"),
+        std::string::npos)
+        << failure.what();
   }
 }

@@ -18,6 +18,7 @@
 #include "image/image_publisher.h"
 #include "image/read/open_image.h"
 #include "image/small_files.h"
+#include "image/zstd_option.h"
 #include "image/write/sparse_image_writer.h"
 #include "image/write/stream_writer.h"
 #include "image/write/zstd_writer.h"
@@ -46,20 +47,19 @@ struct BackupOptions {
   bool quiet = false;
   bool rescue = false;
   bool usedOnly = false;  // copy only what the file system uses
-  int zstdLevel = 0;      // 0 for a raw image
-  mode_t mode = 0600;     // the image's permissions, whatever the umask
+  bool force = false;     // copy by the bitmaps of an ext file system that is not clean
+  std::optional<ZstdSettings> zstd = std::nullopt;  // nothing for a raw image
+  mode_t mode = 0600;                               // the image's permissions, whatever the umask
 };
 
 constexpr const char* kZstdSuffix = ".zst";
 
-// The image is written beside the file a link names, rather than replacing the link. A
-// compressed image's name ends in .zst.
+// A compressed image's name ends in .zst. A link at the name is refused later, not followed:
+// whoever may plant one could otherwise aim a backup at any file.
 std::string ResolveImagePath(const BackupOptions& options) {
   std::string image = options.image;
-  if (options.zstdLevel && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
-  struct stat st {};
-  if (lstat(image.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return image;
-  return std::filesystem::weakly_canonical(image).string();
+  if (options.zstd && !image.ends_with(kZstdSuffix)) image += kZstdSuffix;
+  return image;
 }
 
 // Whether the file or folder open on `fd` is, or lies on, storage the volume is read from; an
@@ -71,24 +71,21 @@ bool StoredInSource(const Volume& volume, int fd) {
   return stored;
 }
 
-// A folder is opened for reading where it can be, so that btrfs can be asked for its devices.
-int OpenFolder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd >= 0 ? fd : open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
 // Writing over, or into, any file or device the volume is read from would destroy the source,
-// whatever name leads to it, and so would writing into a file system stored in the source.
-void RefuseOwnSource(const Volume& volume, const std::string& image) {
-  for (const std::string& path : BackupPaths(image)) {
-    if (StoredInSource(volume, open(path.c_str(), O_PATH | O_CLOEXEC))) {
-      throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
+// whatever name leads to it, and so would writing into a file system stored in the source. The
+// folder is reopened through its own descriptor for reading, so that btrfs can be asked for its
+// devices.
+void RefuseOwnSource(const Volume& volume, const ImageFolder& folder) {
+  for (const std::string& name : BackupPaths(folder.image())) {
+    if (StoredInSource(volume, folder.Open(name, O_PATH))) {
+      throw Failure(folder.PathOf(name),
+                    "is where " + volume.name() + " is read from; choose another image path");
     }
   }
-  const std::string folder = std::filesystem::absolute(image).parent_path().string();
-  if (StoredInSource(volume, OpenFolder(folder))) {
-    throw Failure(folder, "lies on a file system stored in " + volume.name() +
-                              ", which the backup reads; choose another image path");
+  if (StoredInSource(volume, folder.Open(".", O_RDONLY | O_DIRECTORY))) {
+    const std::string shown = std::filesystem::absolute(folder.PathOf(".")).parent_path().string();
+    throw Failure(shown, "lies on a file system stored in " + volume.name() +
+                             ", which the backup reads; choose another image path");
   }
 }
 
@@ -107,7 +104,7 @@ std::vector<Extent> SpansToCopy(Volume& volume, const BackupOptions& options) {
   if (!options.usedOnly) return {Extent{0, imageBytes}};
   VolumeBytes bytes(volume.object());
   return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
-                   volume.name());
+                   options.force, volume.name());
 }
 
 void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,
@@ -167,7 +164,7 @@ std::string CopyVolume(Volume& volume, const BackupOptions& options,
   ProgressBar progress(stderr, !options.quiet, imageBytes);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &progress};
   std::optional<ZstdWriter> zstd;
-  if (options.zstdLevel) zstd.emplace(out, options.zstdLevel, imageBytes);
+  if (options.zstd) zstd.emplace(out, options.zstd->level, imageBytes, options.zstd->frameBytes);
   ImageSink& sink = zstd ? static_cast<ImageSink&>(*zstd) : out;
   std::string digest = ReadIntoImage(segments.segments(), sink, settings, rescue);
   *seconds = progress.seconds();
@@ -177,15 +174,16 @@ std::string CopyVolume(Volume& volume, const BackupOptions& options,
 
 void BackupToFile(Volume& volume, const BackupOptions& options) {
   const std::string path = ResolveImagePath(options);
-  RefuseOwnSource(volume, path);
-  for (const std::string& existing : {path, SidecarPath(path), RescueMapPath(path)}) {
-    RequireRegularOrAbsent(existing);
+  const ImageFolder folder(path);
+  RefuseOwnSource(volume, folder);
+  for (const std::string& name :
+       {folder.image(), SidecarPath(folder.image()), RescueMapPath(folder.image())}) {
+    folder.RequireFileOrAbsent(name);
   }
 
   const uint64_t tailBytes = volume.tail_bytes();
   WarnAboutDroppedBytes(volume, tailBytes);
   const std::vector<Extent> copied = SpansToCopy(volume, options);
-  const ImageFolder folder(path);
   SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
   ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;
@@ -203,7 +201,8 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   layout.digest = digest;
   layout.unreadableBytes = rescue.bytes();
   layout.rescue = options.rescue;
-  layout.compression = options.zstdLevel ? "zstd" : "none";
+  layout.compression = options.zstd ? "zstd" : "none";
+  layout.zstdFrameBytes = options.zstd ? options.zstd->frameBytes : 0;
   layout.usedOnly = options.usedOnly;
   image.Flush();
   layout.file = image.identity();
@@ -260,7 +259,8 @@ int RunBackup(const BackupOptions& options) {
 Command AddBackup(CLI::App& app) {
   struct CommandLine {
     BackupOptions options;
-    std::string snapshot;  // "preferred" or "required"; "" for none
+    std::string snapshot;     // "preferred" or "required"; "" for none
+    std::string compression;  // "" for a raw image
   };
   auto line = std::make_shared<CommandLine>();
   BackupOptions& options = line->options;
@@ -277,14 +277,18 @@ Command AddBackup(CLI::App& app) {
   AddHash(*backup, options.hash, true);
   backup->add_flag("-q,--quiet", options.quiet, "No progress bar");
   backup
-      ->add_option("--compress", options.zstdLevel,
-                   "Write a zstd stream (level 1-19, default 3); a file's name gets .zst")
-      ->transform(kCompression)
-      ->option_text("zstd[:LEVEL]");
+      ->add_option("--compress", line->compression,
+                   "Write a seekable zstd stream (level 1-19, default 3; frames of 1M of image "
+                   "unless frame= says otherwise); a file's name gets .zst")
+      ->check(kCompression)
+      ->option_text("zstd[:LEVEL][,frame=SIZE]");
   backup->add_flag("--rescue", options.rescue,
                    "Zero-fill unreadable sectors and list them in IMAGE.rescue-map");
   backup->add_flag("--used-only", options.usedOnly,
-                   "Copy only what the FAT or NTFS file system uses; leave the rest as holes");
+                   "Copy only what the FAT, NTFS or ext2/3/4 file system uses; leave the rest "
+                   "as holes");
+  backup->add_flag("--force", options.force,
+                   "With --used-only, copy by the bitmaps of an ext file system that is not clean");
   backup
       ->add_option("--mode", options.mode,
                    "Permissions of the image, its sidecar and rescue map (default 0600)")
@@ -293,6 +297,7 @@ Command AddBackup(CLI::App& app) {
   return {backup, [line] {
             line->options.snapshot = !line->snapshot.empty();
             line->options.snapshotRequired = line->snapshot == "required";
+            if (!line->compression.empty()) line->options.zstd = ParseZstdOption(line->compression);
             return RunBackup(line->options);
           }};
 }

@@ -28,11 +28,12 @@ Command AddRestore(CLI::App& app);
 Command AddVerify(CLI::App& app);
 Command AddCat(CLI::App& app);
 Command AddSnapshots(CLI::App& app);
+Command AddMount(CLI::App& app);
 Command AddDemo(CLI::App& app);
 
 // The subcommands in the order --help lists them.
-inline constexpr AddCommand kCommands[] = {AddList,   AddInfo, AddBackup,    AddRestore,
-                                           AddVerify, AddCat,  AddSnapshots, AddDemo};
+inline constexpr AddCommand kCommands[] = {AddList, AddInfo,  AddBackup,    AddRestore, AddVerify,
+                                           AddCat,  AddMount, AddSnapshots, AddDemo};
 
 // Runs one subcommand on arguments as a user would type them after its name (demo runs info,
 // backup and verify so).

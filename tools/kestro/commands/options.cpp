@@ -1,6 +1,6 @@
 #include "commands/options.h"
 
-#include "image/write/zstd_writer.h"
+#include "image/zstd_option.h"
 #include "support/sizes.h"
 
 namespace kestro::cli {
@@ -12,19 +12,6 @@ constexpr unsigned kLargestMode = 0777;  // never setuid, setgid or sticky
 
 std::string NotASize(const std::string& text) {
   return "not a size: " + text + " (digits, then K, M, G or T)";
-}
-
-// "zstd" or "zstd:LEVEL" as a compression level; 0 for anything else.
-int ZstdLevelOf(const std::string& text) {
-  if (text == "zstd") return kDefaultZstdLevel;
-  if (!text.starts_with("zstd:")) return 0;
-  const std::string digits = text.substr(5);
-  if (digits.empty() || digits.size() > 2 ||
-      digits.find_first_not_of("0123456789") != std::string::npos) {
-    return 0;
-  }
-  const int level = std::stoi(digits);
-  return level <= kLargestZstdLevel ? level : 0;
 }
 
 const CLI::Validator kBufferSize(
@@ -52,12 +39,11 @@ const CLI::Validator kSize(
 
 const CLI::Validator kCompression(
     [](std::string& text) -> std::string {
-      const int level = ZstdLevelOf(text);
-      if (!level) return "not a compression: " + text + " (zstd or zstd:1 to zstd:19)";
-      text = std::to_string(level);
-      return "";
+      if (ParseZstdOption(text)) return "";
+      return "not a compression: " + text +
+             " (zstd, zstd:LEVEL from 1 to 19, then ,frame=SIZE from 64K to 64M)";
     },
-    "zstd[:LEVEL]");
+    "zstd[:LEVEL][,frame=SIZE]");
 
 const CLI::Validator kMode(
     [](std::string& text) -> std::string {

@@ -17,7 +17,7 @@ inline constexpr uint64_t kDefaultBufferSize = 1u << 20;
 
 // A byte count as people type it ("4M", "64KiB"), handed on as its number of bytes.
 extern const CLI::Validator kSize;
-// "zstd" or "zstd:LEVEL", handed on as the level.
+// "zstd", "zstd:LEVEL", then ",frame=SIZE"; checked here, parsed by ParseZstdOption.
 extern const CLI::Validator kCompression;
 // Octal permission bits up to 0777, handed on as their number.
 extern const CLI::Validator kMode;

@@ -85,10 +85,15 @@ class VolumeLock {
   bool locked_ = false;
 };
 
-// What a volume holds after a stream failed once `written` of its `total` bytes were written:
-// a stream that goes on past the image's end has been written whole.
+// What a volume holds after a stream failed once `written` of its `total` bytes were written,
+// told once they are flushed: a stream that goes on past the image's end has been written whole.
 [[noreturn]] void FailStream(const std::string& volume, const Failure& failure, uint64_t written,
-                             uint64_t total) {
+                             uint64_t total, DWORD flushError) {
+  if (flushError) {
+    throw Failure(volume, "cannot flush the stream's first " + std::to_string(written) +
+                              " bytes (" + DescribeError(flushError) + ") after " + failure.what() +
+                              "; what it holds now is not known");
+  }
   if (written == total) {
     throw Failure(volume, "holds all " + std::to_string(total) + " bytes of the image, but " +
                               failure.what());
@@ -101,8 +106,9 @@ class VolumeLock {
 // Writes the image; a write refused on a volume that could not be locked is the platform
 // protecting a mounted file system or a device in use, which --force does not override. A
 // stream that fails part way has already overwritten the volume's start.
-std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segments,
-                           const LoopSettings& settings, const VolumeLock& lock, bool stream) {
+std::string WriteOrExplain(ImageReader& image, ImagePlacement& placement,
+                           const std::vector<Segment>& segments, const LoopSettings& settings,
+                           const VolumeLock& lock, bool stream) {
   uint64_t written = 0;
   try {
     return WriteFromImage(image, segments, settings, &written);
@@ -120,7 +126,7 @@ std::string WriteOrExplain(ImageReader& image, const std::vector<Segment>& segme
                                           InUseText(lock.volume()) + ")");
     }
     if (!stream || InterruptRequested()) throw;
-    FailStream(settings.subject, failure, written, TotalLength(segments));
+    FailStream(settings.subject, failure, written, TotalLength(segments), placement.Flush());
   }
 }
 
@@ -154,10 +160,12 @@ std::string ExpectedDigest(const RestoreOptions& options) {
 
 // Writing an image onto the volume it is read from, or onto storage that holds it, destroys it
 // as it is read: the same file, the device it lies on, a loop device over it. The name is opened
-// again only to hand the platform a descriptor, and believed only when it is the file being read.
+// again only to hand the platform a descriptor, and believed only when it is the file being read;
+// standard input is its own descriptor.
 void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::string& name) {
   if (!image.file()) return;
-  const int fd = open(name.c_str(), O_PATH | O_CLOEXEC);
+  const int fd = name == kStandardStream ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                         : open(name.c_str(), O_PATH | O_CLOEXEC);
   struct stat st {};
   const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
                     static_cast<uint64_t>(st.st_dev) == image.file()->device &&
@@ -183,8 +191,8 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   const uint64_t total = TotalLength(spans);
   ProgressBar writing(stderr, !options.quiet, total);
   const LoopSettings settings{volume.name(), options.bufferSize, options.hash, &writing};
-  const std::string written =
-      WriteOrExplain(image, segments.segments(), settings, lock, options.image == kStandardStream);
+  const std::string written = WriteOrExplain(image, placement, segments.segments(), settings, lock,
+                                             options.image == kStandardStream);
   const double seconds = writing.seconds();
   if (const DWORD error = placement.Flush()) {
     throw Failure(volume.name(), "cannot flush what was written: " + DescribeError(error));

@@ -24,26 +24,29 @@ std::string Age(int64_t created) {
   return std::to_string(seconds / 86400) + " d";
 }
 
+// Says what could not be believed or removed; the command then fails.
+int Outcome(const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) Warn("snapshot", problem);
+  return problems.empty() ? kExitSuccess : kExitFailure;
+}
+
 int ListAll() {
-  const auto snapshots = shadrel::ListSnapshots();
-  if (snapshots.empty()) {
-    std::printf("no snapshots\n");
-    return kExitSuccess;
-  }
+  const shadrel::SnapshotList list = shadrel::ListSnapshots();
+  if (list.entries.empty() && list.problems.empty()) std::printf("no snapshots\n");
+  if (list.entries.empty()) return Outcome(list.problems);
   std::vector<Row> rows{{"ID", "ENGINE", "ORIGIN", "OWNER", "AGE", "STATE", "SNAPSHOT"}};
-  for (const shadrel::SnapshotEntry& entry : snapshots) {
+  for (const shadrel::SnapshotEntry& entry : list.entries) {
     rows.push_back({entry.id, entry.engine, entry.origin, std::to_string(entry.pid),
                     Age(entry.created), entry.live ? "live" : "stale", entry.target});
   }
   PrintTable(rows);
-  return kExitSuccess;
+  return Outcome(list.problems);
 }
 
 int Reap() {
   const shadrel::ReapOutcome outcome = shadrel::ReapStaleSnapshots();
   std::printf("removed %d stale snapshot%s\n", outcome.removed, outcome.removed == 1 ? "" : "s");
-  for (const std::string& failure : outcome.failures) Warn("snapshot", failure);
-  return outcome.failures.empty() ? kExitSuccess : kExitFailure;
+  return Outcome(outcome.failures);
 }
 
 int RunSnapshots(const SnapshotsOptions& options) {

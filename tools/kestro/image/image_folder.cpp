@@ -16,9 +16,15 @@ ImageFolder::ImageFolder(const std::string& image) {
   folder_ = path.parent_path().string();
   image_ = path.filename().string();
   fd_ = open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) {
-    throw Failure(folder_.empty() ? "." : folder_,
-                  "cannot open the folder: " + DescribeErrno(errno));
+  const std::string shown = folder_.empty() ? "." : folder_;
+  if (fd_ < 0) throw Failure(shown, "cannot open the folder: " + DescribeErrno(errno));
+  // Where others may rename and remove what kestro made, a checked name proves nothing.
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0)) {
+    close(fd_);
+    throw Failure(shown,
+                  "may be written by every user and lacks the sticky bit; choose a folder "
+                  "others cannot change");
   }
 }
 
@@ -47,6 +53,24 @@ int ImageFolder::Open(const std::string& name, int flags) const {
 
 bool ImageFolder::Status(const std::string& name, struct stat* st) const {
   return fstatat(fd_, name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool ImageFolder::Leads(const std::string& name, uint64_t device, uint64_t inode) const {
+  struct stat st {};
+  return fstatat(fd_, name.c_str(), &st, 0) == 0 && static_cast<uint64_t>(st.st_dev) == device &&
+         static_cast<uint64_t>(st.st_ino) == inode;
+}
+
+void ImageFolder::RequireFileOrAbsent(const std::string& name) const {
+  struct stat st {};
+  if (!Status(name, &st)) return;
+  if (S_ISLNK(st.st_mode)) {
+    throw Failure(PathOf(name), "is a symbolic link; kestro neither follows nor replaces one here");
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw Failure(PathOf(name),
+                  "not a regular file; kestro reads and writes only regular files here");
+  }
 }
 
 void ImageFolder::Remove(const std::string& name) const {

@@ -7,13 +7,15 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 namespace kestro::cli {
 
 class ImageFolder {
  public:
-  // Opens the folder that holds `image`; throws Failure naming it when it cannot.
+  // Opens the folder that holds `image`; throws Failure naming it when it cannot, or when every
+  // user may rename and remove files in it.
   explicit ImageFolder(const std::string& image);
   ~ImageFolder();
   ImageFolder(const ImageFolder&) = delete;
@@ -31,6 +33,11 @@ class ImageFolder {
   int Open(const std::string& name, int flags) const;
   // The status of `name` itself (a link is not followed); false when there is none.
   bool Status(const std::string& name, struct stat* st) const;
+  // Whether `name`, or the file a link there names, is the file `inode` on `device`.
+  bool Leads(const std::string& name, uint64_t device, uint64_t inode) const;
+  // Throws Failure naming `name` when it is a symbolic link or anything else but a regular file:
+  // neither is followed, opened or replaced.
+  void RequireFileOrAbsent(const std::string& name) const;
   void Remove(const std::string& name) const;
 
   // Renames `from` to `to`; throws Failure naming `to` when it cannot.

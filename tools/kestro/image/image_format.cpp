@@ -69,13 +69,16 @@ ImageLayout LayoutFrom(const nlohmann::json& json, const std::string& path) {
   // Sidecars from before this field were written only once their image was complete.
   layout.complete = json.value("complete", true);
   layout.compression = json.value("compression", "none");
+  layout.zstdFrameBytes = json.value("zstd_frame_bytes", uint64_t{0});
   layout.described = true;
   return layout;
 }
 
-// The sidecar at `path` as JSON; nothing when there is none.
-std::optional<nlohmann::json> ReadSidecarJson(const std::string& path, uid_t* owner = nullptr) {
-  const auto text = ReadSmallFile(path, owner);
+// The sidecar `name` in `folder` as JSON; nothing when there is none.
+std::optional<nlohmann::json> ReadSidecarJson(const ImageFolder& folder, const std::string& name,
+                                              uid_t* owner) {
+  const std::string path = folder.PathOf(name);
+  const auto text = ReadSmallFile(folder, name, owner);
   if (!text) return std::nullopt;
   try {
     return nlohmann::json::parse(*text);
@@ -87,18 +90,23 @@ std::optional<nlohmann::json> ReadSidecarJson(const std::string& path, uid_t* ow
 // The sidecar that belongs to `file`, and its path: the one beside the image or the staged one,
 // whichever says it was written for this file; otherwise the one beside the image, if any. A
 // staged sidecar counts only when the image's owner wrote it: in a folder others may write to,
-// someone else could have put it there.
-std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const std::string& image,
+// someone else could have put it there; the one beside the image is refused unless the image's
+// owner or root wrote it.
+std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const ImageFolder& folder,
                                                                  const FileIdentity& file) {
-  const std::string path = SidecarPath(image);
-  const auto json = ReadSidecarJson(path);
+  const std::string path = folder.PathOf(SidecarPath(folder.image()));
+  uid_t owner = 0;
+  const auto json = ReadSidecarJson(folder, SidecarPath(folder.image()), &owner);
+  if (json && owner != file.owner && owner != 0) {
+    throw Failure(path, "belongs to uid " + std::to_string(owner) +
+                            ", neither the image's owner nor root; it is not believed");
+  }
   try {
     if (json && WrittenFor(*json, file)) return std::pair(*json, path);
-    const std::string staged = SidecarPath(StagingPath(image));
-    uid_t owner = 0;
-    const auto stagedJson = ReadSidecarJson(staged, &owner);
+    const std::string staged = SidecarPath(StagingPath(folder.image()));
+    const auto stagedJson = ReadSidecarJson(folder, staged, &owner);
     if (stagedJson && owner == file.owner && WrittenFor(*stagedJson, file)) {
-      return std::pair(*stagedJson, staged);
+      return std::pair(*stagedJson, folder.PathOf(staged));
     }
   } catch (const nlohmann::json::exception& e) {
     throw Failure(path, std::string("cannot read: ") + e.what());
@@ -138,14 +146,16 @@ std::string SidecarText(const ImageLayout& layout) {
       {"complete", layout.complete},
       {"compression", layout.compression},
   };
+  if (layout.zstdFrameBytes != 0) json["zstd_frame_bytes"] = layout.zstdFrameBytes;
   if (layout.file) json["file"] = FileJson(*layout.file);
   return json.dump(2) + "\n";
 }
 
-bool SidecarWrittenFor(const std::string& path, const FileIdentity& file) {
+bool SidecarWrittenFor(const ImageFolder& folder, const std::string& name,
+                       const FileIdentity& file) {
   try {
     uid_t owner = 0;
-    const auto json = ReadSidecarJson(path, &owner);
+    const auto json = ReadSidecarJson(folder, name, &owner);
     return json && owner == file.owner && WrittenFor(*json, file);
   } catch (const std::exception&) {
     return false;
@@ -154,7 +164,12 @@ bool SidecarWrittenFor(const std::string& path, const FileIdentity& file) {
 
 ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize,
                             const FileIdentity& file) {
-  const auto sidecar = SidecarFor(image, file);
+  // The sidecar is read through the folder the image was opened from, and only from there.
+  const ImageFolder folder(image);
+  if (!folder.Leads(folder.image(), file.device, file.inode)) {
+    throw Failure(image, "was replaced or moved while it was opened; nothing was read from it");
+  }
+  const auto sidecar = SidecarFor(folder, file);
   if (!sidecar) {
     ImageLayout layout;
     layout.volumeBytes = imageSize;

@@ -14,6 +14,8 @@
 #include <optional>
 #include <string>
 
+#include "image/image_folder.h"
+
 namespace kestro::cli {
 
 // What tells one image file from another without reading it.
@@ -42,6 +44,7 @@ struct ImageLayout {
   bool complete = true;   // false while a backup replaces the image this sidecar stood beside
   bool usedOnly = false;  // holds only what the file system uses; the rest are holes (zeros)
   std::string compression = "none";  // "zstd": the file is a zstd stream of the image
+  uint64_t zstdFrameBytes = 0;       // the image bytes in each frame of a seekable zstd stream
   std::optional<FileIdentity> file;  // the image file the sidecar was written for
 };
 
@@ -50,15 +53,18 @@ std::string SidecarPath(const std::string& image);
 // The sidecar's JSON text.
 std::string SidecarText(const ImageLayout& layout);
 
-// True when the sidecar at `path` is a regular file of `file`'s owner that says it was written
-// for `file`.
-bool SidecarWrittenFor(const std::string& path, const FileIdentity& file);
+// True when the sidecar `name` in `folder` is a regular file of `file`'s owner that says it was
+// written for `file`.
+bool SidecarWrittenFor(const ImageFolder& folder, const std::string& name,
+                       const FileIdentity& file);
 
 // The layout of `image`, `imageSize` bytes long once decoded, whose file is `file`: from its
 // sidecar when there is one, otherwise the whole file as volume bytes. A sidecar written for
 // another file gives way to the staged one ("IMAGE.partial.kestro") when that one was written for
-// this file and has its owner. Throws Failure when the sidecar cannot be read, is malformed (naming
-// the field), disagrees with the image's size, or is not a regular file.
+// this file and has its owner. The sidecar is read in the folder `image` names, which must still
+// hold `file` there. Throws Failure when the sidecar cannot be read, is malformed (naming the
+// field), disagrees with the image's size, is a link or not a regular file, or belongs to neither
+// the image's owner nor root.
 ImageLayout ReadImageLayout(const std::string& image, uint64_t imageSize, const FileIdentity& file);
 
 }  // namespace kestro::cli

@@ -30,7 +30,7 @@ void ImagePublisher::FinishInterrupted() {
   const std::string staged = StagingPath(image);
   struct stat st {};
   if (!folder_.Status(image, &st) ||
-      !SidecarWrittenFor(folder_.PathOf(SidecarPath(staged)), IdentityOf(st))) {
+      !SidecarWrittenFor(folder_, SidecarPath(staged), IdentityOf(st))) {
     return;
   }
   if (folder_.Status(RescueMapPath(staged), &st)) {

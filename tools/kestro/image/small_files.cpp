@@ -65,10 +65,12 @@ void WriteNewFile(const ImageFolder& folder, const std::string& name, const std:
   }
 }
 
-std::optional<std::string> ReadSmallFile(const std::string& path, uid_t* owner) {
+std::optional<std::string> ReadSmallFile(const ImageFolder& folder, const std::string& name,
+                                         uid_t* owner) {
   // A device is not even opened: opening some has effects of its own.
-  RequireRegularOrAbsent(path);
-  const FileDescriptor fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  folder.RequireFileOrAbsent(name);
+  const std::string path = folder.PathOf(name);
+  const FileDescriptor fd(folder.Open(name, O_RDONLY | O_NONBLOCK));
   if (fd.get() < 0 && errno == ENOENT) return std::nullopt;
   if (fd.get() < 0) throw Failure(path, "cannot open: " + DescribeErrno(errno));
   struct stat st {};

@@ -24,8 +24,9 @@ void RequireRegularOrAbsent(const std::string& path);
 void WriteNewFile(const ImageFolder& folder, const std::string& name, const std::string& text,
                   mode_t mode);
 
-// The contents of the regular file at `path`; nothing when there is no such file. `owner`, when
-// given, gets the file's owner.
-std::optional<std::string> ReadSmallFile(const std::string& path, uid_t* owner = nullptr);
+// The contents of the regular file `name` in `folder`, a link there refused; nothing when there
+// is no such file. `owner`, when given, gets the file's owner.
+std::optional<std::string> ReadSmallFile(const ImageFolder& folder, const std::string& name,
+                                         uid_t* owner = nullptr);
 
 }  // namespace kestro::cli

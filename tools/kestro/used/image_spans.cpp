@@ -22,7 +22,8 @@ std::vector<Extent> ImageSpans(ImageReader& image, const ImageLayout& layout,
                                const std::string& imagePath) {
   if (!layout.usedOnly) return {Extent{0, image.size()}};
   return UsedSpans(ImageVolumeReader(image, layout.volumeBytes),
-                   FileSystemCodeNamed(layout.fileSystem), image.size(), imagePath);
+                   FileSystemCodeNamed(layout.fileSystem), image.size(),
+                   /*acceptUnclean=*/true, imagePath);
 }
 
 }  // namespace kestro::cli

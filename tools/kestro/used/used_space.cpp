@@ -9,6 +9,7 @@
 
 #include "support/errors.h"
 #include "support/sizes.h"
+#include "used/ext_allocation.h"
 
 namespace kestro::cli {
 namespace {
@@ -54,25 +55,17 @@ bool IsNtfs(unsigned fsType) {
   return fsType == FSTYPE_NTFS || fsType == FSTYPE_NTFS5;
 }
 
-// Appends a span, merging it into the last one when they touch or overlap.
-void Append(std::vector<Extent>& spans, Extent span) {
-  if (span.length == 0) return;
-  if (!spans.empty() && spans.back().offset + spans.back().length >= span.offset) {
-    Extent& last = spans.back();
-    last.length = std::max(last.offset + last.length, span.offset + span.length) - last.offset;
-    return;
-  }
-  spans.push_back(span);
-}
-
 }  // namespace
 
 std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
-                              uint64_t imageBytes, const std::string& subject) {
+                              uint64_t imageBytes, bool acceptUnclean, const std::string& subject) {
+  if (!IsFat(fsType) && !IsNtfs(fsType) && IsExtFileSystem(volume)) {
+    return ExtUsedSpans(volume, imageBytes, acceptUnclean, subject);
+  }
   if (!IsFat(fsType) && !IsNtfs(fsType)) {
     throw Failure(subject,
-                  "holds no FAT or NTFS file system, whose allocation maps are the only ones "
-                  "--used-only reads; back it up without --used-only");
+                  "holds no FAT, NTFS or ext2/3/4 file system, whose allocation maps are the only "
+                  "ones --used-only reads; back it up without --used-only");
   }
   const ClusterArea area =
       IsFat(fsType) ? FatArea(volume, subject) : ClusterArea{0, 0, kNtfsBootBytes};
@@ -85,13 +78,23 @@ std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
     RefuseMap(subject, {ondisk::Fault::kOutOfRange, "its clusters reach past the volume"});
   }
   std::vector<Extent> spans;
-  Append(spans, {0, area.headBytes});
+  AppendSpan(spans, {0, area.headBytes});
   for (const ondisk::ClusterRun& run : map.allocated) {
     const uint64_t offset = area.start + (run.first - area.firstCluster) * map.clusterBytes;
-    Append(spans, {offset, run.count * map.clusterBytes});
+    AppendSpan(spans, {offset, run.count * map.clusterBytes});
   }
-  Append(spans, {areaEnd, imageBytes - areaEnd});
+  AppendSpan(spans, {areaEnd, imageBytes - areaEnd});
   return spans;
+}
+
+void AppendSpan(std::vector<Extent>& spans, Extent span) {
+  if (span.length == 0) return;
+  if (!spans.empty() && spans.back().offset + spans.back().length >= span.offset) {
+    Extent& last = spans.back();
+    last.length = std::max(last.offset + last.length, span.offset + span.length) - last.offset;
+    return;
+  }
+  spans.push_back(span);
 }
 
 std::string DescribeSpans(const std::vector<Extent>& spans, uint64_t imageBytes) {

@@ -16,10 +16,14 @@ namespace kestro::cli {
 
 // The used spans of an image `imageBytes` long, coalesced and in order. `volume` reads the
 // volume's own bytes (the image's first part); `fsType` is the volume object's m_nFsType.
-// Throws Failure naming `subject` for a file system whose allocation kestro does not read, and
-// for an allocation map that is corrupt or describes more than the volume holds.
+// Throws Failure naming `subject` for a file system whose allocation kestro does not read, for
+// an allocation map that is corrupt or describes more than the volume holds, and, unless
+// `acceptUnclean`, for a file system that says its maps may be stale (used/ext_allocation.h).
 std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
-                              uint64_t imageBytes, const std::string& subject);
+                              uint64_t imageBytes, bool acceptUnclean, const std::string& subject);
+
+// Appends `span` to `spans`, merging it into the last one when they touch or overlap.
+void AppendSpan(std::vector<Extent>& spans, Extent span);
 
 // "102.0 MiB in 37 runs of 1.0 GiB"
 std::string DescribeSpans(const std::vector<Extent>& spans, uint64_t imageBytes);

@@ -125,7 +125,13 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
   }
 }
 
-Volume::~Volume() = default;
+// A snapshot that could not be removed stays on the machine until a reap: the user must know,
+// whether or not --verbose is given.
+Volume::~Volume() {
+  const std::string earlier = shadrel::LastReleaseFailure();
+  object_.reset();
+  if (const std::string kept = shadrel::LastReleaseFailure(); kept != earlier) Warn(name_, kept);
+}
 
 void Volume::ExplainOpenFailure(DWORD lastError) const {
   WCHAR device[16];

@@ -7,8 +7,7 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
-#include "handles/full_transfer.h"
-#include "handles/widened_transfer.h"
+#include "handles/routed_transfer.h"
 #include "storage/block_device.h"
 #include "storage/volume_safety.h"
 
@@ -87,9 +86,7 @@ BOOL ReadObject(OpenObject& object, LPVOID buffer, DWORD size, LPDWORD done) {
   DWORD allowed = 0;
   if (!Begin(object, buffer, size, done, false, &allowed)) return FALSE;
   const uint64_t offset = object.base + object.pointer;
-  const ssize_t n = NeedsWidening(object, buffer, allowed, offset)
-                        ? ReadWidened(object, buffer, allowed, offset)
-                        : ReadFully(object, buffer, allowed, offset);
+  const ssize_t n = ReadRouted(object, buffer, allowed, offset);
   if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   object.pointer += static_cast<uint64_t>(n);
@@ -103,9 +100,7 @@ BOOL WriteObject(OpenObject& object, LPCVOID buffer, DWORD size, LPDWORD done) {
   if (!Begin(object, buffer, size, done, true, &allowed)) return FALSE;
   const uint64_t offset = object.base + object.pointer;
   if (allowed > 0 && !WriteAllowed(object, offset, allowed)) return Fail(ERROR_ACCESS_DENIED);
-  const ssize_t n = NeedsWidening(object, buffer, allowed, offset)
-                        ? WriteWidened(object, buffer, allowed, offset)
-                        : WriteFully(object, buffer, allowed, offset);
+  const ssize_t n = WriteRouted(object, buffer, allowed, offset);
   if (EndedEarly(object, n, allowed)) return FailAtDeviceEnd(object);
   if (n < 0) return FailFromErrno();
   if (n == 0 && allowed > 0) return Fail(ERROR_DISK_FULL);

@@ -11,9 +11,10 @@
 
 namespace kestro::posix {
 
-// Bytes moved between `buffer` and descriptor offset `offset`: fewer than `size` only at the
-// end of the file or device; -1 with errno set when an error stops the transfer part-way.
-ssize_t ReadFully(OpenObject& object, void* buffer, size_t size, uint64_t offset);
-ssize_t WriteFully(OpenObject& object, const void* buffer, size_t size, uint64_t offset);
+// Bytes moved between `buffer` and offset `offset` of `fd`, the object's descriptor or its direct
+// one: fewer than `size` only at the end of the file or device; -1 with errno set when an error
+// stops the transfer part-way (EINVAL where the direct descriptor's file system refuses it).
+ssize_t ReadFully(OpenObject& object, int fd, void* buffer, size_t size, uint64_t offset);
+ssize_t WriteFully(OpenObject& object, int fd, const void* buffer, size_t size, uint64_t offset);
 
 }  // namespace kestro::posix

@@ -12,6 +12,9 @@ constexpr uint64_t kLargestGeneration = (uint64_t{1} << kGenerationBits) - 1;
 }  // namespace
 
 OpenObject::~OpenObject() {
+  // The readers ahead use the direct descriptor until they have stopped.
+  readAhead.reset();
+  if (directFd >= 0) close(directFd);
   if (fd >= 0) close(fd);
 }
 

@@ -13,6 +13,7 @@
 #include "errno_map.h"
 #include "handles/device_name.h"
 #include "handles/device_objects.h"
+#include "handles/direct_io.h"
 #include "storage/block_device.h"
 #include "vwin32/vwin32_device.h"
 
@@ -127,7 +128,9 @@ std::shared_ptr<OpenObject> OpenVolumeTarget(std::optional<VolumeTarget> target,
 std::shared_ptr<OpenObject> OpenVolume(char letter, DWORD access, DWORD flags) {
   DWORD error = ERROR_SUCCESS;
   auto target = ResolveVolume(letter, &error);
-  return OpenVolumeTarget(std::move(target), error, access, flags);
+  auto object = OpenVolumeTarget(std::move(target), error, access, flags);
+  if (object) OpenDirectDescriptor(*object, false);
+  return object;
 }
 
 // A device object opens like the volume it presents; a withdrawn one no longer resolves. A
@@ -142,6 +145,7 @@ std::shared_ptr<OpenObject> OpenDeviceObject(const std::string& name, DWORD acce
   if (!object) return nullptr;
   object->writeRefusal = ERROR_WRITE_PROTECT;
   object->deviceObject = std::move(published);
+  OpenDirectDescriptor(*object, true);
   return object;
 }
 
@@ -160,6 +164,7 @@ std::shared_ptr<OpenObject> OpenDisk(int number, DWORD access, DWORD flags) {
   LearnDeviceSectorSize(*object);
   object->length = *size;
   object->disk = std::move(target);
+  OpenDirectDescriptor(*object, false);
   return object;
 }
 
@@ -201,6 +206,7 @@ std::shared_ptr<OpenObject> OpenFile(const std::string& path, DWORD access, DWOR
     // Named by its own path, it answers to Windows' rules at its own sector size.
     object->sectorSize = object->deviceSectorSize;
     object->length = SizeOfOpenFile(opened.fd).value_or(0);
+    OpenDirectDescriptor(*object, false);
     return object;
   }
   return NewObject(ObjectKind::kFile, opened, access, flags);

@@ -19,14 +19,16 @@ using AlignedBytes = std::unique_ptr<uint8_t[], FreeDeleter>;
 
 // The whole device sectors a transfer touches, staged in memory aligned to the device sector.
 struct Span {
+  int fd = -1;
   uint64_t start = 0;  // descriptor offset of the first sector
   uint64_t head = 0;   // bytes of the first sector before the transfer
   size_t length = 0;
   AlignedBytes bytes;
 };
 
-bool MakeSpan(const OpenObject& object, size_t size, uint64_t offset, Span* span) {
+bool MakeSpan(const OpenObject& object, int fd, size_t size, uint64_t offset, Span* span) {
   const uint64_t sector = object.deviceSectorSize;
+  span->fd = fd;
   span->start = offset / sector * sector;
   span->head = offset - span->start;
   const uint64_t length = (span->head + size + sector - 1) / sector * sector;
@@ -52,7 +54,7 @@ ssize_t BytesOfTransfer(const Span& span, ssize_t moved, size_t size) {
 // end, -1 with errno set.
 ssize_t ReadSector(OpenObject& object, Span& span, size_t at) {
   const ssize_t n =
-      ReadFully(object, span.bytes.get() + at, object.deviceSectorSize, span.start + at);
+      ReadFully(object, span.fd, span.bytes.get() + at, object.deviceSectorSize, span.start + at);
   return n == static_cast<ssize_t>(object.deviceSectorSize) ? 1 : (n < 0 ? -1 : 0);
 }
 
@@ -72,32 +74,34 @@ ssize_t ReadPartialSectors(OpenObject& object, Span& span, size_t size) {
 
 }  // namespace
 
-bool NeedsWidening(const OpenObject& object, const void* buffer, size_t size, uint64_t offset) {
+bool NeedsWidening(const OpenObject& object, const void* buffer, size_t size, uint64_t offset,
+                   bool direct) {
   const uint64_t sector = object.deviceSectorSize;
-  if (object.sectorSize >= sector || size == 0) return false;
+  if ((object.sectorSize >= sector && !direct) || size == 0) return false;
   const bool bufferAligned =
-      !object.noBuffering || reinterpret_cast<uintptr_t>(buffer) % sector == 0;
+      !(object.noBuffering || direct) || reinterpret_cast<uintptr_t>(buffer) % sector == 0;
   return offset % sector != 0 || size % sector != 0 || !bufferAligned;
 }
 
-ssize_t ReadWidened(OpenObject& object, void* buffer, size_t size, uint64_t offset) {
+ssize_t ReadWidened(OpenObject& object, int fd, void* buffer, size_t size, uint64_t offset) {
   Span span;
-  if (!MakeSpan(object, size, offset, &span)) return -1;
+  if (!MakeSpan(object, fd, size, offset, &span)) return -1;
   const ssize_t delivered =
-      BytesOfTransfer(span, ReadFully(object, span.bytes.get(), span.length, span.start), size);
+      BytesOfTransfer(span, ReadFully(object, fd, span.bytes.get(), span.length, span.start), size);
   if (delivered > 0) {
     std::memcpy(buffer, span.bytes.get() + span.head, static_cast<size_t>(delivered));
   }
   return delivered;
 }
 
-ssize_t WriteWidened(OpenObject& object, const void* buffer, size_t size, uint64_t offset) {
+ssize_t WriteWidened(OpenObject& object, int fd, const void* buffer, size_t size, uint64_t offset) {
   Span span;
-  if (!MakeSpan(object, size, offset, &span)) return -1;
+  if (!MakeSpan(object, fd, size, offset, &span)) return -1;
   const ssize_t read = ReadPartialSectors(object, span, size);
   if (read <= 0) return read;
   std::memcpy(span.bytes.get() + span.head, buffer, size);
-  return BytesOfTransfer(span, WriteFully(object, span.bytes.get(), span.length, span.start), size);
+  return BytesOfTransfer(span, WriteFully(object, fd, span.bytes.get(), span.length, span.start),
+                         size);
 }
 
 }  // namespace kestro::posix

@@ -8,6 +8,7 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
+#include "read_ahead.h"
 #include "storage/volume_safety.h"
 
 namespace kestro::posix {
@@ -68,6 +69,7 @@ bool DiskAccess::WriteAt(const void* buffer, size_t length, uint64_t offset) con
   if (offset > size() || length > size() - offset) return PastTheEnd();
   if (!DescriptorWriteAllowed(fd_, offset, length)) return Fail(ERROR_ACCESS_DENIED);
   const ssize_t n = pwrite(fd_, buffer, length, static_cast<off_t>(offset));
+  NoteWrite();
   if (n != static_cast<ssize_t>(length)) return Unfinished(n);
   return fsync(fd_) == 0 || FailFromErrno();
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "read_ahead.h"
 #include "storage/drive_map.h"
 #include "storage/volume_safety.h"
 
@@ -101,6 +102,7 @@ VolumeStatus DosVolume::Write(uint64_t first, uint32_t count, const void* buffer
   const bool done = TransferAll(offset, length, [&](size_t at, size_t size, off_t position) {
     return pwrite(fd_, bytes + at, size, position);
   });
+  NoteWrite();
   return done ? VolumeStatus::kOk : VolumeStatus::kWriteFault;
 }
 

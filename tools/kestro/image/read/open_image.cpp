@@ -9,6 +9,7 @@
 
 #include "image/read/forward_reader.h"
 #include "image/read/zstd_reader.h"
+#include "image/read/zstd_seekable_reader.h"
 #include "image/small_files.h"
 #include "support/errors.h"
 
@@ -86,7 +87,11 @@ std::unique_ptr<ImageReader> OpenImage(const std::string& path,
   const int fd = OpenRegularFile(path, &file);
   auto input = std::make_unique<InputStream>(fd, path, true);
   std::unique_ptr<ImageReader> image;
-  if (IsZstdStream(*input)) {
+  std::optional<SeekTable> table;
+  if (IsZstdStream(*input)) table = ReadSeekTable(fd, file.bytes, path);
+  if (table) {
+    image = std::make_unique<SeekableZstdReader>(std::move(input), std::move(*table));
+  } else if (IsZstdStream(*input)) {
     image = ZstdReader::Open(std::move(input), std::nullopt);
   } else {
     image = std::make_unique<ImageFile>(std::move(input), file.bytes);

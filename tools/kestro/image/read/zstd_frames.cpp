@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "support/errors.h"
+#include "support/positional_read.h"
 
 namespace kestro::cli {
 namespace {
@@ -15,19 +16,6 @@ constexpr size_t kBlockHeaderBytes = 3;
 constexpr size_t kChecksumBytes = 4;
 constexpr unsigned kRleBlock = 1;
 constexpr unsigned kReservedBlock = 3;
-
-// Up to `length` bytes at `offset`; fewer at the end of the file.
-size_t ReadUpTo(int fd, uint64_t offset, uint8_t* buffer, size_t length, const std::string& name) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = pread(fd, buffer + done, length - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Failure(name, "cannot read: " + DescribeErrno(errno));
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
-}
 
 [[noreturn]] void FailAt(const std::string& name, uint64_t offset) {
   throw Failure(name, "has a damaged zstd frame header, at byte " + std::to_string(offset));
@@ -79,7 +67,8 @@ ZstdFrames WalkZstdFrames(int fd, uint64_t fileBytes, const std::string& name) {
     const ZSTD_frameHeader frame = ParseHeader(header, length, name, offset);
     Add(frames, frame);
     if (frame.frameType == ZSTD_skippableFrame) {
-      offset += frame.headerSize + frame.frameContentSize;
+      // Some versions of the library leave a skippable frame's header size unset.
+      offset += ZSTD_SKIPPABLEHEADERSIZE + frame.frameContentSize;
       continue;
     }
     offset = SkipBlocks(fd, offset + frame.headerSize, fileBytes, name) +

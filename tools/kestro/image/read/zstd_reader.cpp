@@ -8,6 +8,7 @@
 
 #include "image/read/zstd_frames.h"
 #include "support/errors.h"
+#include "image/read/zstd_seek_table.h"
 
 namespace kestro::cli {
 namespace {
@@ -17,6 +18,11 @@ constexpr size_t kFrameHeaderMax = 18;
 
 // What the frames of `input` say of themselves: all of a file's, or standard input's first.
 ZstdFrames DescribeFrames(InputStream& input, bool file) {
+  // A seekable stream records the image's size in a frame of its own, ahead of the data; a file
+  // of one that is read here has lost its seek table, and perhaps frames too.
+  if (const auto recorded = DecodeSizeFrame(input.Peek(SizeFrameBytes()))) {
+    return ZstdFrames{*recorded};
+  }
   if (!file) return DescribeFirstFrame(input.Peek(kFrameHeaderMax), input.name());
   struct stat st {};
   if (fstat(input.fd(), &st) != 0) {
@@ -33,7 +39,7 @@ bool IsZstdStream(InputStream& input) {
   if (start.size() < 4) return false;
   uint32_t first = 0;
   for (size_t i = 4; i-- > 0;) first = first << 8 | static_cast<uint8_t>(start[i]);
-  return first == ZSTD_MAGICNUMBER;
+  return first == ZSTD_MAGICNUMBER || DecodeSizeFrame(input.Peek(SizeFrameBytes()));
 }
 
 std::unique_ptr<ZstdReader> ZstdReader::Open(std::unique_ptr<InputStream> input,
@@ -41,7 +47,8 @@ std::unique_ptr<ZstdReader> ZstdReader::Open(std::unique_ptr<InputStream> input,
   const ZstdFrames frames = DescribeFrames(*input, !streamSize);
   std::unique_ptr<ZstdReader> reader(new ZstdReader(std::move(input)));
   reader->checksummed_ = frames.checksummed;
-  reader->firstFrameOnly_ = streamSize && frames.sizesKnown;
+  reader->firstFrameOnly_ =
+      streamSize && frames.sizesKnown && !DecodeSizeFrame(reader->input_->Peek(SizeFrameBytes()));
   if (frames.sizesKnown) {
     reader->set_size(frames.contentBytes);
   } else {

@@ -1,43 +1,46 @@
-// A zstd stream of the image, compressed on worker threads into another sink (the image file or
-// standard output). The frame records its content size and a checksum, so that a reader can
-// check the length before it starts and notice a damaged stream.
+// A seekable zstd stream of the image, written into another sink (the image file or standard
+// output): a small frame recording the image's size, independent frames of `frameBytes` of image
+// each (compressed on worker threads, each with its content size and checksum), then the seek
+// table (zstd_seek_table.h). `zstd -d` decodes it to the image; kestro reads any range by
+// decoding only the frames that hold it.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "image/read/zstd_seek_table.h"
 #include "image/write/image_sink.h"
-
-struct ZSTD_CCtx_s;
+#include "image/write/zstd_frame_pool.h"
 
 namespace kestro::cli {
 
 inline constexpr int kDefaultZstdLevel = 3;
 inline constexpr int kLargestZstdLevel = 19;
+inline constexpr uint64_t kDefaultZstdFrameBytes = 1u << 20;
+inline constexpr uint64_t kSmallestZstdFrameBytes = 64u << 10;
+inline constexpr uint64_t kLargestZstdFrameBytes = 64u << 20;
 
 class ZstdWriter : public ImageSink {
  public:
-  // Compresses exactly `imageBytes` bytes at `level` into `out`.
-  ZstdWriter(ImageSink& out, int level, uint64_t imageBytes);
-  ~ZstdWriter() override;
-  ZstdWriter(const ZstdWriter&) = delete;
-  ZstdWriter& operator=(const ZstdWriter&) = delete;
+  // Compresses exactly `imageBytes` bytes at `level` into `out`, in frames of `frameBytes`.
+  ZstdWriter(ImageSink& out, int level, uint64_t imageBytes, uint64_t frameBytes);
 
   void Write(const uint8_t* data, size_t length) override;
-  // Ends the frame; throws Failure unless exactly the declared bytes were written.
+  // Writes the last frames and the seek table; throws Failure unless exactly the declared bytes
+  // were written.
   void Finish() override;
 
  private:
-  // Compresses some of `data` from `*consumed` on (or ends the frame) and writes what came out;
-  // advances `*consumed` and returns how much the compressor still holds back.
-  size_t Step(const uint8_t* data, size_t length, size_t* consumed, bool end);
+  void Submit();
+  void WriteOldest();
 
   ImageSink& out_;
   uint64_t declared_;
   uint64_t written_ = 0;
-  ZSTD_CCtx_s* context_;
-  std::vector<uint8_t> buffer_;
+  size_t frameBytes_;
+  std::vector<uint8_t> current_;
+  std::vector<SeekFrame> table_;
+  ZstdFramePool pool_;
 };
 
 }  // namespace kestro::cli
