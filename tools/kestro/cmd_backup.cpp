@@ -50,7 +50,7 @@ std::string ResolveImagePath(const BackupOptions& options) {
 // object that could not be opened is not.
 bool StoredInSource(const Volume& volume, int fd) {
   if (fd < 0) return false;
-  const bool stored = StoredIn(fd, volume.source());
+  const bool stored = StoredIn(fd, volume.access_path());
   close(fd);
   return stored;
 }

@@ -150,7 +150,7 @@ void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::s
   const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
                     static_cast<uint64_t>(st.st_dev) == image.file()->device &&
                     static_cast<uint64_t>(st.st_ino) == image.file()->inode;
-  const bool stored = same && StoredIn(fd, volume.source());
+  const bool stored = same && StoredIn(fd, volume.access_path());
   if (fd >= 0) close(fd);
   if (!same) throw Failure(name, "was replaced while it was being read; nothing was restored");
   if (stored) {
