@@ -30,6 +30,7 @@
 #include "standard_streams.h"
 #include "stream_writer.h"
 #include "zstd_writer.h"
+#include "printable.h"
 
 namespace kestro::cli {
 namespace {
@@ -98,8 +99,8 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
                   double seconds, const RescueMap* rescue, const std::string& digest,
                   const std::vector<ByteSpan>* usedOnly) {
   const uint64_t total = volume.size() + tailBytes;
-  std::fprintf(out, "backed up %s into %s: %llu bytes", volume.name().c_str(), image.c_str(),
-               static_cast<unsigned long long>(total));
+  std::fprintf(out, "backed up %s into %s: %llu bytes", Printable(volume.name()).c_str(),
+               Printable(image).c_str(), static_cast<unsigned long long>(total));
   if (tailBytes) {
     std::fprintf(out, " (%llu of the volume, %llu of the partition's tail)",
                  static_cast<unsigned long long>(volume.size()),
@@ -116,10 +117,10 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
   if (rescue) {
     std::fprintf(out, "unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
                  static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
-                 rescue->ranges().size(), RescueMapPath(image).c_str());
+                 rescue->ranges().size(), Printable(RescueMapPath(image)).c_str());
   }
   // Last, in the form the checksum tools print and check.
-  if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), image.c_str());
+  if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), Printable(image).c_str());
 }
 
 // A backup whose digest line is lost has not told its caller what it made.

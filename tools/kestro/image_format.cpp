@@ -79,9 +79,20 @@ std::optional<nlohmann::json> ReadSidecarJson(const std::string& path, uid_t* ow
   if (!text) return std::nullopt;
   try {
     return nlohmann::json::parse(*text);
-  } catch (const nlohmann::json::exception& e) {
-    throw Failure(path, std::string("cannot read: ") + e.what());
+  } catch (const nlohmann::json::parse_error& e) {
+    // The parser's own words quote the bytes it read, which are not ours to show.
+    throw Failure(path, "cannot read: not valid JSON (at byte " + std::to_string(e.byte) + ")");
   }
+}
+
+// The sidecar beside the image, believed only when the image's owner or root wrote it: someone
+// else may have put it in a folder they can write to.
+std::optional<nlohmann::json> OwnedSidecarJson(const std::string& path, const FileIdentity& file) {
+  uid_t owner = 0;
+  auto json = ReadSidecarJson(path, &owner);
+  if (!json || owner == file.owner || owner == 0) return json;
+  Warn(path, "belongs to user " + std::to_string(owner) + ", not to the image's owner; ignored");
+  return std::nullopt;
 }
 
 // The sidecar that belongs to `file`, and its path: the one beside the image or the staged one,
@@ -91,7 +102,7 @@ std::optional<nlohmann::json> ReadSidecarJson(const std::string& path, uid_t* ow
 std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const std::string& image,
                                                                  const FileIdentity& file) {
   const std::string path = SidecarPath(image);
-  const auto json = ReadSidecarJson(path);
+  const auto json = OwnedSidecarJson(path, file);
   try {
     if (json && WrittenFor(*json, file)) return std::pair(*json, path);
     const std::string staged = SidecarPath(StagingPath(image));
@@ -139,7 +150,8 @@ std::string SidecarText(const ImageLayout& layout) {
       {"compression", layout.compression},
   };
   if (layout.file) json["file"] = FileJson(*layout.file);
-  return json.dump(2) + "\n";
+  // Names that are not UTF-8 are kept readable rather than failing the whole backup at its end.
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 bool SidecarWrittenFor(const std::string& path, const FileIdentity& file) {
