@@ -56,24 +56,29 @@ bool StoredInSource(const Volume& volume, int fd) {
   return stored;
 }
 
-// A folder is opened for reading where it can be, so that btrfs can be asked for its devices.
-int OpenFolder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd >= 0 ? fd : open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-}
-
-// Writing over, or into, any file or device the volume is read from would destroy the source,
-// whatever name leads to it, and so would writing into a file system stored in the source.
+// Writing over any file or device the volume is read from would destroy the source, whatever
+// name leads to it.
 void RefuseOwnSource(const Volume& volume, const std::string& image) {
   for (const std::string& path : BackupPaths(image)) {
     if (StoredInSource(volume, open(path.c_str(), O_PATH | O_CLOEXEC))) {
       throw Failure(path, "is where " + volume.name() + " is read from; choose another image path");
     }
   }
-  const std::string folder = std::filesystem::absolute(image).parent_path().string();
-  if (StoredInSource(volume, OpenFolder(folder))) {
-    throw Failure(folder, "lies on a file system stored in " + volume.name() +
-                              ", which the backup reads; choose another image path");
+}
+
+// Writing into a file system stored in the source would destroy it too. The folder is the one
+// the image is created in, reached through its own descriptor (opened for reading where it can
+// be, so that btrfs can be asked for its devices); the new file itself is asked as well, since a
+// stacked file system such as overlay shows its own device for the folder but the device that
+// really holds the file for the file.
+void RefuseFolderOnSource(const Volume& volume, const ImageFolder& folder,
+                          const std::string& staged) {
+  int fd = folder.Open(".", O_RDONLY | O_DIRECTORY);
+  if (fd < 0) fd = folder.Open(".", O_PATH | O_DIRECTORY);
+  if (StoredInSource(volume, fd) || StoredInSource(volume, folder.Open(staged, O_RDONLY))) {
+    throw Failure(folder.PathOf(folder.image()),
+                  "lies on a file system stored in " + volume.name() +
+                      ", which the backup reads; choose another image path");
   }
 }
 
@@ -172,6 +177,7 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
   const ImageFolder folder(path);
   SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
+  RefuseFolderOnSource(volume, folder, StagingPath(folder.image()));
   ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;
   double seconds = 0;
