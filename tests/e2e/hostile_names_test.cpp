@@ -42,12 +42,13 @@ TEST_F(HostileNames, LinksOthersPlantInASharedFolderAreNotFollowed) {
             0);
 
   const std::vector<std::string> steered = {
-      "restore " + ShellQuote(disk) + " " + ShellQuote(shared + "/target.img") + " --force",
-      "restore " + ShellQuote(shared + "/mine.img") + " " + ShellQuote(shared + "/copy.img"),
+      "restore " + ShellQuote(disk) + " " + ShellQuote(shared + "/target.img") + " --force -q",
+      "restore " + ShellQuote(shared + "/mine.img") + " " + ShellQuote(shared + "/copy.img") +
+          " -q",
       "verify " + ShellQuote(shared + "/mine.img") + " " + ShellQuote(image),
       "cat " + ShellQuote(shared + "/mine.img")};
   for (const std::string& command : steered) {
-    const auto result = Kestro(command + " -q");
+    const auto result = Kestro(command);
     EXPECT_EQ(result.status, 1) << command << "\n" << result.output;
     EXPECT_NE(result.output.find("of user 65534 in a sticky folder that everyone may write; "
                                  "refusing to follow it"),
