@@ -72,11 +72,12 @@ void RefuseOwnSource(const Volume& volume, const std::string& image) {
 // stacked file system such as overlay shows its own device for the folder but the device that
 // really holds the file for the file.
 void RefuseFolderOnSource(const Volume& volume, const ImageFolder& folder,
-                          const std::string& staged) {
+                          const std::string& image) {
+  const std::string staged = StagingPath(folder.image());
   int fd = folder.Open(".", O_RDONLY | O_DIRECTORY);
   if (fd < 0) fd = folder.Open(".", O_PATH | O_DIRECTORY);
   if (StoredInSource(volume, fd) || StoredInSource(volume, folder.Open(staged, O_RDONLY))) {
-    throw Failure(folder.PathOf(folder.image()),
+    throw Failure(std::filesystem::absolute(image).parent_path().string(),
                   "lies on a file system stored in " + volume.name() +
                       ", which the backup reads; choose another image path");
   }
@@ -177,7 +178,7 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   const std::vector<ByteSpan> copied = SpansToCopy(volume, options);
   const ImageFolder folder(path);
   SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
-  RefuseFolderOnSource(volume, folder, StagingPath(folder.image()));
+  RefuseFolderOnSource(volume, folder, path);
   ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;
   double seconds = 0;
