@@ -29,7 +29,6 @@ size_t PrintableSequence(const std::string& text, size_t at) {
 }
 
 std::string Escaped(unsigned char byte) {
-  if (byte == '\\') return "\\\\";
   if (byte == '\n') return "\\n";
   char escaped[5];
   std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
@@ -42,7 +41,7 @@ std::string Printable(const std::string& text) {
   std::string shown;
   for (size_t at = 0; at < text.size();) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
+    if (byte >= 0x20 && byte < 0x7f) {
       shown += text[at++];
       continue;
     }
