@@ -11,6 +11,7 @@
 #include "image_spans.h"
 #include "span_segments.h"
 #include "block_loops.h"
+#include "printable.h"
 
 namespace kestro::cli {
 
@@ -34,7 +35,8 @@ int RunVerify(const VerifyOptions& options) {
     throw Failure(volume.name(),
                   "differs from " + options.image + " at byte " + std::to_string(*offset));
   }
-  std::printf("%s matches %s: %llu bytes compared", volume.name().c_str(), options.image.c_str(),
+  std::printf("%s matches %s: %llu bytes compared", Printable(volume.name()).c_str(),
+              Printable(options.image).c_str(),
               static_cast<unsigned long long>(TotalLength(spans)));
   if (image->size() < volume.size()) {
     std::printf(" (the volume's last %llu bytes are not in the image)",

@@ -11,6 +11,7 @@
 #include "read_only_backend.h"
 #include "sizes.h"
 #include "standard_streams.h"
+#include "printable.h"
 #include "zstd_option.h"
 
 using namespace kestro::cli;
@@ -257,7 +258,7 @@ int Run(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    std::fprintf(stderr, "kestro: %s (see kestro --help)\n", e.what());
+    std::fprintf(stderr, "kestro: %s (see kestro --help)\n", Printable(e.what()).c_str());
     return kExitUsage;
   }
 
@@ -276,11 +277,11 @@ int RunOrExplain(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const Failure& failure) {
     std::fflush(stdout);
-    std::fprintf(stderr, "kestro: %s\n", failure.what());
+    std::fprintf(stderr, "kestro: %s\n", Printable(failure.what()).c_str());
     return failure.status();
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "kestro: %s\n", e.what());
+    std::fprintf(stderr, "kestro: %s\n", Printable(e.what()).c_str());
   } catch (...) {
     std::fflush(stdout);
     std::fprintf(stderr, "kestro: an unexpected failure\n");
