@@ -32,9 +32,10 @@ struct InUseSetUp {
     loops.push_back(std::move(*loop));
     return loops.back().device();
   }
-  bool Mount(const std::string& source, const std::string& mountPoint) {
+  bool Mount(const std::string& source, const std::string& mountPoint,
+             const std::string& options = "") {
     fs::create_directory(mountPoint);
-    auto mount = ScopedMount::Kernel(source, mountPoint, &whyNot);
+    auto mount = ScopedMount::Kernel(source, mountPoint, &whyNot, options);
     if (mount) mounts.push_back(std::move(*mount));
     return mount.has_value();
   }
@@ -182,13 +183,19 @@ TEST_F(InUse, ABackupNeverLandsOnAFileSystemStoredInItsSource) {
   ASSERT_EQ(RunCommand("mkfs.btrfs -q -f " + ShellQuote(btrfs) + " 2>&1").status, 0);
   // A second loop device over the same image is another name for the mounted bytes.
   const std::string sameBytes = setUp.Attach(ext4);
+  // An overlay shows devices of its own, but writes its files into its upper folder.
+  const std::string layers =
+      "-t overlay -o " + ShellQuote("lowerdir=" + dir.path() + ",upperdir=" + dir.File("e/up") +
+                                    ",workdir=" + dir.File("e/work"));
   if (sameBytes.empty() || !setUp.Mount(ext4, dir.File("e")) ||
-      !setUp.Mount(btrfs, dir.File("b"))) {
+      !setUp.Mount(btrfs, dir.File("b")) ||
+      !Ran(setUp, "mkdir " + dir.File("e/up") + " " + dir.File("e/work")) ||
+      !setUp.Mount("overlay", dir.File("o"), layers)) {
     GTEST_SKIP() << setUp.whyNot;
   }
   for (const auto& [source, folder] :
        {std::pair{ext4, dir.File("e")}, std::pair{sameBytes, dir.File("e")},
-        std::pair{btrfs, dir.File("b")}}) {
+        std::pair{btrfs, dir.File("b")}, std::pair{ext4, dir.File("o")}}) {
     SCOPED_TRACE(source);
     const auto result =
         Kestro("backup " + ShellQuote(source) + " " + ShellQuote(folder + "/self.img") + " -q");

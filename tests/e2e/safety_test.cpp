@@ -296,6 +296,23 @@ TEST_F(Safety, UncheckableDigestsAndSelfRestoresAreRefusedBeforeTheTargetIsTouch
               std::string::npos)
         << result.output;
   }
+  // A sidecar that is not JSON is refused without quoting it; one another user planted is not
+  // believed.
+  std::ofstream(image + ".kestro") << "{\"digest\": \"TOPSECRET";
+  const auto garbled = Kestro("restore " + ShellQuote(image) + " " + volume + " -q --force");
+  EXPECT_EQ(garbled.status, 1) << garbled.output;
+  EXPECT_NE(garbled.output.find(".kestro: cannot read: not valid JSON"), std::string::npos)
+      << garbled.output;
+  EXPECT_EQ(garbled.output.find("TOPSECRET"), std::string::npos) << garbled.output;
+  if (geteuid() == 0) {
+    WriteSidecar(image, sidecar);
+    ASSERT_EQ(chown((image + ".kestro").c_str(), 65534, 65534), 0);
+    const auto planted = Kestro("verify " + volume + " " + ShellQuote(image) + " -q");
+    EXPECT_NE(
+        planted.output.find(".kestro: belongs to uid 65534, neither the image's owner nor root"),
+        std::string::npos)
+        << planted.output;
+  }
   const auto itself = Kestro("restore " + ShellQuote(disk) + " " + ShellQuote(disk) + " -q");
   EXPECT_EQ(itself.status, 1) << itself.output;
   EXPECT_NE(itself.output.find(disk + ": is stored on " + disk), std::string::npos)

@@ -158,7 +158,7 @@ TEST_F(SnapshotBackup, HostileNamesAndSwappedFoldersNeverSteerTheReaper) {
   MakeFat(hostile + "/c.img", 16, 16 << 20);
   std::filesystem::create_directory(dir.File("bin"));
   std::filesystem::create_symlink(KESTRO_LVM_STANDIN, dir.File("bin/lvm"));
-  ScopedEnv path("PATH", dir.File("bin") + ":" + std::getenv("PATH"));
+  ScopedEnv lvm("KESTRO_LVM", dir.File("bin/lvm"));
   ScopedEnv log("LVM_STANDIN_LOG", dir.File("lvm.log"));
   LeaveStaleSnapshot(hostile + "/c.img");
 

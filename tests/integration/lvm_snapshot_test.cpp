@@ -1,4 +1,4 @@
-// The LVM engine's command lines and failures, against a stand-in lvm tool placed first on PATH
+// The LVM engine's command lines and failures, against a stand-in lvm tool named by KESTRO_LVM
 // and a probe that calls the mapped image a logical volume; and a real snapshot where the machine
 // has device-mapper.
 #include <Kestro32.h>
@@ -70,7 +70,7 @@ class LvmSnapshot : public ::testing::Test {
   std::string image_ = dir_.File("lv.img");
   std::string group_ = "kestrotest" + std::to_string(getpid());
   std::string log_ = dir_.File("lvm.log");
-  ScopedEnv path_{"PATH", dir_.File("bin") + ":" + std::getenv("PATH")};
+  ScopedEnv lvm_{"KESTRO_LVM", dir_.File("bin/lvm")};
   ScopedEnv logEnv_{"LVM_STANDIN_LOG", log_};
   ScopedEnv state_{"KESTRO_STATE_DIR", dir_.File("state")};
   ScopedEnv size_{"KESTRO_LVM_SNAPSHOT_SIZE", std::nullopt};

@@ -235,13 +235,14 @@ NtfsMount::NtfsMount(std::string mountPoint, const std::string& source)
                   std::move(mountPoint)) {}
 
 std::optional<ScopedMount> ScopedMount::Kernel(const std::string& source,
-                                               const std::string& mountPoint, std::string* whyNot) {
+                                               const std::string& mountPoint, std::string* whyNot,
+                                               const std::string& options) {
   if (geteuid() != 0) {
     *whyNot = "mounting needs root";
     return std::nullopt;
   }
   const CommandResult mounted =
-      RunCommand("mount " + ShellQuote(source) + " " + ShellQuote(mountPoint));
+      RunCommand("mount " + options + " " + ShellQuote(source) + " " + ShellQuote(mountPoint));
   if (mounted.status != 0) {
     *whyNot = "mount failed: " + mounted.output;
     return std::nullopt;

@@ -117,10 +117,11 @@ class LoopDevice {
 // A file system mounted for as long as the object lives.
 class ScopedMount {
  public:
-  // Mounts `source` (an image or a device) at `mountPoint`, which must exist, with mount(8);
-  // nullopt with the reason in *whyNot when the machine does not allow it.
+  // Mounts `source` (an image or a device) at `mountPoint`, which must exist, with mount(8) and
+  // its `options` (already quoted); nullopt with the reason in *whyNot when the machine does not
+  // allow it.
   static std::optional<ScopedMount> Kernel(const std::string& source, const std::string& mountPoint,
-                                           std::string* whyNot);
+                                           std::string* whyNot, const std::string& options = "");
   ScopedMount(ScopedMount&& other) noexcept;
   ScopedMount& operator=(ScopedMount&&) = delete;
   ~ScopedMount();

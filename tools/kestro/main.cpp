@@ -8,6 +8,7 @@
 
 #include "commands/commands.h"
 #include "support/errors.h"
+#include "support/printable.h"
 #include "support/standard_streams.h"
 #include "transfer/interrupt.h"
 #include "volume/diagnostics.h"
@@ -31,7 +32,7 @@ int Run(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
-    std::fprintf(stderr, "kestro: %s (see kestro --help)\n", e.what());
+    std::fprintf(stderr, "kestro: %s (see kestro --help)\n", Printable(e.what()).c_str());
     return kExitUsage;
   }
 
@@ -52,11 +53,11 @@ int RunOrExplain(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const Failure& failure) {
     std::fflush(stdout);
-    std::fprintf(stderr, "kestro: %s\n", failure.what());
+    std::fprintf(stderr, "kestro: %s\n", Printable(failure.what()).c_str());
     return failure.status();
   } catch (const std::exception& e) {
     std::fflush(stdout);
-    std::fprintf(stderr, "kestro: %s\n", e.what());
+    std::fprintf(stderr, "kestro: %s\n", Printable(e.what()).c_str());
   } catch (...) {
     std::fflush(stdout);
     std::fprintf(stderr, "kestro: an unexpected failure\n");

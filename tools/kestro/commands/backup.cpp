@@ -23,6 +23,7 @@
 #include "image/write/zstd_writer.h"
 #include "image/zstd_option.h"
 #include "support/errors.h"
+#include "support/printable.h"
 #include "support/sizes.h"
 #include "support/standard_streams.h"
 #include "transfer/block_loops.h"
@@ -66,15 +67,13 @@ std::string ResolveImagePath(const BackupOptions& options) {
 // object that could not be opened is not.
 bool StoredInSource(const Volume& volume, int fd) {
   if (fd < 0) return false;
-  const bool stored = StoredIn(fd, volume.source());
+  const bool stored = StoredIn(fd, volume.access_path());
   close(fd);
   return stored;
 }
 
-// Writing over, or into, any file or device the volume is read from would destroy the source,
-// whatever name leads to it, and so would writing into a file system stored in the source. The
-// folder is reopened through its own descriptor for reading, so that btrfs can be asked for its
-// devices.
+// Writing over any file or device the volume is read from would destroy the source, whatever
+// name leads to it.
 void RefuseOwnSource(const Volume& volume, const ImageFolder& folder) {
   for (const std::string& name : BackupPaths(folder.image())) {
     if (StoredInSource(volume, folder.Open(name, O_PATH))) {
@@ -82,10 +81,22 @@ void RefuseOwnSource(const Volume& volume, const ImageFolder& folder) {
                     "is where " + volume.name() + " is read from; choose another image path");
     }
   }
-  if (StoredInSource(volume, folder.Open(".", O_RDONLY | O_DIRECTORY))) {
-    const std::string shown = std::filesystem::absolute(folder.PathOf(".")).parent_path().string();
-    throw Failure(shown, "lies on a file system stored in " + volume.name() +
-                             ", which the backup reads; choose another image path");
+}
+
+// Writing into a file system stored in the source would destroy it too. The folder is the one
+// the image is created in, reached through its own descriptor (opened for reading where it can
+// be, so that btrfs can be asked for its devices); the new file itself is asked as well, since a
+// stacked file system such as overlay shows its own device for the folder but the device that
+// really holds the file for the file.
+void RefuseFolderOnSource(const Volume& volume, const ImageFolder& folder,
+                          const std::string& image) {
+  const std::string staged = StagingPath(folder.image());
+  int fd = folder.Open(".", O_RDONLY | O_DIRECTORY);
+  if (fd < 0) fd = folder.Open(".", O_PATH | O_DIRECTORY);
+  if (StoredInSource(volume, fd) || StoredInSource(volume, folder.Open(staged, O_RDONLY))) {
+    throw Failure(std::filesystem::absolute(image).parent_path().string(),
+                  "lies on a file system stored in " + volume.name() +
+                      ", which the backup reads; choose another image path");
   }
 }
 
@@ -111,8 +122,8 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
                   double seconds, const RescueMap* rescue, const std::string& digest,
                   const std::vector<Extent>* usedOnly) {
   const uint64_t total = volume.size() + tailBytes;
-  std::fprintf(out, "backed up %s into %s: %llu bytes", volume.name().c_str(), image.c_str(),
-               static_cast<unsigned long long>(total));
+  std::fprintf(out, "backed up %s into %s: %llu bytes", Printable(volume.name()).c_str(),
+               Printable(image).c_str(), static_cast<unsigned long long>(total));
   if (tailBytes) {
     std::fprintf(out, " (%llu of the volume, %llu of the partition's tail)",
                  static_cast<unsigned long long>(volume.size()),
@@ -129,10 +140,10 @@ void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uin
   if (rescue) {
     std::fprintf(out, "unreadable: %llu sectors in %zu ranges, filled with zeros; map in %s\n",
                  static_cast<unsigned long long>(rescue->bytes() / kSectorSize),
-                 rescue->ranges().size(), RescueMapPath(image).c_str());
+                 rescue->ranges().size(), Printable(RescueMapPath(image)).c_str());
   }
   // Last, in the form the checksum tools print and check.
-  if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), image.c_str());
+  if (!digest.empty()) std::fprintf(out, "%s  %s\n", digest.c_str(), Printable(image).c_str());
 }
 
 // A backup whose digest line is lost has not told its caller what it made.
@@ -185,6 +196,7 @@ void BackupToFile(Volume& volume, const BackupOptions& options) {
   WarnAboutDroppedBytes(volume, tailBytes);
   const std::vector<Extent> copied = SpansToCopy(volume, options);
   SparseImageWriter image(folder, StagingPath(folder.image()), options.mode);
+  RefuseFolderOnSource(volume, folder, path);
   ImagePublisher publisher(folder, options.mode);
   RescueMap rescue;
   double seconds = 0;

@@ -26,7 +26,8 @@ int RunInfo(const InfoOptions& options) {
   }
   const nlohmann::ordered_json report = DescribeVolume(volume);
   if (options.json) {
-    std::printf("%s\n", report.dump(2).c_str());
+    std::printf("%s\n",
+                report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   } else {
     PrintReport(report, stdout);
   }

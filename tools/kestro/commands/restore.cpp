@@ -16,6 +16,7 @@
 #include "image/read/image_reader.h"
 #include "image/read/open_image.h"
 #include "support/errors.h"
+#include "support/printable.h"
 #include "support/sizes.h"
 #include "transfer/block_loops.h"
 #include "transfer/image_checks.h"
@@ -170,7 +171,7 @@ void RefuseOwnImage(const Volume& volume, const ImageReader& image, const std::s
   const bool same = fd >= 0 && fstat(fd, &st) == 0 &&
                     static_cast<uint64_t>(st.st_dev) == image.file()->device &&
                     static_cast<uint64_t>(st.st_ino) == image.file()->inode;
-  const bool stored = same && StoredIn(fd, volume.source());
+  const bool stored = same && StoredIn(fd, volume.access_path());
   if (fd >= 0) close(fd);
   if (!same) throw Failure(name, "was replaced while it was being read; nothing was restored");
   if (stored) {
@@ -221,13 +222,13 @@ void Restore(Volume& volume, ImageReader& image, const ImageLayout& layout,
   // A stream's summary goes to standard error, like a stream backup's.
   FILE* out = options.image == kStandardStream ? stderr : stdout;
   std::fprintf(out, "restored %s to %s: %llu bytes in %.2f s, %s; read back and verified\n",
-               options.image.c_str(), volume.name().c_str(), static_cast<unsigned long long>(total),
-               seconds, FormatRate(total, seconds).c_str());
+               Printable(options.image).c_str(), Printable(volume.name()).c_str(),
+               static_cast<unsigned long long>(total), seconds, FormatRate(total, seconds).c_str());
   // A used-only restore's digest covers the runs written, not the image it would stand for.
   if (layout.usedOnly) {
     std::fprintf(out, "used-only image: restored %s\n", DescribeSpans(spans, image.size()).c_str());
   } else if (!written.empty()) {
-    std::fprintf(out, "%s  %s\n", written.c_str(), options.image.c_str());
+    std::fprintf(out, "%s  %s\n", written.c_str(), Printable(options.image).c_str());
   }
 }
 

@@ -45,7 +45,10 @@ int ListAll() {
 
 int Reap() {
   const shadrel::ReapOutcome outcome = shadrel::ReapStaleSnapshots();
-  std::printf("removed %d stale snapshot%s\n", outcome.removed, outcome.removed == 1 ? "" : "s");
+  // A count of none beside a refusal would read as "nothing was stale", which nobody knows.
+  if (outcome.removed > 0 || outcome.failures.empty()) {
+    std::printf("removed %d stale snapshot%s\n", outcome.removed, outcome.removed == 1 ? "" : "s");
+  }
   return Outcome(outcome.failures);
 }
 

@@ -7,6 +7,7 @@
 #include "image/image_format.h"
 #include "image/read/open_image.h"
 #include "support/errors.h"
+#include "support/printable.h"
 #include "transfer/block_loops.h"
 #include "transfer/image_checks.h"
 #include "used/image_spans.h"
@@ -44,7 +45,8 @@ int RunVerify(const VerifyOptions& options) {
     throw Failure(volume.name(),
                   "differs from " + options.image + " at byte " + std::to_string(*offset));
   }
-  std::printf("%s matches %s: %llu bytes compared", volume.name().c_str(), options.image.c_str(),
+  std::printf("%s matches %s: %llu bytes compared", Printable(volume.name()).c_str(),
+              Printable(options.image).c_str(),
               static_cast<unsigned long long>(TotalLength(spans)));
   if (image->size() < volume.size()) {
     std::printf(" (the volume's last %llu bytes are not in the image)",

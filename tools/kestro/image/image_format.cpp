@@ -82,8 +82,9 @@ std::optional<nlohmann::json> ReadSidecarJson(const ImageFolder& folder, const s
   if (!text) return std::nullopt;
   try {
     return nlohmann::json::parse(*text);
-  } catch (const nlohmann::json::exception& e) {
-    throw Failure(path, std::string("cannot read: ") + e.what());
+  } catch (const nlohmann::json::parse_error& e) {
+    // The parser's own words quote the bytes it read, which are not ours to show.
+    throw Failure(path, "cannot read: not valid JSON (at byte " + std::to_string(e.byte) + ")");
   }
 }
 
@@ -96,10 +97,13 @@ std::optional<std::pair<nlohmann::json, std::string>> SidecarFor(const ImageFold
                                                                  const FileIdentity& file) {
   const std::string path = folder.PathOf(SidecarPath(folder.image()));
   uid_t owner = 0;
-  const auto json = ReadSidecarJson(folder, SidecarPath(folder.image()), &owner);
+  auto json = ReadSidecarJson(folder, SidecarPath(folder.image()), &owner);
+  // Someone else may have put it in a folder they can write to: the image is then one without a
+  // sidecar, which cannot be checked unless the caller gives the digest or --force.
   if (json && owner != file.owner && owner != 0) {
-    throw Failure(path, "belongs to uid " + std::to_string(owner) +
-                            ", neither the image's owner nor root; it is not believed");
+    Warn(path, "belongs to uid " + std::to_string(owner) +
+                   ", neither the image's owner nor root; it is not believed");
+    json.reset();
   }
   try {
     if (json && WrittenFor(*json, file)) return std::pair(*json, path);
@@ -148,7 +152,8 @@ std::string SidecarText(const ImageLayout& layout) {
   };
   if (layout.zstdFrameBytes != 0) json["zstd_frame_bytes"] = layout.zstdFrameBytes;
   if (layout.file) json["file"] = FileJson(*layout.file);
-  return json.dump(2) + "\n";
+  // Names that are not UTF-8 are kept readable rather than failing the whole backup at its end.
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
 bool SidecarWrittenFor(const ImageFolder& folder, const std::string& name,

@@ -1,4 +1,5 @@
 #include "support/errors.h"
+#include "support/printable.h"
 
 #include <cctype>
 #include <cstdio>
@@ -82,7 +83,7 @@ std::string DescribeErrno(int error) {
 namespace kestro::cli {
 
 void Warn(const std::string& subject, const std::string& text) {
-  std::fprintf(stderr, "kestro: %s\n", Failure::Join(subject, text).c_str());
+  std::fprintf(stderr, "kestro: %s\n", Printable(Failure::Join(subject, text)).c_str());
 }
 
 }  // namespace kestro::cli

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/printable.h"
 #include "support/sizes.h"
 #include "volume/boot_params.h"
 #include "volume/file_system_name.h"
@@ -95,11 +96,11 @@ void PrintObject(const ordered_json& object, int indent, FILE* out) {
     std::string label = key + ":";
     std::replace(label.begin(), label.end(), '_', ' ');
     if (value.is_object()) {
-      std::fprintf(out, "%*s%s\n", indent, "", label.c_str());
+      std::fprintf(out, "%*s%s\n", indent, "", Printable(label).c_str());
       PrintObject(value, indent + 2, out);
     } else {
-      std::fprintf(out, "%*s%-*s %s\n", indent, "", static_cast<int>(width), label.c_str(),
-                   ValueText(key, value).c_str());
+      std::fprintf(out, "%*s%-*s %s\n", indent, "", static_cast<int>(width),
+                   Printable(label).c_str(), Printable(ValueText(key, value)).c_str());
     }
   }
 }

@@ -2,17 +2,21 @@
 
 #include <shadrel/snapshots.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <set>
 
 #include <win32/backend.h>
 #include <win32/drive_map.h>
 
+#include "support/caller_path.h"
 #include "support/errors.h"
 #include "support/sizes.h"
 #include "volume/boot_params.h"
@@ -41,6 +45,13 @@ void DiagnoseMissingSnapshot(char letter) {
   if (reason.empty()) return;
   win32::CurrentBackend().WriteStandardOutput("Snapshot of " + LetterName(letter) +
                                               " not made: " + reason + "\r\n");
+}
+
+// What the file held by `fd` is called now, as the kernel names it.
+std::string CurrentName(int fd) {
+  char name[PATH_MAX];
+  const ssize_t n = readlink(DescriptorPath(fd).c_str(), name, sizeof name);
+  return n > 0 ? std::string(name, static_cast<size_t>(n)) : DescriptorPath(fd);
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -96,18 +107,20 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
     }
   } else {
     name_ = PathName(args);
-    struct stat st {};
-    if (stat(args.volume.c_str(), &st) != 0) {
-      throw Failure(name_, "cannot open: " + DescribeErrno(errno));
-    }
+    held_ = OpenAsCaller(args.volume, O_PATH);
+    if (held_ < 0) throw Failure(name_, "cannot open: " + DescribeErrno(errno));
     letter_ = FreeDriveLetter();
     if (letter_ == 0) throw Failure(name_, "no free drive letter to map it to");
     source_ = AbsolutePath(args.volume);
+    // Every later open reaches the file opened here; a snapshot engine places its copy beside
+    // the source, so it is given the name that file has now.
+    access_ = options.snapshot ? CurrentName(held_) : DescriptorPath(held_);
     partition_ = args.partition;
-    mapping_ = std::make_unique<ScopedDriveMapping>(letter_, source_, partition_);
+    mapping_ = std::make_unique<ScopedDriveMapping>(letter_, access_, partition_);
   }
+  if (access_.empty()) access_ = source_;
 
-  RequireStorage(source_, name_);
+  RequireStorage(access_, name_);
   SetLastError(ERROR_SUCCESS);
   object_ = std::make_unique<CKestro32>(static_cast<unsigned>(letter_ - 'A' + 1),
                                         options.snapshot ? 1 : 0);
@@ -130,6 +143,8 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
 Volume::~Volume() {
   const std::string earlier = shadrel::LastReleaseFailure();
   object_.reset();
+  mapping_.reset();
+  if (held_ >= 0) close(held_);
   if (const std::string kept = shadrel::LastReleaseFailure(); kept != earlier) Warn(name_, kept);
 }
 

@@ -57,6 +57,9 @@ class Volume {
   char letter() const { return letter_; }
   // The device or file behind the letter, as the drive map knows it.
   const std::string& source() const { return source_; }
+  // The name through which the platform reaches the volume's file: for a path, the descriptor
+  // opened once when the volume was named, so that the name is never resolved again.
+  const std::string& access_path() const { return access_; }
   unsigned partition() const { return partition_; }
 
   uint64_t size() const { return object_->m_llVolumeSize; }
@@ -83,6 +86,8 @@ class Volume {
   std::string name_;
   char letter_ = 0;
   std::string source_;
+  std::string access_;
+  int held_ = -1;
   unsigned partition_ = 0;
   std::unique_ptr<ScopedDriveMapping> mapping_;
   std::unique_ptr<CKestro32> object_;

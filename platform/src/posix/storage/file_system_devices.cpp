@@ -1,4 +1,5 @@
 #include "storage/file_system_devices.h"
+#include "storage/overlay_upper.h"
 
 #include <linux/btrfs.h>
 #include <linux/magic.h>
@@ -6,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace kestro::posix {
 namespace {
@@ -39,7 +41,12 @@ std::vector<StoragePlace> PlacesOfFileSystem(int fd) {
   if (major(st.st_dev) != 0) return PlacesOfDevice(st.st_dev);
   struct statfs fs {};
   if (fstatfs(fd, &fs) == 0 && fs.f_type == BTRFS_SUPER_MAGIC) return PlacesOfBtrfs(fd);
-  return {};
+  // An overlay's files are written into its upper folder, wherever that lies.
+  const int upper = OpenOverlayUpper(fd);
+  if (upper < 0) return {};
+  auto places = PlacesOfFileSystem(upper);
+  close(upper);
+  return places;
 }
 
 }  // namespace kestro::posix

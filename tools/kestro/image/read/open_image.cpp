@@ -11,6 +11,7 @@
 #include "image/read/zstd_reader.h"
 #include "image/read/zstd_seekable_reader.h"
 #include "image/small_files.h"
+#include "support/caller_path.h"
 #include "support/errors.h"
 
 namespace kestro::cli {
@@ -46,15 +47,17 @@ void ImageFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
 
 // A descriptor open on the regular file `path`, and what identifies the file.
 int OpenRegularFile(const std::string& path, FileIdentity* file) {
-  RequireRegularOrAbsent(path);
-  // Non-blocking, so that a FIFO given as the image is refused rather than waited on.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw Failure(path, "cannot open: " + DescribeErrno(errno));
+  const int held = OpenAsCaller(path, O_PATH);
+  if (held < 0) throw Failure(path, "cannot open: " + DescribeErrno(errno));
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
+  if (fstat(held, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(held);
     throw Failure(path, "not a regular file; an image is read from a file");
   }
+  const int fd = open(DescriptorPath(held).c_str(), O_RDONLY | O_CLOEXEC);
+  const int error = errno;
+  close(held);
+  if (fd < 0) throw Failure(path, "cannot open: " + DescribeErrno(error));
   *file = IdentityOf(st);
   return fd;
 }
