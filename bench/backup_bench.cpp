@@ -17,12 +17,12 @@
 #include <benchmark/benchmark.h>
 #include <win32/backend.h>
 
-#include "diagnostics.h"
-#include "digest.h"
-#include "image_folder.h"
-#include "image_placement.h"
-#include "image_writer.h"
-#include "block_loops.h"
+#include "image/image_folder.h"
+#include "image/write/sparse_image_writer.h"
+#include "support/digest.h"
+#include "transfer/block_loops.h"
+#include "volume/diagnostics.h"
+#include "volume/image_placement.h"
 
 using namespace kestro::cli;
 

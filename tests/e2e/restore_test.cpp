@@ -113,7 +113,6 @@ TEST_F(Restore, RefusesAMountedVolumeAndWritesNothingEvenWhenForced) {
 TEST_F(Restore, RefusesEveryNameOfAMountedExt4AndWritesNothing) {
   KESTRO_REQUIRE_TOOL("mkfs.ext4");
   KESTRO_REQUIRE_TOOL("e2fsck");
-  constexpr uint64_t kMiB = 1 << 20;
   const std::string ext4 = dir.File("ext4.img");
   MakeExt4(ext4, 8 * kMiB);
   const std::string ext4Disk = dir.File("ext4-disk.img");

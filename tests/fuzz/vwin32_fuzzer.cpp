@@ -13,7 +13,7 @@
 #include <win32/drive_map.h>
 #include <win32/vwin32.h>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 #include "require.h"
 #include "scratch_file.h"
 #include "sparse_image.h"

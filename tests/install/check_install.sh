@@ -31,6 +31,8 @@ for library in kestro32 shadrel kestroplat; do
   fi
 done
 [ -f "$prefix/include/kestro32/win32/windows.h" ] || { echo "platform headers missing"; exit 1; }
+[ ! -e "$prefix/include/kestro32/win32/volume_storage.h" ] ||
+  { echo "the requester's internal header volume_storage.h is installed"; exit 1; }
 
 read -r -a host_flags <<<"$flags"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 #include <open_shared.h>
 
@@ -21,7 +22,6 @@ using namespace kestro::testing;
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kSector = 512;
 
 // A primary FAT32 partition, an extended partition holding two logical ones.
@@ -107,12 +107,9 @@ struct Answer {
   DWORD error = 0;
 };
 
-class DeviceControl : public ::testing::Test {
+class DeviceControl : public MappedDriveTest {
  protected:
-  void TearDown() override {
-    CloseAll();
-    kestro::ClearMappedDrives();
-  }
+  void TearDown() override { CloseAll(); }
 
   // A loop device must not be detached while a handle still holds one of its partitions.
   void CloseAll() {
@@ -137,8 +134,7 @@ class DeviceControl : public ::testing::Test {
   }
 
   std::string Disk(const std::string& script, uint64_t size = 16 * kMiB) {
-    const std::string path = dir.File("disk.img");
-    CreateSparseFile(path, size);
+    const std::string path = Image("disk.img", size);
     PartitionImage(path, script);
     return path;
   }
@@ -157,8 +153,8 @@ class DeviceControl : public ::testing::Test {
 
   // A 16 MiB disk image of `kind`; the superfloppy is a FAT volume without a table.
   std::string DiskOf(Kind kind) {
-    const std::string path = dir.File("kind" + std::to_string(static_cast<int>(kind)) + ".img");
-    CreateSparseFile(path, 16 * kMiB);
+    const std::string path =
+        Image("kind" + std::to_string(static_cast<int>(kind)) + ".img", 16 * kMiB);
     if (kind == Kind::kMbr) PartitionImage(path, kMbrScript);
     if (kind == Kind::kGpt) PartitionImage(path, kGptScript);
     if (kind == Kind::kSuperfloppy) MakeFat(path, 16, 16 * kMiB);
@@ -271,13 +267,11 @@ class DeviceControl : public ::testing::Test {
     }
   }
 
-  TempDir dir;
   std::vector<HANDLE> handles_;
 };
 
 TEST_F(DeviceControl, AnImageFileHasTheGeometryOfAVirtualDisk) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 100 * kMiB);
+  const std::string image = Image("volume.img", 100 * kMiB);
   ASSERT_TRUE(kestro::MapDrive('C', image));
   HANDLE h = Open(WTEXT("\\\\.\\C:"));
   DISK_GEOMETRY geometry{};
@@ -553,8 +547,7 @@ TEST_F(DeviceControl, SettingThePartitionTypeRewritesOnlyItsSlot) {
 }
 
 TEST_F(DeviceControl, PlainFilesAndUnknownCodesAnswerInvalidFunction) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, kMiB);
+  const std::string image = Image("volume.img", kMiB);
   const std::u16string path(image.begin(), image.end());
   HANDLE file = Open(path.c_str());
   DISK_GEOMETRY geometry{};
@@ -661,8 +654,7 @@ TEST_F(DeviceControl, AVolumeNamesItsDiskAndWindowsPartitionNumber) {
 // Without a table or a volume boot sector in sector 0 a fixed disk has no partitions at all.
 TEST_F(DeviceControl, ADiskWithoutATableOrABootSectorIsRaw) {
   KESTRO_REQUIRE_TOOL("mkfs.ext4");
-  const std::string blank = dir.File("blank.img");
-  CreateSparseFile(blank, 8 * kMiB);
+  const std::string blank = Image("blank.img", 8 * kMiB);
   const std::string ext4 = dir.File("ext4.img");
   MakeExt4(ext4, 8 * kMiB);
   for (const auto& [letter, image] : {std::pair{'B', blank}, std::pair{'X', ext4}}) {
@@ -717,8 +709,7 @@ TEST_F(DeviceControl, NtfsVolumeDataMatchesTheNtfsTools) {
   MakeNtfs(volume, 16 * kMiB);
   const std::string info = RunCommand("ntfsinfo -m -f " + ShellQuote(volume)).output;
   const std::string mft = RunCommand("ntfsinfo -i 0 -f " + ShellQuote(volume)).output;
-  const std::string disk = dir.File("disk.img");
-  CreateSparseFile(disk, 20 * kMiB);
+  const std::string disk = Image("disk.img", 20 * kMiB);
   PartitionImage(disk, "label: dos\nstart=2048, size=32768, type=7\n");
   PlaceVolume(disk, kMiB, volume);
   ASSERT_TRUE(kestro::MapDrive('N', volume));

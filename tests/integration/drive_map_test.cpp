@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 
 using namespace win32;
@@ -16,15 +17,10 @@ using namespace kestro::testing;
 
 namespace {
 
-class DriveMap : public ::testing::Test {
+class DriveMap : public MappedDriveTest {
  protected:
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
-  std::string Image(const std::string& name, uint64_t size = 65536) {
-    const std::string path = dir.File(name);
-    CreateSparseFile(path, size);
-    return path;
-  }
+  using MappedDriveTest::Image;
+  std::string Image(const std::string& name) { return Image(name, 65536); }
 
   static uint64_t SizeOf(const WCHAR* name) {
     HANDLE h = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -34,8 +30,6 @@ class DriveMap : public ::testing::Test {
     CloseHandle(h);
     return static_cast<uint64_t>(size.QuadPart);
   }
-
-  TempDir dir;
 };
 
 TEST_F(DriveMap, AnUnmappedLetterOpensNothing) {
@@ -103,11 +97,6 @@ class TruncatedDisk : public DriveMap {
     ASSERT_TRUE(kestro::MapDrive('T', disk, 2));
     ASSERT_TRUE(kestro::MapDrive('U', disk, 3));
     ASSERT_TRUE(kestro::MapDrive('V', disk, 1));
-  }
-
-  static HANDLE Open(const WCHAR* name) {
-    return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
   }
 
   static void MoveTo(HANDLE h, uint64_t offset) {

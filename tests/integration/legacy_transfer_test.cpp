@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 
 using namespace win32;
@@ -37,7 +38,7 @@ void PrintTo(const Release& release, std::ostream* out) {
   *out << NameOf(release);
 }
 
-class LegacyTransfer : public ::testing::TestWithParam<Release> {
+class LegacyTransfer : public MappedDrives<::testing::TestWithParam<Release>> {
  protected:
   void SetUp() override {
     if (!kHasDevice) GTEST_SKIP() << "the VWIN32 device exists in 32-bit builds (preset i686) only";
@@ -52,8 +53,6 @@ class LegacyTransfer : public ::testing::TestWithParam<Release> {
     ASSERT_NE(volume.m_pBuffer, nullptr);
   }
 
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
   // Reads `len` bytes at `offset` through ReadNT, which the legacy family serves by ReadW.
   std::vector<uint8_t> ReadAt(uint64_t offset, DWORD len) {
     std::vector<uint8_t> bytes(len);
@@ -64,7 +63,6 @@ class LegacyTransfer : public ::testing::TestWithParam<Release> {
     return bytes;
   }
 
-  TempDir dir;
   std::string image = dir.File("volume.img");
   ScopedEnv release{"KESTRO_WINDOWS_VERSION", GetParam().version};
   CKestro32 volume{kDrive, 0};
@@ -136,10 +134,11 @@ INSTANTIATE_TEST_SUITE_P(Releases, LegacyTransfer,
                                            Release{"4.0.950", 16}, Release{"4.0.950", 12}),
                          Name);
 
-TEST(LegacyTransferFirst95, AFat32VolumeCannotBeReadThroughTheOldCalls) {
+using LegacyTransferFirst95 = MappedDriveTest;
+
+TEST_F(LegacyTransferFirst95, AFat32VolumeCannotBeReadThroughTheOldCalls) {
   if (!kHasDevice) GTEST_SKIP() << "the VWIN32 device exists in 32-bit builds (preset i686) only";
   KESTRO_REQUIRE_TOOL("mkfs.fat");
-  TempDir dir;
   const std::string image = dir.File("volume.img");
   MakeFat(image, 32, 40 << 20);
   kestro::MapDrive('L', image);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 
 using namespace win32;
@@ -20,11 +21,9 @@ uint64_t Value(uint64_t field) {
   return field;
 }
 
-class LegacyVolume : public ::testing::Test {
+class LegacyVolume : public MappedDriveTest {
  protected:
   void SetUp() override { KESTRO_REQUIRE_TOOL("mkfs.fat"); }
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
   std::string MapFat(int fatBits, uint64_t size, const std::string& label = "KESTRO") {
     const std::string path = dir.File("volume.img");
     MakeFat(path, fatBits, size, label);
@@ -39,7 +38,6 @@ class LegacyVolume : public ::testing::Test {
   }
 
   ScopedEnv release{"KESTRO_WINDOWS_VERSION", "4.10.2222 A"};  // 98 SE
-  TempDir dir;
 };
 
 TEST_F(LegacyVolume, WithoutTheDeviceTheObjectStaysAsItWas) {

@@ -15,12 +15,14 @@
 #include <win32/utf.h>
 
 #include "fixtures.h"
+#include "mapped_drive_test.h"
 #include "held_snapshot.h"
 #include "linux_provider.h"
 #include "lvm_engine.h"
 #include "snapshot_record.h"
 
 using namespace win32;
+using kestro::testing::MappedDriveTest;
 using kestro::testing::ScopedEnv;
 using kestro::testing::TempDir;
 namespace snapshots = shadrel::linux_snapshots;
@@ -203,12 +205,13 @@ class ScratchVolumeGroup {
   std::string device_;
 };
 
-TEST(RealLvmSnapshot, ReadsTheVolumeAsItWasAndIsRemovedWithItsLastHolder) {
+using RealLvmSnapshot = MappedDriveTest;
+
+TEST_F(RealLvmSnapshot, ReadsTheVolumeAsItWasAndIsRemovedWithItsLastHolder) {
   if (!std::filesystem::exists("/dev/mapper/control")) {
     GTEST_SKIP() << "no device-mapper on this machine (/dev/mapper/control is absent)";
   }
   KESTRO_REQUIRE_TOOL("lvm");
-  TempDir dir;
   ScopedEnv state("KESTRO_STATE_DIR", dir.File("state"));
   kestro::testing::CreateSparseFile(dir.File("pv.img"), 128 << 20);
   std::string whyNot;

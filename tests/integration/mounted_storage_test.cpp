@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 #include <open_shared.h>
 
@@ -24,49 +25,10 @@ using namespace kestro::testing;
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 // The disk: partition 1 (8 MiB at 1 MiB) holds the file system, partition 2 starts at 10 MiB.
 constexpr uint64_t kFirst = 1 * kMiB;
 constexpr uint64_t kFirstLength = 8 * kMiB;
 constexpr uint64_t kSecond = 10 * kMiB;
-
-HANDLE OpenPath(const std::string& path, DWORD access = GENERIC_READ | GENERIC_WRITE) {
-  return OpenShared(kestro::FromUtf8(path).c_str(), 0, access);
-}
-
-DWORD Control(HANDLE h, DWORD code) {
-  DWORD bytes = 0;
-  return DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &bytes, nullptr) ? ERROR_SUCCESS
-                                                                           : GetLastError();
-}
-
-DWORD WriteAt(HANDLE h, uint64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(offset);
-  std::vector<uint8_t> sector(512, 0x5A);
-  DWORD done = 0;
-  if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
-  return WriteFile(h, sector.data(), 512, &done, nullptr) ? ERROR_SUCCESS : GetLastError();
-}
-
-DWORD ReadAt(HANDLE h, uint64_t offset) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(offset);
-  std::vector<uint8_t> sector(512);
-  DWORD done = 0;
-  if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
-  return ReadFile(h, sector.data(), 512, &done, nullptr) && done == 512 ? ERROR_SUCCESS
-                                                                        : GetLastError();
-}
-
-// Opens `path`, writes a sector at `offset` and closes it again.
-DWORD WriteThrough(const std::string& path, uint64_t offset) {
-  HANDLE h = OpenPath(path);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError();
-  const DWORD result = WriteAt(h, offset);
-  CloseHandle(h);
-  return result;
-}
 
 // Runs `child` in a forked process and returns what it returned, or -1 when it did not exit.
 int InChild(const std::function<int()>& child) {
@@ -77,14 +39,11 @@ int InChild(const std::function<int()>& child) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class MountedStorage : public ::testing::Test {
+class MountedStorage : public MappedDriveTest {
  protected:
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
   // A partitioned disk image with `volume` in partition 1.
   std::string DiskHolding(const std::string& volume) {
-    const std::string disk = dir.File("disk.img");
-    CreateSparseFile(disk, 24 * kMiB);
+    const std::string disk = Image("disk.img", 24 * kMiB);
     PartitionImage(disk, "label: dos\nstart=2048, size=16384, type=83\nstart=20480, type=83\n");
     PlaceVolume(disk, kFirst, volume);
     return disk;
@@ -135,8 +94,6 @@ class MountedStorage : public ::testing::Test {
     EXPECT_EQ(Control(partition2, FSCTL_LOCK_VOLUME), ERROR_SUCCESS);
     for (HANDLE h : {first, second, whole, partition2}) CloseHandle(h);
   }
-
-  TempDir dir;
 };
 
 TEST_F(MountedStorage, AKernelMountedExt4IsWrittenThroughNoName) {
@@ -195,8 +152,7 @@ TEST_F(MountedStorage, AnActiveSwapFileIsWrittenThroughNoName) {
 // lock held by the kernel while the child's own view of the process's locks is empty. The
 // parent reads the image: a process holding it open for writing would be using it.
 TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 4 * kMiB);
+  const std::string image = Image("volume.img", 4 * kMiB);
   std::string whyNot;
   auto loop = LoopDevice::Attach(image, &whyNot);
   if (!loop) GTEST_SKIP() << whyNot;
@@ -230,8 +186,7 @@ TEST_F(MountedStorage, ALockExcludesOtherProcessesUntilItIsReleased) {
 }
 
 TEST_F(MountedStorage, ReadOnlyMediaOpenForReadingAndRefuseWritesWithTheReason) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 4 * kMiB);
+  const std::string image = Image("volume.img", 4 * kMiB);
   std::string whyNot;
   auto loop = LoopDevice::Attach(image, &whyNot, "-r");
   if (!loop) GTEST_SKIP() << whyNot;

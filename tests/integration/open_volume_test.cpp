@@ -16,7 +16,6 @@ using namespace kestro::testing;
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kSector = 512;
 
 enum class FileSystem { kFat32, kFat16, kFat12, kNtfs, kFat32Sectors4K, kNtfsSectors4K, kExt4 };

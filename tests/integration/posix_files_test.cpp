@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 #include <open_shared.h>
 
@@ -17,26 +18,10 @@ using namespace kestro::testing;
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
-
-class PosixFiles : public ::testing::Test {
- protected:
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
-  HANDLE Open(const WCHAR* name, DWORD flags = 0) { return OpenShared(name, flags); }
-
-  static bool Seek(HANDLE h, LONGLONG to, DWORD method = FILE_BEGIN) {
-    LARGE_INTEGER distance;
-    distance.QuadPart = to;
-    return SetFilePointerEx(h, distance, nullptr, method);
-  }
-
-  TempDir dir;
-};
+using PosixFiles = MappedDriveTest;
 
 TEST_F(PosixFiles, AVolumeImageReadsAndWritesAtThePointer) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 1 * kMiB);
+  const std::string image = Image("volume.img", 1 * kMiB);
   WriteBytes(image, 4096, Pattern(4096, 1024, 1));
   ASSERT_TRUE(kestro::MapDrive('C', image));
 
@@ -58,8 +43,7 @@ TEST_F(PosixFiles, AVolumeImageReadsAndWritesAtThePointer) {
 }
 
 TEST_F(PosixFiles, VolumeTransfersStopAtTheEnd) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 64 * 1024);
+  const std::string image = Image("volume.img", 64 * 1024);
   ASSERT_TRUE(kestro::MapDrive('D', image));
   HANDLE h = Open(WTEXT("\\\\.\\D:"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -78,8 +62,7 @@ TEST_F(PosixFiles, VolumeTransfersStopAtTheEnd) {
 }
 
 TEST_F(PosixFiles, VolumeTransfersMustCoverWholeSectors) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 64 * 1024);
+  const std::string image = Image("volume.img", 64 * 1024);
   ASSERT_TRUE(kestro::MapDrive('D', image));
   HANDLE h = Open(WTEXT("\\\\.\\D:"));
   std::vector<uint8_t> buffer(1024);
@@ -93,8 +76,7 @@ TEST_F(PosixFiles, VolumeTransfersMustCoverWholeSectors) {
 }
 
 TEST_F(PosixFiles, UnbufferedHandlesNeedAlignedBuffers) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, 64 * 1024);
+  const std::string image = Image("volume.img", 64 * 1024);
   ASSERT_TRUE(kestro::MapDrive('D', image));
   HANDLE h = Open(WTEXT("\\\\.\\D:"), FILE_FLAG_NO_BUFFERING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -109,8 +91,7 @@ TEST_F(PosixFiles, UnbufferedHandlesNeedAlignedBuffers) {
 
 TEST_F(PosixFiles, APartitionIsAWindowOfItsDiskImage) {
   KESTRO_REQUIRE_TOOL("sfdisk");
-  const std::string disk = dir.File("disk.img");
-  CreateSparseFile(disk, 8 * kMiB);
+  const std::string disk = Image("disk.img", 8 * kMiB);
   PartitionImage(disk, "label: dos\nstart=2048, size=4096, type=83\nstart=6144, type=7\n");
   const uint64_t start = 2048 * 512, length = 4096 * 512;
   WriteBytes(disk, start - 512, std::vector<uint8_t>(512, 0x11));
@@ -140,8 +121,7 @@ TEST_F(PosixFiles, APartitionIsAWindowOfItsDiskImage) {
 }
 
 TEST_F(PosixFiles, DiskHandlesFailPastTheEnd) {
-  const std::string disk = dir.File("disk.img");
-  CreateSparseFile(disk, 64 * 1024);
+  const std::string disk = Image("disk.img", 64 * 1024);
   ASSERT_TRUE(kestro::MapPhysicalDrive(3, disk));
   HANDLE h = Open(WTEXT("\\\\.\\PhysicalDrive3"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -169,8 +149,7 @@ TEST_F(PosixFiles, HandlesAreCheckedNotTrusted) {
 // A closed handle stays invalid after a new handle takes its place, and threads still using a
 // handle while it closes see it either open or invalid, never a closed descriptor.
 TEST_F(PosixFiles, ClosedHandlesStayClosedWhateverOpensAfterThem) {
-  const std::string path = dir.File("plain.bin");
-  CreateSparseFile(path, 4096);
+  const std::string path = Image("plain.bin", 4096);
   const std::u16string name = kestro::FromUtf8(path);
   HANDLE first = Open(name.c_str());
   ASSERT_TRUE(CloseHandle(first));
@@ -199,8 +178,7 @@ TEST_F(PosixFiles, ClosedHandlesStayClosedWhateverOpensAfterThem) {
 }
 
 TEST_F(PosixFiles, FilePointersFollowWindowsRules) {
-  const std::string path = dir.File("plain.bin");
-  CreateSparseFile(path, 100);
+  const std::string path = Image("plain.bin", 100);
   const std::u16string name = kestro::FromUtf8(path);
   HANDLE h = Open(name.c_str());
   ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -18,16 +18,17 @@
 #include <win32/windows.h>
 
 #include "fixtures.h"
+#include "mapped_drive_test.h"
 #include "linux_provider.h"
 #include "lvm_engine.h"
 
 using namespace win32;
 using kestro::testing::LoopDevice;
+using kestro::testing::MappedDriveTest;
 using kestro::testing::RunCommand;
 using kestro::testing::ScopedEnv;
 using kestro::testing::ScopedMount;
 using kestro::testing::ShellQuote;
-using kestro::testing::TempDir;
 
 namespace {
 
@@ -66,7 +67,7 @@ void WriteFromChild(const std::string& image, uint64_t offset, const std::vector
 
 // A file system of one kind in an image file, mounted through a loop device, holding a volume
 // image mapped to drive C:; state and records go to a folder of the test's own.
-class SnapshotHost : public ::testing::Test {
+class SnapshotHost : public MappedDriveTest {
  protected:
   // Makes and mounts the file system `mkfs` makes; false (the test skips) where it cannot.
   bool MountFileSystem(const std::string& mkfs, const std::string& tool) {
@@ -74,7 +75,7 @@ class SnapshotHost : public ::testing::Test {
       whyNot_ = tool + " is not installed";
       return false;
     }
-    const std::string image = dir_.File("host.img");
+    const std::string image = dir.File("host.img");
     kestro::testing::CreateSparseFile(image, 512ull << 20);
     if (RunCommand(mkfs + " " + ShellQuote(image) + " >/dev/null 2>&1").status != 0) {
       whyNot_ = mkfs + " failed";
@@ -92,14 +93,11 @@ class SnapshotHost : public ::testing::Test {
     kestro::MapDrive('C', image);
   }
 
-  void TearDown() override { kestro::UnmapDrive('C'); }
-
-  TempDir dir_;
-  std::string mountPoint_ = dir_.File("host");
+  std::string mountPoint_ = dir.File("host");
   std::string volumeImage_;
   std::string whyNot_;
   std::optional<ScopedMount> mount_;
-  ScopedEnv state_{"KESTRO_STATE_DIR", dir_.File("state")};
+  ScopedEnv state_{"KESTRO_STATE_DIR", dir.File("state")};
   ScopedEnv snapshotDir_{"KESTRO_SNAPSHOT_DIR", std::nullopt};
 };
 
@@ -157,7 +155,7 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
     CloseHandle(again);
   }
   EXPECT_EQ(FilesIn(clones), 0u);
-  EXPECT_EQ(FilesIn(dir_.File("state")), 0u);
+  EXPECT_EQ(FilesIn(dir.File("state")), 0u);
   const auto wide = kestro::ToWide(kestro::FromUtf8(device));
   EXPECT_EQ(
       CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
@@ -182,10 +180,10 @@ std::vector<uint8_t> ControlAnswer(const std::u16string& name, DWORD code) {
 TEST_P(ReflinkSnapshot, AnswersTheControlCodesOfItsOriginForAPartition) {
   if (!MountFileSystem(GetParam().first, GetParam().second)) GTEST_SKIP() << whyNot_;
   const std::string disk = mountPoint_ + "/disk.img";
-  kestro::testing::MakeFat(dir_.File("volume.img"), 16, kVolumeSize);
+  kestro::testing::MakeFat(dir.File("volume.img"), 16, kVolumeSize);
   kestro::testing::CreateSparseFile(disk, 2 * kVolumeSize);
   kestro::testing::PartitionImage(disk, "label: dos\nstart=2048, size=32768, type=6\n");
-  kestro::testing::PlaceVolume(disk, 1 << 20, dir_.File("volume.img"));
+  kestro::testing::PlaceVolume(disk, 1 << 20, dir.File("volume.img"));
   kestro::MapDrive('C', disk, 1);
 
   CKestro32 volume(3, 1);
@@ -205,11 +203,11 @@ INSTANTIATE_TEST_SUITE_P(CloningFileSystems, ReflinkSnapshot,
 using LiveVolume = SnapshotHost;
 
 TEST_F(LiveVolume, IsReadWhereTheFileSystemCannotCloneAndSaysWhy) {
-  kestro::testing::MakeFat(dir_.File("c.img"), 16, kVolumeSize);
-  if (kestro::testing::RunCommand("stat -f -c %T " + ShellQuote(dir_.path())).output !=
+  kestro::testing::MakeFat(dir.File("c.img"), 16, kVolumeSize);
+  if (kestro::testing::RunCommand("stat -f -c %T " + ShellQuote(dir.path())).output !=
       "ext2/ext3\n")
     GTEST_SKIP() << "the temporary folder is not on ext4";
-  MapVolume(dir_.File("c.img"));
+  MapVolume(dir.File("c.img"));
   // The host's standard output shows no more than an opening that asks for no snapshot.
   ::testing::internal::CaptureStdout();
   { CKestro32 live(3, 0); }
@@ -222,9 +220,9 @@ TEST_F(LiveVolume, IsReadWhereTheFileSystemCannotCloneAndSaysWhy) {
   EXPECT_EQ(volume.m_bVssActive, 0);
   EXPECT_EQ(SnapshotPathOf(volume), "");
   EXPECT_EQ(shadrel::LastSnapshotFailure(),
-            "the file system holding " + dir_.File("c.img") + " cannot clone files (ext4)");
-  EXPECT_EQ(FilesIn(dir_.File(".kestro-snapshots")), 0u);
-  EXPECT_EQ(FilesIn(dir_.File("state")), 0u);
+            "the file system holding " + dir.File("c.img") + " cannot clone files (ext4)");
+  EXPECT_EQ(FilesIn(dir.File(".kestro-snapshots")), 0u);
+  EXPECT_EQ(FilesIn(dir.File("state")), 0u);
 }
 
 using FrozenMount = SnapshotHost;
@@ -233,7 +231,7 @@ TEST_F(FrozenMount, FileSystemInsideTheImageIsCleanInTheCloneAndWritableAfter) {
   if (!MountFileSystem("mkfs.xfs -f -m reflink=1", "mkfs.xfs")) GTEST_SKIP() << whyNot_;
   const std::string image = mountPoint_ + "/ext4.img";
   kestro::testing::MakeExt4(image, 64 << 20);
-  const std::string inner = dir_.File("inner");
+  const std::string inner = dir.File("inner");
   std::filesystem::create_directory(inner);
   auto innerMount = ScopedMount::Kernel(image, inner, &whyNot_);
   if (!innerMount) GTEST_SKIP() << whyNot_;

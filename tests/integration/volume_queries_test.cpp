@@ -7,14 +7,13 @@
 #include <random>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 
 using namespace win32;
 using namespace kestro::testing;
 
 namespace {
-
-constexpr uint64_t kMiB = 1024 * 1024;
 
 struct VolumeInfo {
   BOOL ok = FALSE;
@@ -42,15 +41,12 @@ DWORD SerialByBlkid(const std::string& image) {
   return static_cast<DWORD>(std::stoull(uuid.substr(uuid.size() - 8), nullptr, 16));
 }
 
-class VolumeQueries : public ::testing::Test {
+class VolumeQueries : public MappedDriveTest {
  protected:
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
   // A FAT or NTFS image with a file on it, so that free and total differ by more than metadata.
   std::string Filled(const std::string& name, int fatBits, uint64_t size) {
     const std::string image = dir.File(name);
-    const std::string payload = dir.File("payload.bin");
-    CreateSparseFile(payload, 300 * 1024);
+    const std::string payload = Image("payload.bin", 300 * 1024);
     WriteBytes(payload, 0, Pattern(0, 300 * 1024, 7));
     if (fatBits != 0) {
       MakeFat(image, fatBits, size);
@@ -62,8 +58,6 @@ class VolumeQueries : public ::testing::Test {
     }
     return image;
   }
-
-  TempDir dir;
 };
 
 TEST_F(VolumeQueries, FatVolumesAreNamedByTheirSectorsPerFatField) {
@@ -109,8 +103,7 @@ TEST_F(VolumeQueries, NtfsReportsItsNameLabelAndSerial) {
 }
 
 TEST_F(VolumeQueries, VolumesWindowsCannotReadAreUnrecognised) {
-  const std::string blank = dir.File("blank.img");
-  CreateSparseFile(blank, 8 * kMiB);
+  const std::string blank = Image("blank.img", 8 * kMiB);
   ASSERT_TRUE(kestro::MapDrive('B', blank));
   VolumeInfo info = InfoOf(WTEXT("B:\\"));
   EXPECT_FALSE(info.ok);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 #include <open_shared.h>
 
@@ -16,41 +17,17 @@ using namespace kestro::testing;
 
 namespace {
 
-constexpr uint64_t kMiB = 1024 * 1024;
-
-class VolumeSafety : public ::testing::Test {
+class VolumeSafety : public MappedDriveTest {
  protected:
-  void TearDown() override { kestro::ClearMappedDrives(); }
-
-  static HANDLE Open(const WCHAR* name) { return OpenShared(name); }
-
-  static DWORD Control(HANDLE h, DWORD code) {
-    DWORD bytes = 0;
-    return DeviceIoControl(h, code, nullptr, 0, nullptr, 0, &bytes, nullptr) ? ERROR_SUCCESS
-                                                                             : GetLastError();
-  }
-
-  static DWORD WriteAt(HANDLE h, LONGLONG offset) {
-    LARGE_INTEGER to;
-    to.QuadPart = offset;
-    std::vector<uint8_t> sector(512, 0x5A);
-    DWORD done = 0;
-    if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) return GetLastError();
-    return WriteFile(h, sector.data(), 512, &done, nullptr) ? ERROR_SUCCESS : GetLastError();
-  }
-
   std::string NtfsImage() {
     const std::string image = dir.File("ntfs.img");
     MakeNtfs(image, 16 * kMiB);
     return image;
   }
-
-  TempDir dir;
 };
 
 TEST_F(VolumeSafety, ALockIsExclusiveAndDiesWithItsHandle) {
-  const std::string image = dir.File("volume.img");
-  CreateSparseFile(image, kMiB);
+  const std::string image = Image("volume.img", kMiB);
   ASSERT_TRUE(kestro::MapDrive('C', image));
   ASSERT_TRUE(kestro::MapDrive('D', image));  // the same bytes under a second letter
   HANDLE first = Open(WTEXT("\\\\.\\C:"));
@@ -73,8 +50,7 @@ TEST_F(VolumeSafety, ALockIsExclusiveAndDiesWithItsHandle) {
 
 TEST_F(VolumeSafety, PartitionsOfOneDiskLockIndependently) {
   KESTRO_REQUIRE_TOOL("sfdisk");
-  const std::string disk = dir.File("disk.img");
-  CreateSparseFile(disk, 8 * kMiB);
+  const std::string disk = Image("disk.img", 8 * kMiB);
   PartitionImage(disk, "label: dos\nstart=2048, size=4096, type=7\nstart=6144, type=7\n");
   ASSERT_TRUE(kestro::MapDrive('E', disk, 1));
   ASSERT_TRUE(kestro::MapDrive('F', disk, 2));
@@ -123,8 +99,7 @@ TEST_F(VolumeSafety, AMountedVolumeRefusesLocksAndWritesBeyondItsBootSector) {
 TEST_F(VolumeSafety, AMountThroughALoopPartitionProtectsThePartitionOfTheImage) {
   KESTRO_REQUIRE_TOOL("mkntfs");
   KESTRO_REQUIRE_TOOL("sfdisk");
-  const std::string disk = dir.File("disk.img");
-  CreateSparseFile(disk, 24 * kMiB);
+  const std::string disk = Image("disk.img", 24 * kMiB);
   PartitionImage(disk, "label: gpt\nstart=2048, size=32768\n");
   PlaceVolume(disk, 2048 * 512, NtfsImage());
   std::string whyNot;

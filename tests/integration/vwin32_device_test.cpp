@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
 
 using namespace win32;
@@ -56,7 +57,7 @@ TEST(Vwin32DeviceAbsence, SixtyFourBitBuildsHaveNoDevice) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
-class Vwin32Device : public ::testing::Test {
+class Vwin32Device : public MappedDriveTest {
  protected:
   void SetUp() override {
     if (!kHasDevice) GTEST_SKIP() << "the VWIN32 device exists in 32-bit builds (preset i686) only";
@@ -65,7 +66,6 @@ class Vwin32Device : public ::testing::Test {
 
   void TearDown() override {
     for (HANDLE h : handles_) CloseHandle(h);
-    kestro::ClearMappedDrives();
   }
 
   // Formats a FAT image of `size` bytes and maps it to drive number `drive`.
@@ -123,7 +123,6 @@ class Vwin32Device : public ::testing::Test {
   }
 
   ScopedEnv release{"KESTRO_WINDOWS_VERSION", "4.10.2222 A"};
-  TempDir dir;
 
  private:
   std::vector<HANDLE> handles_;

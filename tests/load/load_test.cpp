@@ -17,10 +17,11 @@
 #include <thread>
 #include <vector>
 
-#include <digest.h>
+#include <support/digest.h>
 #include <fixtures.h>
+#include <mapped_drive_test.h>
 #include <gtest/gtest.h>
-#include <hash_pipeline.h>
+#include <transfer/hash_pipeline.h>
 #include <win32/drive_map.h>
 
 #include "counting_backend.h"
@@ -31,7 +32,7 @@ using kestro::cli::HashKind;
 using kestro::cli::HashPipeline;
 using kestro::cli::MakeDigest;
 using kestro::testing::CountingBackend;
-using kestro::testing::TempDir;
+using kestro::testing::MappedDriveTest;
 
 namespace {
 
@@ -190,8 +191,9 @@ class Worker {
   std::string error_;
 };
 
-TEST(Load, EightThreadsOnOneImageLoseNoWriteAndLeaveNothingOpen) {
-  TempDir dir;
+using Load = MappedDriveTest;
+
+TEST_F(Load, EightThreadsOnOneImageLoseNoWriteAndLeaveNothingOpen) {
   const std::string image = dir.File("load.img");
   std::vector<uint8_t> bytes = kestro::testing::Pattern(0, kImageBytes, 20261208);
   bytes[510] = 0;  // no boot signature: nothing takes the bytes for a file system

@@ -11,6 +11,8 @@
 
 namespace kestro::testing {
 
+inline constexpr uint64_t kMiB = uint64_t{1} << 20;
+
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
  public:

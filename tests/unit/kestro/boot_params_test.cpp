@@ -1,5 +1,5 @@
 // The parameter block decoded from boot sectors that the real formatting tools wrote.
-#include <boot_params.h>
+#include <volume/boot_params.h>
 
 #include <Kestro32.h>
 

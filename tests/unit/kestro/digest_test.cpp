@@ -1,6 +1,6 @@
 // Digests as the checksum tools print them.
-#include <digest.h>
-#include <hash_pipeline.h>
+#include <support/digest.h>
+#include <transfer/hash_pipeline.h>
 
 #include <cstring>
 #include <string>

@@ -1,6 +1,6 @@
 // The sidecar that says where an image's volume bytes end.
-#include <errors.h>
-#include <image_format.h>
+#include <support/errors.h>
+#include <image/image_format.h>
 
 #include <fstream>
 

@@ -1,6 +1,6 @@
 // The sparse image writer: exact contents, holes where the data is zero, no partial files.
-#include <image_writer.h>
-#include <errors.h>
+#include <image/write/sparse_image_writer.h>
+#include <support/errors.h>
 
 #include <sys/stat.h>
 

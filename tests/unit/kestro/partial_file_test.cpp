@@ -1,6 +1,6 @@
 // Claiming IMAGE.partial: one writer at a time, a dead writer's file replaced, nothing else taken.
-#include <errors.h>
-#include <partial_file.h>
+#include <support/errors.h>
+#include <image/partial_file.h>
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // The progress line and when it is drawn.
-#include <progress.h>
+#include <transfer/progress_bar.h>
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // What info reports, taken from the object's public members.
-#include <report.h>
+#include <volume/report.h>
 
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Reading past unreadable sectors.
-#include <rescue.h>
+#include <transfer/rescue.h>
 
 #include <set>
 

@@ -1,6 +1,6 @@
 // The sample disk linked into the program unpacks to the disk the demo describes.
-#include <errors.h>
-#include <sample.h>
+#include <support/errors.h>
+#include <image/sample.h>
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
 // Sizes typed on the command line and shown to people.
-#include <sizes.h>
+#include <support/sizes.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // How a volume named on the command line is told apart and mapped.
-#include <volume_source.h>
+#include <volume/volume.h>
 
 #include <win32/drive_map.h>
 

@@ -1,11 +1,12 @@
 // Compressed images written and read back: seekable images (frames, seek table, the size frame
 // ahead of them) and the single-frame images of earlier versions, read at any offset; what
 // `zstd -d` makes of them; and damage, which names the frame and its bytes.
-#include <errors.h>
-#include <image_reader.h>
-#include <image_writer.h>
-#include <zstd_seek_table.h>
-#include <zstd_writer.h>
+#include <support/errors.h>
+#include <image/read/image_reader.h>
+#include <image/read/open_image.h>
+#include <image/write/sparse_image_writer.h>
+#include <image/read/zstd_seek_table.h>
+#include <image/write/zstd_writer.h>
 
 #include <fcntl.h>
 #include <unistd.h>

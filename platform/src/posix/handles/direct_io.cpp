@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <string>
 
-#include "handles/read_ahead.h"
+#include "read_ahead.h"
 
 namespace kestro::posix {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 
 namespace kestro::posix {
 

@@ -2,7 +2,7 @@
 
 #include "handles/direct_io.h"
 #include "handles/full_transfer.h"
-#include "handles/read_ahead.h"
+#include "read_ahead.h"
 #include "handles/widened_transfer.h"
 
 namespace kestro::posix {

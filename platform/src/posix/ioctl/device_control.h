@@ -4,7 +4,7 @@
 
 #include <win32/types.h>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 
 namespace kestro::posix {
 

@@ -3,7 +3,7 @@
 
 #include <win32/types.h>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 #include "ioctl/control_buffer.h"
 
 namespace kestro::posix {

@@ -6,7 +6,7 @@
 
 #include <win32/winioctl.h>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 #include "ioctl/control_buffer.h"
 #include "ioctl/partition_layout.h"
 

@@ -5,7 +5,7 @@
 
 #include <win32/winioctl.h>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 #include "ioctl/control_buffer.h"
 
 namespace kestro::posix {

@@ -8,7 +8,7 @@
 #include <win32/errors.h>
 
 #include "errno_map.h"
-#include "handles/read_ahead.h"
+#include "read_ahead.h"
 #include "storage/volume_safety.h"
 
 namespace kestro::posix {

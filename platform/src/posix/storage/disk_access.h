@@ -8,7 +8,7 @@
 
 #include <win32/types.h>
 
-#include "handles/open_object.h"
+#include "open_object.h"
 #include "storage/block_device.h"
 
 namespace kestro::posix {

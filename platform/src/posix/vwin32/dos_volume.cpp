@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "handles/read_ahead.h"
+#include "read_ahead.h"
 #include "storage/drive_map.h"
 #include "storage/volume_safety.h"
 

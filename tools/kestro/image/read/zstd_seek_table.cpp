@@ -1,0 +1,153 @@
+#include "image/read/zstd_seek_table.h"
+
+#include <cstring>
+
+#include "support/errors.h"
+#include "support/positional_read.h"
+
+namespace kestro::cli {
+namespace {
+
+constexpr uint32_t kSeekTableMagic = 0x184D2A5E;
+constexpr uint32_t kSizeFrameMagic = 0x184D2A5B;
+constexpr uint32_t kSeekableMagic = 0x8F92EAB1;
+constexpr uint32_t kLargestFrameCount = 0x8000000;
+constexpr size_t kSkippableHeaderBytes = 8;
+constexpr size_t kFooterBytes = 9;
+constexpr uint8_t kChecksumFlag = 0x80;
+constexpr uint8_t kReservedBits = 0x7C;
+// Tells the size frame from other skippable frames of the same magic number.
+constexpr char kSizeTag[] = "kestroSZ";
+constexpr size_t kSizeTagBytes = sizeof kSizeTag - 1;
+constexpr size_t kSizePayloadBytes = kSizeTagBytes + 8;
+
+void PutLittle(std::string& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
+}
+
+uint64_t GetLittle(const uint8_t* data, int bytes) {
+  uint64_t value = 0;
+  for (int i = bytes; i-- > 0;) value = value << 8 | data[i];
+  return value;
+}
+
+uint32_t Get32(const uint8_t* data) {
+  return static_cast<uint32_t>(GetLittle(data, 4));
+}
+
+[[noreturn]] void Damaged(const std::string& name, const std::string& why) {
+  throw Failure(name, "has a damaged zstd seek table: " + why);
+}
+
+// The frames listed in `table`, `count` entries of `entryBytes` each.
+std::vector<SeekFrame> DecodeEntries(const uint8_t* table, uint32_t count, size_t entryBytes) {
+  std::vector<SeekFrame> frames(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* entry = table + size_t{i} * entryBytes;
+    frames[i].compressedBytes = Get32(entry);
+    frames[i].imageBytes = Get32(entry + 4);
+    if (entryBytes > 8) frames[i].checksum = Get32(entry + 8);
+  }
+  return frames;
+}
+
+// Sums the frames' sizes into `table`; throws when a frame is empty or too large to decode.
+void SumFrames(SeekTable& table, uint64_t* compressed, const std::string& name) {
+  for (size_t i = 0; i < table.frames.size(); ++i) {
+    const SeekFrame& frame = table.frames[i];
+    if (frame.compressedBytes == 0 || frame.imageBytes > kLargestSeekableFrame) {
+      Damaged(name, "frame " + std::to_string(i) + " has impossible sizes");
+    }
+    *compressed += frame.compressedBytes;
+    table.imageBytes += frame.imageBytes;
+  }
+}
+
+// Checks what precedes the data frames: nothing, or a size frame that agrees with the table.
+void CheckStart(int fd, const SeekTable& table, const std::string& name) {
+  if (table.firstFrameOffset == 0) return;
+  std::string start(SizeFrameBytes(), '\0');
+  const size_t got = ReadUpTo(fd, 0, start.data(), start.size(), name);
+  const std::optional<uint64_t> recorded = DecodeSizeFrame(start.substr(0, got));
+  if (table.firstFrameOffset != SizeFrameBytes() || !recorded) {
+    Damaged(name, "its frames do not add up to the file's size");
+  }
+  if (*recorded != table.imageBytes) {
+    Damaged(name, "the file's first frame records " + std::to_string(*recorded) +
+                      " image bytes, its frames hold " + std::to_string(table.imageBytes));
+  }
+}
+
+}  // namespace
+
+std::string EncodeSizeFrame(uint64_t imageBytes) {
+  std::string out;
+  PutLittle(out, kSizeFrameMagic, 4);
+  PutLittle(out, kSizePayloadBytes, 4);
+  out.append(kSizeTag, kSizeTagBytes);
+  PutLittle(out, imageBytes, 8);
+  return out;
+}
+
+size_t SizeFrameBytes() {
+  return kSkippableHeaderBytes + kSizePayloadBytes;
+}
+
+std::optional<uint64_t> DecodeSizeFrame(const std::string& start) {
+  if (start.size() < SizeFrameBytes()) return std::nullopt;
+  const auto* data = reinterpret_cast<const uint8_t*>(start.data());
+  if (Get32(data) != kSizeFrameMagic || Get32(data + 4) != kSizePayloadBytes ||
+      std::memcmp(data + kSkippableHeaderBytes, kSizeTag, kSizeTagBytes) != 0) {
+    return std::nullopt;
+  }
+  return GetLittle(data + kSkippableHeaderBytes + kSizeTagBytes, 8);
+}
+
+std::string EncodeSeekTable(const std::vector<SeekFrame>& frames) {
+  std::string out;
+  PutLittle(out, kSeekTableMagic, 4);
+  PutLittle(out, frames.size() * 12 + kFooterBytes, 4);
+  for (const SeekFrame& frame : frames) {
+    PutLittle(out, frame.compressedBytes, 4);
+    PutLittle(out, frame.imageBytes, 4);
+    PutLittle(out, frame.checksum, 4);
+  }
+  PutLittle(out, frames.size(), 4);
+  out.push_back(static_cast<char>(kChecksumFlag));
+  PutLittle(out, kSeekableMagic, 4);
+  return out;
+}
+
+std::optional<SeekTable> ReadSeekTable(int fd, uint64_t fileBytes, const std::string& name) {
+  uint8_t footer[kFooterBytes];
+  if (fileBytes < kSkippableHeaderBytes + kFooterBytes) return std::nullopt;
+  ReadUpTo(fd, fileBytes - kFooterBytes, footer, sizeof footer, name);
+  if (Get32(footer + 5) != kSeekableMagic) return std::nullopt;
+  const uint32_t count = Get32(footer);
+  const uint8_t descriptor = footer[4];
+  if ((descriptor & kReservedBits) != 0) Damaged(name, "reserved bits are set");
+  SeekTable table;
+  table.checksummed = (descriptor & kChecksumFlag) != 0;
+  const size_t entryBytes = table.checksummed ? 12 : 8;
+  const uint64_t tableBytes = kSkippableHeaderBytes + uint64_t{count} * entryBytes + kFooterBytes;
+  if (count > kLargestFrameCount || tableBytes > fileBytes) {
+    Damaged(name, "it lists more frames than the file can hold");
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(tableBytes));
+  ReadUpTo(fd, fileBytes - tableBytes, bytes.data(), bytes.size(), name);
+  if (Get32(bytes.data()) != kSeekTableMagic ||
+      Get32(bytes.data() + 4) != tableBytes - kSkippableHeaderBytes) {
+    Damaged(name, "its frame header does not match its footer");
+  }
+  table.frames = DecodeEntries(bytes.data() + kSkippableHeaderBytes, count, entryBytes);
+  uint64_t compressed = 0;
+  SumFrames(table, &compressed, name);
+  if (compressed > fileBytes - tableBytes) {
+    Damaged(name, "its frames do not add up to the file's size");
+  }
+  table.firstFrameOffset = fileBytes - tableBytes - compressed;
+  CheckStart(fd, table, name);
+  return table;
+}
+
+}  // namespace kestro::cli
