@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include <ondisk/little_endian.h>
+
 #include "support/errors.h"
 #include "support/positional_read.h"
 
@@ -26,8 +28,7 @@ uint64_t SkipBlocks(int fd, uint64_t offset, uint64_t fileBytes, const std::stri
   for (;;) {
     uint8_t header[kBlockHeaderBytes];
     if (ReadUpTo(fd, offset, header, sizeof header, name) < sizeof header) return fileBytes;
-    const uint32_t bits =
-        uint32_t{header[0]} | uint32_t{header[1]} << 8 | uint32_t{header[2]} << 16;
+    const auto bits = static_cast<uint32_t>(ondisk::LittleEndian(header, kBlockHeaderBytes));
     const unsigned type = bits >> 1 & 3;
     if (type == kReservedBlock) FailAt(name, offset);
     offset += kBlockHeaderBytes + (type == kRleBlock ? 1 : bits >> 3);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <ondisk/little_endian.h>
+
 #include "support/errors.h"
 #include "support/positional_read.h"
 
@@ -25,16 +27,6 @@ void PutLittle(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
 }
 
-uint64_t GetLittle(const uint8_t* data, int bytes) {
-  uint64_t value = 0;
-  for (int i = bytes; i-- > 0;) value = value << 8 | data[i];
-  return value;
-}
-
-uint32_t Get32(const uint8_t* data) {
-  return static_cast<uint32_t>(GetLittle(data, 4));
-}
-
 [[noreturn]] void Damaged(const std::string& name, const std::string& why) {
   throw Failure(name, "has a damaged zstd seek table: " + why);
 }
@@ -44,9 +36,9 @@ std::vector<SeekFrame> DecodeEntries(const uint8_t* table, uint32_t count, size_
   std::vector<SeekFrame> frames(count);
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* entry = table + size_t{i} * entryBytes;
-    frames[i].compressedBytes = Get32(entry);
-    frames[i].imageBytes = Get32(entry + 4);
-    if (entryBytes > 8) frames[i].checksum = Get32(entry + 8);
+    frames[i].compressedBytes = ondisk::LittleEndian32(entry);
+    frames[i].imageBytes = ondisk::LittleEndian32(entry + 4);
+    if (entryBytes > 8) frames[i].checksum = ondisk::LittleEndian32(entry + 8);
   }
   return frames;
 }
@@ -96,11 +88,12 @@ size_t SizeFrameBytes() {
 std::optional<uint64_t> DecodeSizeFrame(const std::string& start) {
   if (start.size() < SizeFrameBytes()) return std::nullopt;
   const auto* data = reinterpret_cast<const uint8_t*>(start.data());
-  if (Get32(data) != kSizeFrameMagic || Get32(data + 4) != kSizePayloadBytes ||
+  if (ondisk::LittleEndian32(data) != kSizeFrameMagic ||
+      ondisk::LittleEndian32(data + 4) != kSizePayloadBytes ||
       std::memcmp(data + kSkippableHeaderBytes, kSizeTag, kSizeTagBytes) != 0) {
     return std::nullopt;
   }
-  return GetLittle(data + kSkippableHeaderBytes + kSizeTagBytes, 8);
+  return ondisk::LittleEndian64(data + kSkippableHeaderBytes + kSizeTagBytes);
 }
 
 std::string EncodeSeekTable(const std::vector<SeekFrame>& frames) {
@@ -122,8 +115,8 @@ std::optional<SeekTable> ReadSeekTable(int fd, uint64_t fileBytes, const std::st
   uint8_t footer[kFooterBytes];
   if (fileBytes < kSkippableHeaderBytes + kFooterBytes) return std::nullopt;
   ReadUpTo(fd, fileBytes - kFooterBytes, footer, sizeof footer, name);
-  if (Get32(footer + 5) != kSeekableMagic) return std::nullopt;
-  const uint32_t count = Get32(footer);
+  if (ondisk::LittleEndian32(footer + 5) != kSeekableMagic) return std::nullopt;
+  const uint32_t count = ondisk::LittleEndian32(footer);
   const uint8_t descriptor = footer[4];
   if ((descriptor & kReservedBits) != 0) Damaged(name, "reserved bits are set");
   SeekTable table;
@@ -135,8 +128,8 @@ std::optional<SeekTable> ReadSeekTable(int fd, uint64_t fileBytes, const std::st
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(tableBytes));
   ReadUpTo(fd, fileBytes - tableBytes, bytes.data(), bytes.size(), name);
-  if (Get32(bytes.data()) != kSeekTableMagic ||
-      Get32(bytes.data() + 4) != tableBytes - kSkippableHeaderBytes) {
+  if (ondisk::LittleEndian32(bytes.data()) != kSeekTableMagic ||
+      ondisk::LittleEndian32(bytes.data() + 4) != tableBytes - kSkippableHeaderBytes) {
     Damaged(name, "its frame header does not match its footer");
   }
   table.frames = DecodeEntries(bytes.data() + kSkippableHeaderBytes, count, entryBytes);

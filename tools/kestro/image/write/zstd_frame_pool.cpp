@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <ondisk/little_endian.h>
+
 #include "support/errors.h"
 
 namespace kestro::cli {
@@ -34,8 +36,7 @@ std::string CompressFrame(ZSTD_CCtx* context, int level, const std::vector<uint8
   frame.bytes.resize(result);
   frame.imageBytes = static_cast<uint32_t>(input.size());
   const uint8_t* tail = frame.bytes.data() + result - kChecksumBytes;
-  frame.checksum = uint32_t{tail[0]} | uint32_t{tail[1]} << 8 | uint32_t{tail[2]} << 16 |
-                   uint32_t{tail[3]} << 24;
+  frame.checksum = ondisk::LittleEndian32(tail);
   return "";
 }
 
