@@ -5,13 +5,13 @@
 #include <cstring>
 #include <sstream>
 
+#include <win32/sector.h>
 #include <win32/utf.h>
 
 namespace win32::testing {
-using kestro::FromUtf8, kestro::ToUtf8, kestro::Utf16;
+using kestro::FromUtf8, kestro::ToUtf8, kestro::Utf16, kestro::platform::kSectorSize;
 namespace {
 
-constexpr uint64_t kSector = 512;
 constexpr size_t kPage = 4096;
 
 std::u16string Key(const std::u16string& name) {
@@ -204,8 +204,9 @@ DWORD FakeBackend::CheckTransfer(const OpenHandle& open, const Device& device, c
                                  DWORD size, DWORD* allowed) {
   *allowed = size;
   const bool sectorsOnly = device.kind != DeviceKind::kFile || open.noBuffering;
-  if (sectorsOnly && (open.pointer % kSector || size % kSector)) return ERROR_INVALID_PARAMETER;
-  if (open.noBuffering && Address(buffer) % kSector) return ERROR_INVALID_PARAMETER;
+  if (sectorsOnly && (open.pointer % kSectorSize || size % kSectorSize))
+    return ERROR_INVALID_PARAMETER;
+  if (open.noBuffering && Address(buffer) % kSectorSize) return ERROR_INVALID_PARAMETER;
   if (buffer == nullptr && size > 0) return ERROR_NOACCESS;
   const uint64_t length = device.bytes.size();
   const uint64_t left = open.pointer >= length ? 0 : length - open.pointer;

@@ -1,9 +1,9 @@
 #include "fault_injecting_backend.h"
 
+#include <win32/sector.h>
+
 namespace win32::testing {
 namespace {
-
-constexpr DWORD kSector = 512;
 
 BOOL FailTransfer(DWORD error, LPDWORD done) {
   if (done) *done = 0;
@@ -103,7 +103,8 @@ DWORD FaultInjectingBackend::BadRangeError(HANDLE file, DWORD size) {
 }
 
 DWORD FaultInjectingBackend::Shortened(DWORD size) {
-  const DWORD unit = size % kSector == 0 ? kSector : 1;
+  using kestro::platform::kSectorSize;
+  const DWORD unit = size % kSectorSize == 0 ? kSectorSize : 1;
   const DWORD units = size / unit;
   if (units < 2 || !OneIn(shortenOneIn_)) return size;
   ++shortened_;

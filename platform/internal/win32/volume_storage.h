@@ -37,6 +37,13 @@ struct MountedFileSystem {
   std::string device;  // empty when the source is no block device
 };
 
+// A device-mapper device: its name ("<group>-<volume>" for a logical volume) and its uuid
+// ("LVM-..." for a logical volume).
+struct MappedDevice {
+  std::string name;
+  std::string uuid;
+};
+
 // The storage of drive `letter`; nullopt with *error set as opening \\.\X: would set it.
 KESTROPLAT_API std::optional<VolumeStorage> LocateDriveStorage(char letter, win32::DWORD* error);
 
@@ -47,6 +54,9 @@ KESTROPLAT_API std::optional<FilePosition> BackingFileOf(const std::string& path
 
 // The file systems mounted from any byte of the file or device at `path`.
 KESTROPLAT_API std::vector<MountedFileSystem> MountsWithin(const std::string& path);
+
+// What device-mapper says of the block device at `path`; nullopt for anything it does not map.
+KESTROPLAT_API std::optional<MappedDevice> DeviceMapperOf(const std::string& path);
 
 // Publishes `storage` as a volume device \\?\GLOBALROOT\Device\<prefix><n> and returns its
 // name ("<prefix><n>"), unique in this process. CreateFileW opens it like \\.\X:.

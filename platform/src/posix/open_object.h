@@ -11,7 +11,7 @@
 
 #include "handles/handle_guard.h"
 #include "read_ahead.h"
-#include "sector.h"
+#include <win32/sector.h>
 #include "storage/drive_map.h"
 
 namespace kestro::posix {
@@ -36,10 +36,11 @@ struct OpenObject {
   std::atomic<uint64_t> pointer{0};  // file pointer, relative to base; kept in user space
   bool canRead = false;
   bool canWrite = false;
-  DWORD writeRefusal = ERROR_ACCESS_DENIED;  // why writes fail when canWrite is false
-  bool noBuffering = false;                  // Windows' alignment rules apply to every transfer
-  uint32_t sectorSize = kSectorSize;         // the unit of the alignment rules
-  uint32_t deviceSectorSize = kSectorSize;   // the device's logical sector, the unit of its I/O
+  DWORD writeRefusal = ERROR_ACCESS_DENIED;     // why writes fail when canWrite is false
+  bool noBuffering = false;                     // Windows' alignment rules apply to every transfer
+  uint32_t sectorSize = platform::kSectorSize;  // the unit of the alignment rules
+  uint32_t deviceSectorSize =
+      platform::kSectorSize;  // the device's logical sector, the unit of its I/O
   // The same device opened with O_DIRECT: whole aligned sectors go between the caller and the
   // medium without the page cache. -1 for image files and for handles opened unbuffered.
   int directFd = -1;

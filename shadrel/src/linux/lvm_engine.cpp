@@ -1,16 +1,14 @@
 #include "lvm_engine.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
 #include <nlohmann/json.hpp>
+#include <win32/sector.h>
 
 #include "private_dir.h"
 #include "run_command.h"
@@ -18,7 +16,7 @@
 namespace shadrel::linux_snapshots {
 namespace {
 
-constexpr uint64_t kSector = 512;
+using kestro::platform::kSectorSize;
 constexpr char kTag[] = "kestro-snapshot";  // added to every snapshot volume kestro makes
 
 // The lvm tool, at its system place rather than wherever PATH leads a root process;
@@ -30,13 +28,6 @@ std::string LvmTool() {
     if (access(place, X_OK) == 0) return place;
   }
   return "/usr/sbin/lvm";
-}
-
-std::string ReadLine(const std::string& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
 }
 
 // "vg-lv" with '-' inside either name written "--".
@@ -70,7 +61,7 @@ std::optional<uint64_t> DeviceSize(const std::string& path) {
 uint64_t SnapshotSize(uint64_t originSize) {
   const char* chosen = std::getenv("KESTRO_LVM_SNAPSHOT_SIZE");
   const uint64_t wanted = chosen && *chosen ? std::strtoull(chosen, nullptr, 10) : originSize / 10;
-  return std::max<uint64_t>(kSector, (wanted + kSector - 1) / kSector * kSector);
+  return std::max<uint64_t>(kSectorSize, (wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
 }
 
 bool AppearsWithin(const std::string& device, std::chrono::milliseconds wait) {
@@ -149,12 +140,9 @@ std::optional<VolumeReport> Report(const std::string& group, const std::string& 
 }  // namespace
 
 std::optional<LogicalVolume> ProbeDeviceMapper(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
-  const std::string sysfs = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" +
-                            std::to_string(minor(st.st_rdev)) + "/dm/";
-  if (ReadLine(sysfs + "uuid").rfind("LVM-", 0) != 0) return std::nullopt;
-  return SplitMapperName(ReadLine(sysfs + "name"));
+  const auto mapped = kestro::DeviceMapperOf(path);
+  if (!mapped || mapped->uuid.rfind("LVM-", 0) != 0) return std::nullopt;
+  return SplitMapperName(mapped->name);
 }
 
 Attempt LvmEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) {

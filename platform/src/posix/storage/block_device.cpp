@@ -29,7 +29,8 @@ void AddSysfsFacts(DeviceFacts& facts) {
   if (facts.sysfsDir.empty()) return;
   if (auto number = ReadSysfsNumber(facts.sysfsDir + "/partition")) {
     facts.partitionNumber = static_cast<unsigned>(*number);
-    facts.partitionStart = ReadSysfsNumber(facts.sysfsDir + "/start").value_or(0) * kSectorSize;
+    facts.partitionStart =
+        ReadSysfsNumber(facts.sysfsDir + "/start").value_or(0) * platform::kSectorSize;
     const std::string parentDir = ParentDir(facts.sysfsDir);
     facts.parentDisk = "/dev/" + BaseName(parentDir);
     facts.removable = ReadSysfsNumber(parentDir + "/removable").value_or(0) != 0;

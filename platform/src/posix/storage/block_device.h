@@ -9,14 +9,14 @@
 
 #include <sys/types.h>
 
-#include "sector.h"
+#include <win32/sector.h>
 
 namespace kestro::posix {
 
 struct DeviceFacts {
   bool isBlockDevice = false;
-  uint64_t size = 0;                         // bytes
-  uint32_t logicalSectorSize = kSectorSize;  // bytes
+  uint64_t size = 0;                                   // bytes
+  uint32_t logicalSectorSize = platform::kSectorSize;  // bytes
   bool removable = false;
   std::string sysfsDir;  // /sys/dev/block/M:m resolved, for block devices
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "sector.h"
+#include <win32/sector.h>
 
 namespace kestro::posix {
 namespace {
@@ -29,8 +29,8 @@ TableStyle StyleOf(blkid_parttable table) {
 PartitionEntry EntryOf(blkid_partition partition, TableStyle style) {
   PartitionEntry entry;
   entry.number = static_cast<unsigned>(blkid_partition_get_partno(partition));
-  entry.start = static_cast<uint64_t>(blkid_partition_get_start(partition)) * kSectorSize;
-  entry.size = static_cast<uint64_t>(blkid_partition_get_size(partition)) * kSectorSize;
+  entry.start = static_cast<uint64_t>(blkid_partition_get_start(partition)) * platform::kSectorSize;
+  entry.size = static_cast<uint64_t>(blkid_partition_get_size(partition)) * platform::kSectorSize;
   entry.extended = blkid_partition_is_extended(partition) != 0;
   entry.logical = blkid_partition_is_logical(partition) != 0;
   if (style == TableStyle::kMbr) {

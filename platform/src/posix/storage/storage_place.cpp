@@ -9,7 +9,7 @@
 
 #include "storage/block_device.h"
 #include "storage/loop_device.h"
-#include "sector.h"
+#include <win32/sector.h>
 
 namespace kestro::posix {
 namespace {
@@ -29,7 +29,7 @@ void AddStatPlaces(const struct stat& st, const std::string& file, uint64_t star
 // A range of `sysfs`'s device ends with the device at the latest.
 uint64_t BoundedEnd(const std::string& sysfs, uint64_t end) {
   const auto sectors = ReadSysfsNumber(sysfs + "/size");
-  return sectors ? std::min(end, *sectors * kSectorSize) : end;
+  return sectors ? std::min(end, *sectors * platform::kSectorSize) : end;
 }
 
 // A partition's bytes lie on its parent disk; a whole disk is a place itself and, when it is a
@@ -46,7 +46,7 @@ void AddDevicePlaces(dev_t device, uint64_t start, uint64_t end, int depth,
     const auto parent = ParentDiskOf(device);
     const auto first = ReadSysfsNumber(sysfs + "/start");
     if (parent && first) {
-      const uint64_t shift = *first * kSectorSize;
+      const uint64_t shift = *first * platform::kSectorSize;
       AddDevicePlaces(*parent, SaturatingAdd(start, shift), SaturatingAdd(end, shift), depth,
                       places);
       return;

@@ -16,7 +16,7 @@
 #include "storage/kernel_use.h"
 #include "storage/mount_table.h"
 #include "storage/open_files.h"
-#include "sector.h"
+#include <win32/sector.h>
 
 namespace kestro::posix {
 namespace {
@@ -250,7 +250,8 @@ bool WriteAllowed(OpenObject& object, uint64_t offset, uint64_t length) {
   }
   // A volume is in use as a whole, so a host rewriting it is refused before its first block.
   const uint64_t inVolume = offset - object.base;
-  const bool bootSectorOnly = inVolume < kSectorSize && length <= kSectorSize - inVolume;
+  const bool bootSectorOnly =
+      inVolume < platform::kSectorSize && length <= platform::kSectorSize - inVolume;
   const auto volume = Narrow(places, object.base, object.length);
   return bootSectorOnly || (!InUseBySystem(volume) && !Overlap(volume, KnownBusy(object, places)));
 }

@@ -1,6 +1,9 @@
 // What a snapshot requester learns about a drive's storage.
 #include <win32/volume_storage.h>
 
+#include <sys/stat.h>
+
+#include "storage/block_device.h"
 #include "storage/drive_map.h"
 #include "storage/mount_table.h"
 #include "storage/storage_place.h"
@@ -24,6 +27,17 @@ std::optional<FilePosition> BackingFileOf(const std::string& path, uint64_t offs
 
 std::vector<MountedFileSystem> MountsWithin(const std::string& path) {
   return posix::MountsOverlapping(posix::PlacesOfPath(path));
+}
+
+std::optional<MappedDevice> DeviceMapperOf(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return std::nullopt;
+  const std::string sysfs = posix::SysfsDirOf(st.st_rdev);
+  if (sysfs.empty()) return std::nullopt;
+  auto name = posix::ReadSysfsLine(sysfs + "/dm/name");
+  auto uuid = posix::ReadSysfsLine(sysfs + "/dm/uuid");
+  if (!name || !uuid) return std::nullopt;
+  return MappedDevice{std::move(*name), std::move(*uuid)};
 }
 
 }  // namespace kestro

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sector.h"
+#include <win32/sector.h>
 #include "storage/drive_map.h"
 
 namespace kestro::posix {
@@ -18,7 +18,7 @@ struct VolumeSpace {
   uint64_t totalBytes = 0;
   uint64_t freeBytes = 0;
   uint32_t clusterBytes = 0;
-  uint32_t sectorBytes = kSectorSize;
+  uint32_t sectorBytes = platform::kSectorSize;
 };
 
 class VolumeWindow {

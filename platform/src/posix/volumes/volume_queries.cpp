@@ -11,7 +11,7 @@
 
 #include "errno_map.h"
 #include "handles/device_name.h"
-#include "sector.h"
+#include <win32/sector.h>
 #include "storage/block_device.h"
 #include "storage/drive_map.h"
 #include "storage/mount_table.h"
@@ -153,7 +153,7 @@ BOOL QueryVolumeInformation(LPCWSTR root, LPWSTR volumeName, DWORD volumeNameSiz
   if (!window) return FALSE;
   const FileSystemIdentity identity = IdentifyFileSystem(*window);
   const auto traits = TraitsOf(identity.kind);
-  uint8_t boot[kSectorSize];
+  uint8_t boot[platform::kSectorSize];
   if (!traits || !window->Read(0, boot, sizeof boot)) return Fail(ERROR_UNRECOGNIZED_VOLUME);
   const std::u16string label = FromUtf8(identity.label);
   const std::u16string name = traits->name;
@@ -179,7 +179,7 @@ BOOL QueryFreeSpace(LPCWSTR root, VolumeSpace* space) {
     counted = UnmountedSpace(*window);
   }
   // A volume whose allocation cannot be read counts as full: a backup then copies all of it.
-  *space = counted.value_or(VolumeSpace{target->length, 0, kSectorSize});
+  *space = counted.value_or(VolumeSpace{target->length, 0, platform::kSectorSize});
   const auto device = ExamineDevice(target->path);
   if (device) space->sectorBytes = device->logicalSectorSize;
   return TRUE;

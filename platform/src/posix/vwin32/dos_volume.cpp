@@ -87,15 +87,15 @@ VolumeStatus DosVolume::Read(uint64_t first, uint32_t count, void* buffer) const
   if (!InRange(first, count)) return VolumeStatus::kSectorNotFound;
   char* bytes = static_cast<char*>(buffer);
   const bool done = TransferAll(
-      offset_ + first * kSectorSize, size_t{count} * kSectorSize,
+      offset_ + first * platform::kSectorSize, size_t{count} * platform::kSectorSize,
       [&](size_t at, size_t size, off_t offset) { return pread(fd_, bytes + at, size, offset); });
   return done ? VolumeStatus::kOk : VolumeStatus::kReadFault;
 }
 
 VolumeStatus DosVolume::Write(uint64_t first, uint32_t count, const void* buffer) const {
   if (!InRange(first, count)) return VolumeStatus::kSectorNotFound;
-  const uint64_t offset = offset_ + first * kSectorSize;
-  const size_t length = size_t{count} * kSectorSize;
+  const uint64_t offset = offset_ + first * platform::kSectorSize;
+  const size_t length = size_t{count} * platform::kSectorSize;
   // DOS has no answer for bytes the system is using; a write-protected disk is the nearest.
   if (!DescriptorWriteAllowed(fd_, offset, length)) return VolumeStatus::kWriteProtected;
   const char* bytes = static_cast<const char*>(buffer);

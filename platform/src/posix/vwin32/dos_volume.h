@@ -9,7 +9,7 @@
 #include <ondisk/fat.h>
 #include <win32/types.h>
 
-#include "sector.h"
+#include <win32/sector.h>
 
 namespace kestro::posix {
 
@@ -46,7 +46,7 @@ class DosVolume {
   DosVolume& operator=(DosVolume&&) = delete;
   ~DosVolume();
 
-  uint64_t sectors() const { return length_ / kSectorSize; }
+  uint64_t sectors() const { return length_ / platform::kSectorSize; }
   VolumeStatus Read(uint64_t first, uint32_t count, void* buffer) const;
   VolumeStatus Write(uint64_t first, uint32_t count, const void* buffer) const;
   // Reads sector 0 into `sector` and returns what it says as a FAT boot sector: nullopt with
