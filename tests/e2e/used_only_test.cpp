@@ -152,5 +152,28 @@ TEST_F(UsedOnly, VolumesWhoseAllocationCannotBeReadAreRefused) {
             0);
 }
 
+TEST_F(UsedOnly, AnImageWhoseMapCannotBeReadIsReportedByTheFailedRead) {
+  KESTRO_REQUIRE_TOOL("mkfs.ext4");
+  const std::string volume = dir.File("ext4.vol");
+  MakeExt4(volume, kVolumeBytes);
+  const std::string image = dir.File("used.zst");
+  ASSERT_EQ(Kestro("backup " + ShellQuote(volume) + " " + ShellQuote(image) +
+                   " -q --used-only --compress zstd")
+                .status,
+            0);
+  // Damage the frame that holds the superblock, leaving the file as its sidecar describes it.
+  const auto modified = std::filesystem::last_write_time(image);
+  WriteBytes(image, 200, {static_cast<uint8_t>(~ReadBytes(image, 200, 1)[0])});
+  std::filesystem::last_write_time(image, modified);
+  CreateRandomFile(dir.File("target.vol"), kVolumeBytes);
+  for (const std::string& command : {"restore " + ShellQuote(image) + " " + dir.File("target.vol"),
+                                     "verify " + ShellQuote(volume) + " " + ShellQuote(image)}) {
+    const auto result = Kestro(command + " -q");
+    EXPECT_EQ(result.status, 1) << result.output;
+    EXPECT_NE(result.output.find(image + ": zstd frame 0 is damaged"), std::string::npos)
+        << result.output;
+  }
+}
+
 }  // namespace
 }  // namespace kestro::testing

@@ -40,9 +40,12 @@ std::string Compress(TempDir& dir, const std::vector<uint8_t>& bytes, size_t dec
   return path;
 }
 
+// The bytes at `offset`; throws the image's Failure when they cannot be read.
 std::vector<uint8_t> ReadAt(ImageReader& image, uint64_t offset, size_t length) {
   std::vector<uint8_t> bytes(length);
-  image.ReadAt(offset, bytes.data(), length);
+  if (const win32::DWORD error = image.ReadAt(offset, bytes.data(), length)) {
+    throw image.Explain("image", "read", offset, error);
+  }
   return bytes;
 }
 
@@ -81,7 +84,7 @@ TEST(ZstdImage, SeekableAndSingleFrameImagesReadAheadAndBack) {
     expect(17, 4096);                        // goes back
     expect((1 << 20) - 10, (2 << 20) + 20);  // across frames, some whole
     expect(volume.size() - 10, 10);
-    EXPECT_NO_THROW(image->ReadEnd());
+    EXPECT_EQ(image->ReadEnd(), win32::ERROR_SUCCESS);
     EXPECT_THROW(ReadAt(*image, volume.size() - 1, 2), Failure);
   }
 }

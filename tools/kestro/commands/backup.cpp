@@ -29,7 +29,7 @@
 #include "transfer/block_loops.h"
 #include "transfer/interrupt.h"
 #include "used/span_segments.h"
-#include "volume/byte_adapters.h"
+#include "used/used_space.h"
 #include "volume/file_system_name.h"
 #include "volume/image_placement.h"
 #include "volume/sector.h"
@@ -114,8 +114,8 @@ std::vector<Extent> SpansToCopy(Volume& volume, const BackupOptions& options) {
   const uint64_t imageBytes = volume.size() + volume.tail_bytes();
   if (!options.usedOnly) return {Extent{0, imageBytes}};
   VolumeBytes bytes(volume.object());
-  return UsedSpans(RangeReader(bytes, options.bufferSize), volume.object().m_nFsType, imageBytes,
-                   options.force, volume.name());
+  return UsedSpans(RangeReader(bytes, volume.name(), options.bufferSize, bytes.size()),
+                   volume.object().m_nFsType, imageBytes, options.force, volume.name());
 }
 
 void PrintSummary(FILE* out, const Volume& volume, const std::string& image, uint64_t tailBytes,

@@ -38,10 +38,10 @@ void WriteOut(const uint8_t* data, size_t length) {
   }
 }
 
-// Bytes from `offset` to standard output, `length` at most, each piece read by `read(at, buffer,
-// length)`; `subject` names the source in messages.
-template <typename Read>
-void CopyOut(const CatOptions& options, const std::string& subject, uint64_t size, Read read) {
+// Bytes of `range` from `offset` to standard output, `length` at most; `subject` names the range
+// in messages.
+void CopyOut(const CatOptions& options, const std::string& subject, ByteRange& range) {
+  const uint64_t size = range.size();
   if (options.offset > size) {
     throw Failure(subject, "has " + std::to_string(size) + " bytes; offset " +
                                std::to_string(options.offset) + " lies beyond its end");
@@ -54,7 +54,10 @@ void CopyOut(const CatOptions& options, const std::string& subject, uint64_t siz
   for (uint64_t done = 0; done < length;) {
     StopIfInterrupted(subject);
     const size_t chunk = static_cast<size_t>(std::min<uint64_t>(block, length - done));
-    read(options.offset + done, buffer.data(), chunk);
+    const uint64_t at = options.offset + done;
+    if (const DWORD error = range.ReadAt(at, buffer.data(), chunk)) {
+      throw range.Explain(subject, "read", at, error);
+    }
     WriteOut(buffer.data(), chunk);
     done += chunk;
   }
@@ -73,19 +76,12 @@ std::unique_ptr<ImageReader> CompressedImageNamed(const VolumeArgs& args) {
 
 int RunCat(const CatOptions& options) {
   if (const auto image = CompressedImageNamed(options.volume)) {
-    CopyOut(
-        options, options.volume.volume, image->size(),
-        [&](uint64_t at, uint8_t* buffer, size_t length) { image->ReadAt(at, buffer, length); });
+    CopyOut(options, options.volume.volume, *image);
     return kExitSuccess;
   }
   Volume volume(options.volume, OpenOptions{false, kDefaultBufferSize});
   VolumeBytes bytes(volume.object());
-  CopyOut(options, volume.name(), volume.size(), [&](uint64_t at, uint8_t* buffer, size_t length) {
-    if (const DWORD error = bytes.ReadAt(at, buffer, length)) {
-      throw Failure(volume.name(),
-                    "read failed at byte " + std::to_string(at) + ": " + DescribeError(error));
-    }
-  });
+  CopyOut(options, volume.name(), bytes);
   return kExitSuccess;
 }
 

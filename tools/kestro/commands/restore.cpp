@@ -23,7 +23,7 @@
 #include "transfer/interrupt.h"
 #include "used/image_spans.h"
 #include "used/span_segments.h"
-#include "volume/byte_range.h"
+#include "support/byte_range.h"
 #include "volume/image_placement.h"
 #include "volume/segment.h"
 

@@ -8,7 +8,6 @@
 #include "support/errors.h"
 #include "transfer/hash_pipeline.h"
 #include "transfer/interrupt.h"
-#include "volume/byte_adapters.h"
 
 namespace kestro::cli {
 
@@ -32,10 +31,19 @@ void ForEachBlock(const std::vector<Segment>& segments, const LoopSettings& sett
   if (settings.progress) settings.progress->Finish();
 }
 
-[[noreturn]] void FailAt(const std::string& subject, const char* what, uint64_t offset,
-                         DWORD error) {
-  throw Failure(subject, std::string(what) + " failed at byte " + std::to_string(offset) + ": " +
-                             DescribeError(error));
+// Reads `length` bytes at `offset` of `range`, whose bytes lie at `imageOffset` of the image;
+// throws the range's Failure when they cannot be read.
+void ReadOrFail(ByteRange& range, uint64_t offset, uint8_t* buffer, size_t length,
+                uint64_t imageOffset, const std::string& subject) {
+  if (const DWORD error = range.ReadAt(offset, buffer, length)) {
+    throw range.Explain(subject, "read", imageOffset, error);
+  }
+}
+
+// Checks that `image`, read to its last byte, ends there.
+void EndOrFail(ImageReader& image, const std::string& subject) {
+  if (const DWORD error = image.ReadEnd())
+    throw image.Explain(subject, "read", image.size(), error);
 }
 
 }  // namespace
@@ -56,8 +64,9 @@ std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image
     const DWORD error =
         inPlace ? segment.range->ReadView(offset, length, block, &data)
                 : ReadRescuing(*segment.range, offset, block, length, rescue, segment.imageOffset);
-    if (error != ERROR_SUCCESS)
-      FailAt(settings.subject, "read", segment.imageOffset + offset, error);
+    if (error != ERROR_SUCCESS) {
+      throw segment.range->Explain(settings.subject, "read", segment.imageOffset + offset, error);
+    }
     image.Write(static_cast<const uint8_t*>(data), length);
     hasher.Submit(block, length);
     return true;
@@ -71,16 +80,16 @@ std::string WriteFromImage(ImageReader& image, const std::vector<Segment>& segme
   HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
     uint8_t* block = hasher.Acquire();
-    image.ReadAt(segment.imageOffset + offset, block, length);
-    const DWORD error = segment.range->WriteAt(offset, block, length);
-    if (error != ERROR_SUCCESS) {
-      FailAt(settings.subject, "write", segment.imageOffset + offset, error);
+    const uint64_t at = segment.imageOffset + offset;
+    ReadOrFail(image, at, block, length, at, settings.subject);
+    if (const DWORD error = segment.range->WriteAt(offset, block, length)) {
+      throw segment.range->Explain(settings.subject, "write", at, error);
     }
     *written += length;
     hasher.Submit(block, length);
     return true;
   });
-  image.ReadEnd();
+  EndOrFail(image, settings.subject);
   return hasher.Finish();
 }
 
@@ -88,9 +97,8 @@ std::string DigestSegments(const std::vector<Segment>& segments, const LoopSetti
   HashPipeline hasher(settings.hash, settings.blockSize);
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
     uint8_t* block = hasher.Acquire();
-    const DWORD error = segment.range->ReadAt(offset, block, length);
-    if (error != ERROR_SUCCESS)
-      FailAt(settings.subject, "read", segment.imageOffset + offset, error);
+    ReadOrFail(*segment.range, offset, block, length, segment.imageOffset + offset,
+               settings.subject);
     hasher.Submit(block, length);
     return true;
   });
@@ -98,9 +106,8 @@ std::string DigestSegments(const std::vector<Segment>& segments, const LoopSetti
 }
 
 std::string DigestImage(ImageReader& image, const LoopSettings& settings) {
-  ImageBytes bytes(image);
-  std::string digest = DigestSegments({Segment{&bytes, image.size(), 0}}, settings);
-  image.ReadEnd();
+  std::string digest = DigestSegments({Segment{&image, image.size(), 0}}, settings);
+  EndOrFail(image, settings.subject);
   return digest;
 }
 
@@ -109,10 +116,9 @@ std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Se
   std::vector<uint8_t> fromVolume(settings.blockSize), fromImage(settings.blockSize);
   std::optional<uint64_t> difference;
   ForEachBlock(segments, settings, [&](const Segment& segment, uint64_t offset, size_t length) {
-    const DWORD error = segment.range->ReadAt(offset, fromVolume.data(), length);
-    if (error != ERROR_SUCCESS)
-      FailAt(settings.subject, "read", segment.imageOffset + offset, error);
-    image.ReadAt(segment.imageOffset + offset, fromImage.data(), length);
+    const uint64_t at = segment.imageOffset + offset;
+    ReadOrFail(*segment.range, offset, fromVolume.data(), length, at, settings.subject);
+    ReadOrFail(image, at, fromImage.data(), length, at, settings.subject);
     if (std::memcmp(fromVolume.data(), fromImage.data(), length) == 0) return true;
     const auto mismatch =
         std::mismatch(fromVolume.data(), fromVolume.data() + length, fromImage.data());
@@ -120,7 +126,7 @@ std::optional<uint64_t> FirstDifference(ImageReader& image, const std::vector<Se
         segment.imageOffset + offset + static_cast<uint64_t>(mismatch.first - fromVolume.data());
     return false;
   });
-  if (!difference) image.ReadEnd();
+  if (!difference) EndOrFail(image, settings.subject);
   return difference;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "image/rescue_map.h"
-#include "volume/byte_range.h"
+#include "support/byte_range.h"
 
 namespace kestro::cli {
 

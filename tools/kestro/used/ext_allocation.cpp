@@ -99,12 +99,13 @@ errcode_t Open(const char* name, int flags, io_channel* opened) {
 
 // The file system on `volume`, open read-only; closed when the holder goes away.
 struct OpenFileSystem {
-  OpenFileSystem(const ondisk::ByteReader& volume, const std::string& subject) {
+  OpenFileSystem(const RangeReader& volume, const std::string& subject) {
     openingReader = &volume;
     const errcode_t error =
         ext2fs_open2("volume", nullptr, EXT2_FLAG_64BITS, 0, 0, &byteReaderManager, &fs);
     openingReader = nullptr;
     if (error != 0) {
+      volume.ThrowReadFailure();
       throw Failure(subject, std::string("has an ext file system that cannot be opened (") +
                                  error_message(error) + ")");
     }
@@ -152,8 +153,8 @@ bool IsExtFileSystem(const ondisk::ByteReader& volume) {
   return (magic[0] | magic[1] << 8) == kExtMagic;
 }
 
-std::vector<Extent> ExtUsedSpans(const ondisk::ByteReader& volume, uint64_t imageBytes,
-                                 bool acceptUnclean, const std::string& subject) {
+std::vector<Extent> ExtUsedSpans(const RangeReader& volume, uint64_t imageBytes, bool acceptUnclean,
+                                 const std::string& subject) {
   OpenFileSystem open(volume, subject);
   ext2_filsys fs = open.fs;
   if (const std::string why = Uncleanness(*fs->super); !why.empty() && !acceptUnclean) {
@@ -162,6 +163,7 @@ std::vector<Extent> ExtUsedSpans(const ondisk::ByteReader& volume, uint64_t imag
                                "e2fsck, or give --force to copy by the bitmaps anyway");
   }
   if (const errcode_t error = ext2fs_read_block_bitmap(fs); error != 0) {
+    volume.ThrowReadFailure();
     throw Failure(subject, std::string("has an ext block bitmap that cannot be read (") +
                                error_message(error) + ")");
   }

@@ -16,10 +16,11 @@ namespace kestro::cli {
 // True when `volume` starts with an ext2/3/4 superblock.
 bool IsExtFileSystem(const ondisk::ByteReader& volume);
 
-// The used spans of the ext file system on `volume`, in an image `imageBytes` long. Throws
-// Failure naming `subject` when the file system cannot be read, and, unless `acceptUnclean`,
-// when it needs journal recovery or has errors flagged: its bitmaps may not say what is in use.
-std::vector<Extent> ExtUsedSpans(const ondisk::ByteReader& volume, uint64_t imageBytes,
-                                 bool acceptUnclean, const std::string& subject);
+// The used spans of the ext file system on `volume`, in an image `imageBytes` long. Throws the
+// read's Failure when `volume` cannot be read, Failure naming `subject` when the file system
+// cannot be opened, and, unless `acceptUnclean`, when it needs journal recovery or has errors
+// flagged: its bitmaps may not say what is in use.
+std::vector<Extent> ExtUsedSpans(const RangeReader& volume, uint64_t imageBytes, bool acceptUnclean,
+                                 const std::string& subject);
 
 }  // namespace kestro::cli

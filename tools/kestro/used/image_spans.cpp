@@ -2,7 +2,8 @@
 
 #include <Kestro32.h>
 
-#include "volume/byte_adapters.h"
+#include <limits>
+
 #include "volume/file_system_name.h"
 
 namespace kestro::cli {
@@ -21,8 +22,10 @@ unsigned FileSystemCodeNamed(const std::string& name) {
 std::vector<Extent> ImageSpans(ImageReader& image, const ImageLayout& layout,
                                const std::string& imagePath) {
   if (!layout.usedOnly) return {Extent{0, image.size()}};
-  return UsedSpans(ImageVolumeReader(image, layout.volumeBytes),
-                   FileSystemCodeNamed(layout.fileSystem), image.size(),
+  // An image reads any length at once.
+  const RangeReader volume(image, imagePath, std::numeric_limits<size_t>::max(),
+                           layout.volumeBytes);
+  return UsedSpans(volume, FileSystemCodeNamed(layout.fileSystem), image.size(),
                    /*acceptUnclean=*/true, imagePath);
 }
 

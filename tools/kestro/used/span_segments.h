@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "used/used_space.h"
-#include "volume/byte_range.h"
+#include "support/byte_range.h"
 #include "volume/segment.h"
 
 namespace kestro::cli {

@@ -26,23 +26,26 @@ struct ClusterArea {
   uint64_t headBytes = 0;     // bytes kept before the first cluster, whatever the map says
 };
 
-[[noreturn]] void RefuseMap(const std::string& subject, const ondisk::Error& error) {
+// A refusal caused by a failed read reports the read.
+[[noreturn]] void RefuseMap(const RangeReader& volume, const std::string& subject,
+                            const ondisk::Error& error) {
+  volume.ThrowReadFailure();
   throw Failure(subject, std::string("has a corrupt allocation map (") + error.reason +
                              "); a used-only copy would not know which clusters to keep");
 }
 
 template <typename T>
-T Checked(ondisk::Result<T> result, const std::string& subject) {
-  if (!result) RefuseMap(subject, result.error());
+T Checked(ondisk::Result<T> result, const RangeReader& volume, const std::string& subject) {
+  if (!result) RefuseMap(volume, subject, result.error());
   return std::move(*result);
 }
 
-ClusterArea FatArea(const ondisk::ByteReader& volume, const std::string& subject) {
+ClusterArea FatArea(const RangeReader& volume, const std::string& subject) {
   uint8_t sector[ondisk::kBootSectorSize];
   if (ondisk::Status read = volume.Read(0, sizeof sector, sector); !read.ok()) {
-    RefuseMap(subject, read.error());
+    RefuseMap(volume, subject, read.error());
   }
-  const auto boot = Checked(ondisk::ParseFatBootSector(sector), subject);
+  const auto boot = Checked(ondisk::ParseFatBootSector(sector), volume, subject);
   const uint64_t start = boot.firstDataSector * boot.bytesPerSector;
   return ClusterArea{start, kFirstFatCluster, start};
 }
@@ -57,12 +60,13 @@ bool IsNtfs(unsigned fsType) {
 
 }  // namespace
 
-std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
-                              uint64_t imageBytes, bool acceptUnclean, const std::string& subject) {
+std::vector<Extent> UsedSpans(const RangeReader& volume, unsigned fsType, uint64_t imageBytes,
+                              bool acceptUnclean, const std::string& subject) {
   if (!IsFat(fsType) && !IsNtfs(fsType) && IsExtFileSystem(volume)) {
     return ExtUsedSpans(volume, imageBytes, acceptUnclean, subject);
   }
   if (!IsFat(fsType) && !IsNtfs(fsType)) {
+    volume.ThrowReadFailure();
     throw Failure(subject,
                   "holds no FAT, NTFS or ext2/3/4 file system, whose allocation maps are the only "
                   "ones --used-only reads; back it up without --used-only");
@@ -72,10 +76,10 @@ std::vector<Extent> UsedSpans(const ondisk::ByteReader& volume, unsigned fsType,
   const ondisk::AllocationMap map =
       Checked(IsFat(fsType) ? ondisk::ReadFatAllocation(volume, ondisk::RunDetail::kAllocatedRuns)
                             : ondisk::ReadNtfsAllocation(volume, ondisk::RunDetail::kAllocatedRuns),
-              subject);
+              volume, subject);
   const uint64_t areaEnd = area.start + map.clusterCount * map.clusterBytes;
   if (areaEnd > volume.Size() || areaEnd > imageBytes) {
-    RefuseMap(subject, {ondisk::Fault::kOutOfRange, "its clusters reach past the volume"});
+    RefuseMap(volume, subject, {ondisk::Fault::kOutOfRange, "its clusters reach past the volume"});
   }
   std::vector<Extent> spans;
   AppendSpan(spans, {0, area.headBytes});

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "volume/byte_range.h"
+#include "support/byte_range.h"
 
 namespace kestro::cli {
 

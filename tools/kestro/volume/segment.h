@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "volume/byte_range.h"
+#include "support/byte_range.h"
 
 namespace kestro::cli {
 

@@ -2,7 +2,7 @@
 
 #include <Kestro32.h>
 
-#include "volume/byte_range.h"
+#include "support/byte_range.h"
 
 namespace kestro::cli {
 

@@ -22,7 +22,7 @@ void ForwardReader::ReadExactly(uint8_t* buffer, size_t length) {
   }
 }
 
-void ForwardReader::ReadAt(uint64_t offset, void* buffer, size_t length) {
+void ForwardReader::Read(uint64_t offset, void* buffer, size_t length) {
   if (offset < position_) {
     Restart();
     position_ = 0;
@@ -44,8 +44,8 @@ uint64_t ForwardReader::Measure() {
   return total;
 }
 
-void ForwardReader::ReadEnd() {
-  ReadAt(size_, nullptr, 0);
+void ForwardReader::CheckEnd() {
+  Read(size_, nullptr, 0);
   uint8_t beyond = 0;
   if (ReadNext(&beyond, 1) != 0) {
     throw Failure(name_, BeyondEnd());

@@ -16,10 +16,10 @@ class ForwardReader : public ImageReader {
   ForwardReader(std::string name, uint64_t size) : name_(std::move(name)), size_(size) {}
 
   uint64_t size() const override { return size_; }
-  void ReadAt(uint64_t offset, void* buffer, size_t length) override;
-  void ReadEnd() override;
 
  protected:
+  void Read(uint64_t offset, void* buffer, size_t length) override;
+  void CheckEnd() override;
   // Up to `length` next bytes of the image into `buffer`; 0 at its end.
   virtual size_t ReadNext(uint8_t* buffer, size_t length) = 0;
   // Back to the image's first byte.

@@ -25,14 +25,16 @@ class ImageFile : public ImageReader {
       : file_(std::move(file)), size_(size) {}
 
   uint64_t size() const override { return size_; }
-  void ReadAt(uint64_t offset, void* buffer, size_t length) override;
+
+ protected:
+  void Read(uint64_t offset, void* buffer, size_t length) override;
 
  private:
   std::unique_ptr<InputStream> file_;
   uint64_t size_;
 };
 
-void ImageFile::ReadAt(uint64_t offset, void* buffer, size_t length) {
+void ImageFile::Read(uint64_t offset, void* buffer, size_t length) {
   size_t done = 0;
   while (done < length) {
     const ssize_t n = pread(file_->fd(), static_cast<char*>(buffer) + done, length - done,

@@ -91,7 +91,7 @@ const uint8_t* SeekableZstdReader::Frame(size_t index) {
   return slot.bytes.data();
 }
 
-void SeekableZstdReader::ReadAt(uint64_t offset, void* buffer, size_t length) {
+void SeekableZstdReader::Read(uint64_t offset, void* buffer, size_t length) {
   if (offset > size() || length > size() - offset) {
     throw Failure(input_->name(), "ends early, at byte " + std::to_string(size()));
   }

@@ -29,9 +29,11 @@ class SeekableZstdReader : public ImageReader {
   SeekableZstdReader& operator=(const SeekableZstdReader&) = delete;
 
   uint64_t size() const override { return table_.imageBytes; }
-  void ReadAt(uint64_t offset, void* buffer, size_t length) override;
   const char* compression() const override { return "zstd"; }
   bool checksummed() const override { return table_.checksummed; }
+
+ protected:
+  void Read(uint64_t offset, void* buffer, size_t length) override;
 
  private:
   struct Cached {

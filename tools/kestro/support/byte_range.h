@@ -1,15 +1,19 @@
-// A byte range of a device that the commands move data from and to, at absolute offsets.
+// A byte range the commands move data from and to, at offsets from its start: a volume, a window
+// of a disk, an image.
 #pragma once
 
 #include <win32/windows.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "support/errors.h"
 
 namespace kestro::cli {
 
-// A device range read and written at absolute offsets. Errors come back as Win32 codes, so that
-// a caller can retry (rescue) or put them into words.
+// Every range reports a failed transfer the same way: a Win32 code, which a caller can retry on
+// (rescue) or stop with, and the Failure that Explain words for it.
 class ByteRange {
  public:
   virtual ~ByteRange() = default;
@@ -25,6 +29,11 @@ class ByteRange {
   }
   // True for a range that is all zeros and need not be read.
   virtual bool ReadsAsZeros() const { return false; }
+  // What to report when a `transfer` ("read" or "write") this range failed with `error`, named as
+  // at byte `offset`; `subject` names the range. By default the code's words; a range that knows
+  // more says it.
+  virtual Failure Explain(const std::string& subject, const char* transfer, uint64_t offset,
+                          win32::DWORD error) const;
 };
 
 // The thread's last Win32 error, or `fallback` when the failing call left none.
