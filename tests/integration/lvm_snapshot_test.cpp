@@ -4,6 +4,7 @@
 #include <Kestro32.h>
 #include <shadrel/provider.h>
 #include <shadrel/snapshots.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,6 +128,9 @@ TEST_F(LvmSnapshot, MakesOpensAndRemovesASnapshotVolume) {
 
 TEST_F(LvmSnapshot, EveryFailingStepIsReportedAndNothingIsLeftUnrecorded) {
   ScopedEnv size("KESTRO_LVM_SNAPSHOT_SIZE", "1000");
+  // A descriptor of the host's that lvm must not be given.
+  const int hosts = open("/dev/null", O_RDONLY);
+  ScopedEnv probe("LVM_STANDIN_PROBE_FD", std::to_string(hosts));
   std::string path;
   {
     ScopedEnv fail("LVM_STANDIN_FAIL", "lvcreate");
@@ -152,6 +156,8 @@ TEST_F(LvmSnapshot, EveryFailingStepIsReportedAndNothingIsLeftUnrecorded) {
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(kept[0].engine, "lvm");
   EXPECT_EQ(snapshots::TargetOf(kept[0]).rfind(group_ + "/" + name_, 0), 0u);
+  EXPECT_EQ(Lines(log_ + ".fds"), std::vector<std::string>());
+  close(hosts);
 }
 
 // Records of a dead owner naming three volumes: a snapshot volume kestro made, one of kestro's

@@ -6,17 +6,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 #include "private_dir.h"
 
 namespace shadrel::linux_snapshots {
 namespace {
 
+// The tool gets the three standard streams and nothing else the process holds open: no device
+// or file of the host's, and no descriptor lvm would warn about as leaked.
 [[noreturn]] void RunChild(const std::vector<std::string>& argv, int outputPipe, int errorPipe) {
-  const int null = open("/dev/null", O_RDWR);
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
   dup2(null, STDIN_FILENO);
   dup2(outputPipe, STDOUT_FILENO);
   dup2(errorPipe, STDERR_FILENO);
+  for (const int kept : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) fcntl(kept, F_SETFD, 0);
+  close_range(STDERR_FILENO + 1, UINT_MAX, 0);
   std::vector<char*> args;
   args.reserve(argv.size() + 1);
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
