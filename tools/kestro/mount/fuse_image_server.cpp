@@ -67,10 +67,19 @@ int Read(const char* path, char* buffer, size_t length, off_t offset,
   const auto start = static_cast<uint64_t>(offset);
   if (offset < 0 || start >= size) return 0;
   const size_t take = static_cast<size_t>(std::min<uint64_t>(length, size - start));
-  if (const win32::DWORD error = served.image->ReadAt(start, buffer, take)) {
-    const Failure failure = served.image->Explain(served.path, "read", start, error);
+  // No exception may reach libfuse's C frames: a decoder's allocation failure is an EIO too.
+  std::string failure;
+  try {
+    if (const win32::DWORD error = served.image->ReadAt(start, buffer, take)) {
+      failure = served.image->Explain(served.path, "read", start, error).what();
+    }
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  if (!failure.empty()) {
     std::fprintf(stderr, "kestro: %s; a read of %zu bytes at byte %llu of %s fails with EIO\n",
-                 failure.what(), take, static_cast<unsigned long long>(start), served.path.c_str());
+                 failure.c_str(), take, static_cast<unsigned long long>(start),
+                 served.path.c_str());
     return -EIO;
   }
   return static_cast<int>(take);
