@@ -5,7 +5,7 @@ namespace kestro::cli {
 using namespace win32;
 
 template <typename Step>
-DWORD ImageReader::Kept(Step step) {
+DWORD ImageReader::FailureAsCode(Step step) {
   try {
     step();
     return ERROR_SUCCESS;
@@ -17,7 +17,7 @@ DWORD ImageReader::Kept(Step step) {
 }
 
 DWORD ImageReader::ReadAt(uint64_t offset, void* buffer, size_t length) {
-  return Kept([&] { Read(offset, buffer, length); });
+  return FailureAsCode([&] { Read(offset, buffer, length); });
 }
 
 DWORD ImageReader::WriteAt(uint64_t, const void*, size_t) {
@@ -25,7 +25,7 @@ DWORD ImageReader::WriteAt(uint64_t, const void*, size_t) {
 }
 
 DWORD ImageReader::ReadEnd() {
-  return Kept([&] { CheckEnd(); });
+  return FailureAsCode([&] { CheckEnd(); });
 }
 
 Failure ImageReader::Explain(const std::string& subject, const char* transfer, uint64_t offset,

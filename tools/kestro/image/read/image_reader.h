@@ -1,3 +1,4 @@
+// The images kestro reads back: raw files, standard input, zstd streams and seekable zstd files.
 #pragma once
 
 #include <cstddef>
@@ -40,8 +41,9 @@ class ImageReader : public ByteRange {
   virtual void CheckEnd() {}
 
  private:
+  // Runs `step`; a Failure it throws is kept for Explain and becomes ERROR_READ_FAULT.
   template <typename Step>
-  win32::DWORD Kept(Step step);
+  win32::DWORD FailureAsCode(Step step);
 
   std::optional<FileIdentity> file_;
   mutable std::mutex failureMutex_;  // reads may fail on several threads at once (mount)
