@@ -66,7 +66,8 @@ int RunMount(const MountOptions& options) {
   }
   WarnAboutSlowOrZeroedReads(*image, layout, options.image);
   const struct stat st = StatOf(*image, options.image);
-  ServeImage(*image, st, FuseSettings{options.folder, options.foreground, options.allowOther});
+  const MountFolder folder(options.folder);
+  ServeImage(*image, st, folder, FuseSettings{options.foreground, options.allowOther});
   return kExitSuccess;
 }
 
