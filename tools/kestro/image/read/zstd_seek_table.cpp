@@ -22,6 +22,9 @@ constexpr uint8_t kReservedBits = 0x7C;
 constexpr char kSizeTag[] = "kestroSZ";
 constexpr size_t kSizeTagBytes = sizeof kSizeTag - 1;
 constexpr size_t kSizePayloadBytes = kSizeTagBytes + 8;
+// The most a zstd frame can decode to per byte of it: a block holds at most 128 KiB and takes at
+// least 4 bytes (a 3-byte header and one repeated byte).
+constexpr uint64_t kMostImageBytesPerFrameByte = (128u << 10) / 4;
 
 void PutLittle(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
@@ -43,11 +46,13 @@ std::vector<SeekFrame> DecodeEntries(const uint8_t* table, uint32_t count, size_
   return frames;
 }
 
-// Sums the frames' sizes into `table`; throws when a frame is empty or too large to decode.
+// Sums the frames' sizes into `table`; throws when a frame is empty, too large to decode, or
+// claims more bytes than its compressed bytes can hold, so that no buffer is sized by a lie.
 void SumFrames(SeekTable& table, uint64_t* compressed, const std::string& name) {
   for (size_t i = 0; i < table.frames.size(); ++i) {
     const SeekFrame& frame = table.frames[i];
-    if (frame.compressedBytes == 0 || frame.imageBytes > kLargestSeekableFrame) {
+    if (frame.compressedBytes == 0 || frame.imageBytes > kLargestSeekableFrame ||
+        frame.imageBytes > uint64_t{frame.compressedBytes} * kMostImageBytesPerFrameByte) {
       Damaged(name, "frame " + std::to_string(i) + " has impossible sizes");
     }
     *compressed += frame.compressedBytes;
