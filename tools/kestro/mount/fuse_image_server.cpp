@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/errors.h"
+#include "support/printable.h"
 
 namespace kestro::cli {
 namespace {
@@ -76,8 +77,8 @@ int Read(const char* path, char* buffer, size_t length, off_t offset,
   }
   if (!failure.empty()) {
     std::fprintf(stderr, "kestro: %s; a read of %zu bytes at byte %llu of %s fails with EIO\n",
-                 failure.c_str(), take, static_cast<unsigned long long>(start),
-                 served.path.c_str());
+                 Printable(failure).c_str(), take, static_cast<unsigned long long>(start),
+                 Printable(served.path).c_str());
     return -EIO;
   }
   return static_cast<int>(take);
