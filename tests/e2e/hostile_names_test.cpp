@@ -46,6 +46,13 @@ TEST_F(HostileNames, LinksOthersPlantInASharedFolderAreNotFollowed) {
   fs::create_directory(theirs);
   ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
   ASSERT_EQ(AsNobody("ln -s " + ShellQuote(image) + " " + ShellQuote(theirs + "/t.img")).status, 0);
+  // Folders too: a backup's image folder, and a mount's folder (an empty one of root's).
+  const std::string empty = dir.File("empty");
+  fs::create_directory(empty);
+  ASSERT_EQ(AsNobody("ln -s " + ShellQuote(locked) + " " + ShellQuote(theirs + "/dir") +
+                     " && ln -s " + ShellQuote(empty) + " " + ShellQuote(theirs + "/mnt"))
+                .status,
+            0);
 
   const std::vector<std::string> steered = {
       "restore " + ShellQuote(disk) + " " + ShellQuote(shared + "/target.img") + " --force -q",
@@ -53,7 +60,9 @@ TEST_F(HostileNames, LinksOthersPlantInASharedFolderAreNotFollowed) {
       "restore " + ShellQuote(shared + "/mine.img") + " " + ShellQuote(shared + "/copy.img") +
           " -q",
       "verify " + ShellQuote(shared + "/mine.img") + " " + ShellQuote(image),
-      "cat " + ShellQuote(shared + "/mine.img")};
+      "cat " + ShellQuote(shared + "/mine.img"),
+      "backup " + Partition(kSampleFat) + " " + ShellQuote(theirs + "/dir/new.img") + " -q",
+      "mount " + ShellQuote(image) + " " + ShellQuote(theirs + "/mnt")};
   for (const std::string& command : steered) {
     const auto result = Kestro(command);
     EXPECT_EQ(result.status, 1) << command << "\n" << result.output;
@@ -63,6 +72,8 @@ TEST_F(HostileNames, LinksOthersPlantInASharedFolderAreNotFollowed) {
         << command << "\n"
         << result.output;
   }
+  RunCommand("fusermount3 -u -q " + ShellQuote(empty));
+  EXPECT_FALSE(fs::exists(locked + "/new.img"));
   EXPECT_EQ(Sha256(image), imageSha);
   EXPECT_EQ(RunCommand("cmp -s -n 36M " + ShellQuote(shared + "/copy.img") + " /dev/zero").status,
             0);

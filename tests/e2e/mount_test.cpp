@@ -76,6 +76,18 @@ TEST_F(Mount, EveryKindOfImageShowsItsFiles) {
   EXPECT_EQ(RunCommand("grep -c " + ShellQuote(dir.path()) + " /proc/mounts").output, "0\n");
 }
 
+TEST_F(Mount, OnlyAnEmptyFolderIsMountedOn) {
+  const std::string image = dir.File("image");
+  ASSERT_EQ(Kestro("backup " + ShellQuote(volume) + " " + ShellQuote(image) + " -q").status, 0);
+  const std::string files = dir.File("files");  // what a mount on it would hide
+  for (const std::string& place : {volume, files}) {
+    const auto served = Kestro("mount " + ShellQuote(image) + " " + ShellQuote(place));
+    RunCommand("fusermount3 -u -q " + ShellQuote(place));
+    EXPECT_EQ(served.status, 1) << served.output;
+    EXPECT_NE(served.output.find(place + ": is not "), std::string::npos) << served.output;
+  }
+}
+
 TEST_F(Mount, ADamagedFrameFailsItsReadsAndTheImageStillUnmounts) {
   const std::string image = dir.File("image.zst");
   ASSERT_EQ(Kestro("backup " + ShellQuote(volume) + " " + ShellQuote(image) + " -q --compress zstd")

@@ -130,7 +130,19 @@ TEST_F(UsedOnly, VolumesWhoseAllocationCannotBeReadAreRefused) {
   for (size_t i = 8; i-- > 0;) mftCluster = mftCluster << 8 | boot[48 + i];
   WriteBytes(badBitmap, mftCluster * boot[13] * 512 + 6 * 1024, std::vector<uint8_t>(1024, 0xAB));
 
+  // An ext2 superblock that claims four billion blocks in 8-inode groups, consistently.
+  const std::string huge = dir.File("huge-ext2.vol");
+  ASSERT_EQ(RunCommand("mkfs.ext2 -q -F -b 1024 -O ^metadata_csum,^resize_inode " +
+                       ShellQuote(huge) + " 32M")
+                .status,
+            0);
+  for (const auto& [offset, value] : {std::pair{0u, 4194304u}, {4u, 0xFFFFFFFFu}, {40u, 8u}}) {
+    WriteBytes(huge, 1024 + offset,
+               {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)});
+  }
+
   const std::pair<std::string, const char*> cases[] = {
+      {huge, "holds an ext file system of 4294967295 blocks of 1024 bytes, more than the"},
       {ext4, "holds an ext file system that is not clean: it has errors flagged"},
       {noise, "holds no FAT, NTFS or ext2/3/4 file system"},
       {badFat, "has a corrupt allocation map \\(a FAT entry points beyond"},

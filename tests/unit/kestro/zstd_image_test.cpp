@@ -131,3 +131,19 @@ TEST(ZstdImage, RefusesAWriteShortOfItsSizeAndADamagedFrame) {
         << failure.what();
   }
 }
+
+TEST(ZstdImage, ATableFrameLargerThanItsBytesCanDecodeToIsRefusedAsItIsRead) {
+  TempDir dir;
+  const std::string path = dir.File("liar.zst");
+  // One frame of 8 bytes that claims a gigabyte: no read may size a buffer by it.
+  std::ofstream(path, std::ios::binary)
+      << EncodeSizeFrame(1u << 30) << std::string("\x28\xb5\x2f\xfd\0\0\0\0", 8)
+      << EncodeSeekTable({SeekFrame{8, 1u << 30, 0}});
+  try {
+    OpenImage(path);
+    ADD_FAILURE() << "the table was believed";
+  } catch (const Failure& failure) {
+    EXPECT_NE(std::string(failure.what()).find("frame 0 has impossible sizes"), std::string::npos)
+        << failure.what();
+  }
+}

@@ -31,7 +31,8 @@ struct MountOptions {
 struct stat StatOf(const ImageReader& image, const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0 || !image.file() ||
-      static_cast<uint64_t>(st.st_ino) != image.file()->inode) {
+      static_cast<uint64_t>(st.st_ino) != image.file()->inode ||
+      static_cast<uint64_t>(st.st_dev) != image.file()->device) {
     throw Failure(path, "was replaced while it was opened");
   }
   return st;
@@ -66,7 +67,8 @@ int RunMount(const MountOptions& options) {
   }
   WarnAboutSlowOrZeroedReads(*image, layout, options.image);
   const struct stat st = StatOf(*image, options.image);
-  ServeImage(*image, st, FuseSettings{options.folder, options.foreground, options.allowOther});
+  const MountFolder folder(options.folder);
+  ServeImage(*image, st, folder, FuseSettings{options.foreground, options.allowOther});
   return kExitSuccess;
 }
 

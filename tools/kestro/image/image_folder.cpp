@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "support/caller_path.h"
 #include "support/errors.h"
 
 namespace kestro::cli {
@@ -15,7 +16,7 @@ ImageFolder::ImageFolder(const std::string& image) {
   const std::filesystem::path path(image);
   folder_ = path.parent_path().string();
   image_ = path.filename().string();
-  fd_ = open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  fd_ = OpenAsCaller(folder_.empty() ? "." : folder_, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const std::string shown = folder_.empty() ? "." : folder_;
   if (fd_ < 0) throw Failure(shown, "cannot open the folder: " + DescribeErrno(errno));
   // Where others may rename and remove what kestro made, a checked name proves nothing.

@@ -7,12 +7,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 #include "support/errors.h"
+#include "support/printable.h"
 
 namespace kestro::cli {
 namespace {
@@ -78,8 +77,8 @@ int Read(const char* path, char* buffer, size_t length, off_t offset,
   }
   if (!failure.empty()) {
     std::fprintf(stderr, "kestro: %s; a read of %zu bytes at byte %llu of %s fails with EIO\n",
-                 failure.c_str(), take, static_cast<unsigned long long>(start),
-                 served.path.c_str());
+                 Printable(failure).c_str(), take, static_cast<unsigned long long>(start),
+                 Printable(served.path).c_str());
     return -EIO;
   }
   return static_cast<int>(take);
@@ -95,10 +94,10 @@ fuse_operations Operations() {
 }
 
 // The served file: a regular file of the image's size with the image file's owner and read bits.
-Served Describe(ImageReader& image, const struct stat& imageStat, const FuseSettings& settings) {
+Served Describe(ImageReader& image, const struct stat& imageStat, const std::string& folder) {
   Served served;
   served.image = &image;
-  served.path = settings.folder + "/" + kServedFileName;
+  served.path = folder + "/" + kServedFileName;
   served.file.st_mode = S_IFREG | (imageStat.st_mode & 0444);
   served.file.st_nlink = 1;
   served.file.st_uid = imageStat.st_uid;
@@ -130,8 +129,10 @@ void HandSignalsToFuse(fuse* session) {
 
 }  // namespace
 
-void ServeImage(ImageReader& image, const struct stat& imageStat, const FuseSettings& settings) {
-  Served served = Describe(image, imageStat, settings);
+void ServeImage(ImageReader& image, const struct stat& imageStat, const MountFolder& folder,
+                const FuseSettings& settings) {
+  Served served = Describe(image, imageStat, folder.name());
+  const std::string mountPoint = folder.MountPoint();
   std::vector<std::string> arguments = MountArguments(settings);
   std::vector<char*> argv(arguments.size());
   for (size_t i = 0; i < arguments.size(); ++i) argv[i] = arguments[i].data();
@@ -139,19 +140,16 @@ void ServeImage(ImageReader& image, const struct stat& imageStat, const FuseSett
   const fuse_operations operations = Operations();
   fuse* session = fuse_new(&args, &operations, sizeof operations, &served);
   fuse_opt_free_args(&args);
-  if (session == nullptr) throw Failure(settings.folder, "cannot set up a FUSE file system");
-  // Unmounting happens after the process has left its working folder.
-  const std::unique_ptr<char, decltype(&std::free)> folder(
-      realpath(settings.folder.c_str(), nullptr), &std::free);
-  if (!folder || fuse_mount(session, folder.get()) != 0) {
+  if (session == nullptr) throw Failure(folder.name(), "cannot set up a FUSE file system");
+  if (fuse_mount(session, mountPoint.c_str()) != 0) {
     fuse_destroy(session);
-    throw Failure(settings.folder, "cannot mount a FUSE file system here");
+    throw Failure(folder.name(), "cannot mount a FUSE file system here");
   }
   int loop = -1;
   try {
     HandSignalsToFuse(session);
     if (fuse_daemonize(settings.foreground ? 1 : 0) != 0) {
-      throw Failure(settings.folder, "cannot go on in the background");
+      throw Failure(folder.name(), "cannot go on in the background");
     }
     loop = fuse_loop(session);
   } catch (...) {
@@ -163,7 +161,7 @@ void ServeImage(ImageReader& image, const struct stat& imageStat, const FuseSett
   fuse_unmount(session);
   fuse_destroy(session);
   if (loop < 0)
-    throw Failure(settings.folder, "the FUSE file system failed: " + DescribeErrno(-loop));
+    throw Failure(folder.name(), "the FUSE file system failed: " + DescribeErrno(-loop));
 }
 
 }  // namespace kestro::cli

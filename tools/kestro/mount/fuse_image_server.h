@@ -8,20 +8,21 @@
 #include <string>
 
 #include "image/read/image_reader.h"
+#include "mount/mount_folder.h"
 
 namespace kestro::cli {
 
 inline constexpr const char* kServedFileName = "volume";
 
 struct FuseSettings {
-  std::string folder;  // where the file system is mounted
   bool foreground = false;
   bool allowOther = false;  // other users may open it, as the served file's mode allows
 };
 
-// Mounts `image` on the folder and serves it until the file system is unmounted (fusermount3 -u)
+// Mounts `image` on `folder` and serves it until the file system is unmounted (fusermount3 -u)
 // or the process is told to stop (Ctrl-C, SIGTERM), then unmounts. The served file has the
 // owner and read bits of the image file, `imageStat`. Throws Failure when it cannot mount.
-void ServeImage(ImageReader& image, const struct stat& imageStat, const FuseSettings& settings);
+void ServeImage(ImageReader& image, const struct stat& imageStat, const MountFolder& folder,
+                const FuseSettings& settings);
 
 }  // namespace kestro::cli

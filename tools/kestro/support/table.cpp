@@ -3,9 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "support/printable.h"
+
 namespace kestro::cli {
 
-void PrintTable(const std::vector<Row>& rows) {
+void PrintTable(const std::vector<Row>& cells) {
+  // Cells hold names from outside (devices, paths, failures), padded as they will be shown.
+  std::vector<Row> rows = cells;
+  for (Row& row : rows) std::transform(row.begin(), row.end(), row.begin(), Printable);
   std::vector<size_t> widths;
   for (const Row& row : rows) {
     widths.resize(std::max(widths.size(), row.size()));

@@ -3,6 +3,7 @@
 // The library's headers declare its error functions without C linkage.
 extern "C" {
 #include <et/com_err.h>
+#include <ext2fs/ext2_err.h>
 }
 #include <ext2fs/ext2fs.h>
 
@@ -97,12 +98,23 @@ errcode_t Open(const char* name, int flags, io_channel* opened) {
   return 0;
 }
 
-// The file system on `volume`, open read-only; closed when the holder goes away.
+// The library's messages, which it knows only once its error table is registered.
+void RegisterErrorMessages() {
+  static const bool registered = [] {
+    initialize_ext2_error_table();
+    return true;
+  }();
+  (void)registered;
+}
+
+// The file system on `volume`, open read-only (with `flags`: only its superblock, perhaps);
+// closed when the holder goes away.
 struct OpenFileSystem {
-  OpenFileSystem(const RangeReader& volume, const std::string& subject) {
+  OpenFileSystem(const RangeReader& volume, const std::string& subject, int flags) {
+    RegisterErrorMessages();
     openingReader = &volume;
     const errcode_t error =
-        ext2fs_open2("volume", nullptr, EXT2_FLAG_64BITS, 0, 0, &byteReaderManager, &fs);
+        ext2fs_open2("volume", nullptr, EXT2_FLAG_64BITS | flags, 0, 0, &byteReaderManager, &fs);
     openingReader = nullptr;
     if (error != 0) {
       volume.ThrowReadFailure();
@@ -144,6 +156,22 @@ void AppendUsedBlocks(ext2_filsys fs, std::vector<Extent>& spans) {
   }
 }
 
+// The bytes the file system on `volume` spans, which must fit in `imageBytes`: its group
+// descriptors and bitmaps are sized by its block count, so a superblock that claims more blocks
+// than its partition holds is refused before they are read.
+uint64_t FileSystemBytes(const RangeReader& volume, uint64_t imageBytes,
+                         const std::string& subject) {
+  const OpenFileSystem super(volume, subject, EXT2_FLAG_SUPER_ONLY);
+  const uint64_t blockBytes = super.fs->blocksize;
+  const uint64_t blocks = ext2fs_blocks_count(super.fs->super);
+  if (blocks > imageBytes / blockBytes) {
+    throw Failure(subject, "holds an ext file system of " + std::to_string(blocks) + " blocks of " +
+                               std::to_string(blockBytes) + " bytes, more than the " +
+                               std::to_string(imageBytes) + " bytes of its partition");
+  }
+  return blocks * blockBytes;
+}
+
 }  // namespace
 
 bool IsExtFileSystem(const ondisk::ByteReader& volume) {
@@ -155,8 +183,12 @@ bool IsExtFileSystem(const ondisk::ByteReader& volume) {
 
 std::vector<Extent> ExtUsedSpans(const RangeReader& volume, uint64_t imageBytes, bool acceptUnclean,
                                  const std::string& subject) {
-  OpenFileSystem open(volume, subject);
+  const uint64_t end = FileSystemBytes(volume, imageBytes, subject);
+  OpenFileSystem open(volume, subject, 0);
   ext2_filsys fs = open.fs;
+  if (ext2fs_blocks_count(fs->super) * fs->blocksize != end) {
+    throw Failure(subject, "has an ext superblock that changed while it was read");
+  }
   if (const std::string why = Uncleanness(*fs->super); !why.empty() && !acceptUnclean) {
     throw Failure(subject, "holds an ext file system that is not clean: " + why +
                                ", so its bitmaps may not show every block in use; check it with "
@@ -168,12 +200,6 @@ std::vector<Extent> ExtUsedSpans(const RangeReader& volume, uint64_t imageBytes,
                                error_message(error) + ")");
   }
   const uint64_t blockBytes = fs->blocksize;
-  const uint64_t end = ext2fs_blocks_count(fs->super) * blockBytes;
-  if (end > imageBytes) {
-    throw Failure(subject, "holds an ext file system of " + std::to_string(end) +
-                               " bytes, more than the " + std::to_string(imageBytes) +
-                               " bytes of its partition");
-  }
   std::vector<Extent> spans;
   // The boot area and the primary superblock, which precede the first block the bitmap maps.
   AppendSpan(spans, {0, (uint64_t{fs->super->s_first_data_block} + 1) * blockBytes});

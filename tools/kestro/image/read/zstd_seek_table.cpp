@@ -1,5 +1,6 @@
 #include "image/read/zstd_seek_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <ondisk/little_endian.h>
@@ -22,6 +23,10 @@ constexpr uint8_t kReservedBits = 0x7C;
 constexpr char kSizeTag[] = "kestroSZ";
 constexpr size_t kSizeTagBytes = sizeof kSizeTag - 1;
 constexpr size_t kSizePayloadBytes = kSizeTagBytes + 8;
+// The most a zstd frame can decode to per byte of it: a block holds at most 128 KiB and takes at
+// least 4 bytes (a 3-byte header and one repeated byte).
+constexpr uint64_t kMostImageBytesPerFrameByte = (128u << 10) / 4;
+constexpr uint32_t kEntriesPerRead = 4096;
 
 void PutLittle(std::string& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
@@ -31,28 +36,41 @@ void PutLittle(std::string& out, uint64_t value, int bytes) {
   throw Failure(name, "has a damaged zstd seek table: " + why);
 }
 
-// The frames listed in `table`, `count` entries of `entryBytes` each.
-std::vector<SeekFrame> DecodeEntries(const uint8_t* table, uint32_t count, size_t entryBytes) {
-  std::vector<SeekFrame> frames(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* entry = table + size_t{i} * entryBytes;
-    frames[i].compressedBytes = ondisk::LittleEndian32(entry);
-    frames[i].imageBytes = ondisk::LittleEndian32(entry + 4);
-    if (entryBytes > 8) frames[i].checksum = ondisk::LittleEndian32(entry + 8);
+// A frame of the table: throws when it is empty, too large to decode, or claims more bytes than
+// its compressed bytes can decode to, so that no buffer is ever sized by a lie.
+SeekFrame DecodeEntry(const uint8_t* entry, size_t entryBytes, size_t index,
+                      const std::string& name) {
+  SeekFrame frame;
+  frame.compressedBytes = ondisk::LittleEndian32(entry);
+  frame.imageBytes = ondisk::LittleEndian32(entry + 4);
+  if (entryBytes > 8) frame.checksum = ondisk::LittleEndian32(entry + 8);
+  if (frame.compressedBytes == 0 || frame.imageBytes > kLargestSeekableFrame ||
+      frame.imageBytes > uint64_t{frame.compressedBytes} * kMostImageBytesPerFrameByte) {
+    Damaged(name, "frame " + std::to_string(index) + " has impossible sizes");
   }
-  return frames;
+  return frame;
 }
 
-// Sums the frames' sizes into `table`; throws when a frame is empty or too large to decode.
-void SumFrames(SeekTable& table, uint64_t* compressed, const std::string& name) {
-  for (size_t i = 0; i < table.frames.size(); ++i) {
-    const SeekFrame& frame = table.frames[i];
-    if (frame.compressedBytes == 0 || frame.imageBytes > kLargestSeekableFrame) {
-      Damaged(name, "frame " + std::to_string(i) + " has impossible sizes");
+// The `count` entries from `at`, read a chunk at a time: what is kept grows only with entries
+// that make sense, however many the footer claims (a sparse file claims millions for nothing).
+std::vector<SeekFrame> ReadEntries(int fd, uint64_t at, uint32_t count, size_t entryBytes,
+                                   const std::string& name) {
+  std::vector<SeekFrame> frames;
+  std::vector<uint8_t> chunk;
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t take = std::min(count - done, kEntriesPerRead);
+    chunk.resize(size_t{take} * entryBytes);
+    if (ReadUpTo(fd, at + uint64_t{done} * entryBytes, chunk.data(), chunk.size(), name) <
+        chunk.size()) {
+      Damaged(name, "the file ends inside it");
     }
-    *compressed += frame.compressedBytes;
-    table.imageBytes += frame.imageBytes;
+    for (uint32_t i = 0; i < take; ++i) {
+      frames.push_back(
+          DecodeEntry(chunk.data() + size_t{i} * entryBytes, entryBytes, done + i, name));
+    }
+    done += take;
   }
+  return frames;
 }
 
 // Checks what precedes the data frames: nothing, or a size frame that agrees with the table.
@@ -126,15 +144,19 @@ std::optional<SeekTable> ReadSeekTable(int fd, uint64_t fileBytes, const std::st
   if (count > kLargestFrameCount || tableBytes > fileBytes) {
     Damaged(name, "it lists more frames than the file can hold");
   }
-  std::vector<uint8_t> bytes(static_cast<size_t>(tableBytes));
-  ReadUpTo(fd, fileBytes - tableBytes, bytes.data(), bytes.size(), name);
-  if (ondisk::LittleEndian32(bytes.data()) != kSeekTableMagic ||
-      ondisk::LittleEndian32(bytes.data() + 4) != tableBytes - kSkippableHeaderBytes) {
+  uint8_t header[kSkippableHeaderBytes] = {};
+  ReadUpTo(fd, fileBytes - tableBytes, header, sizeof header, name);
+  if (ondisk::LittleEndian32(header) != kSeekTableMagic ||
+      ondisk::LittleEndian32(header + 4) != tableBytes - kSkippableHeaderBytes) {
     Damaged(name, "its frame header does not match its footer");
   }
-  table.frames = DecodeEntries(bytes.data() + kSkippableHeaderBytes, count, entryBytes);
+  table.frames =
+      ReadEntries(fd, fileBytes - tableBytes + kSkippableHeaderBytes, count, entryBytes, name);
   uint64_t compressed = 0;
-  SumFrames(table, &compressed, name);
+  for (const SeekFrame& frame : table.frames) {
+    compressed += frame.compressedBytes;
+    table.imageBytes += frame.imageBytes;
+  }
   if (compressed > fileBytes - tableBytes) {
     Damaged(name, "its frames do not add up to the file's size");
   }
