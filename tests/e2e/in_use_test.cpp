@@ -24,6 +24,8 @@ struct InUseSetUp {
   std::vector<NamespaceMount> namespaces;
   std::optional<ScopedSwap> swap;
   std::string whyNot;  // set when the machine cannot make the set-up
+  // The leading bytes of a target that nothing but kestro would change.
+  uint64_t untouchedBytes = 16 << 20;
 
   // The new loop device over `file`, or "" with whyNot set.
   std::string Attach(const std::string& file) {
@@ -111,6 +113,8 @@ std::vector<std::string> ASwapAreaOnALoopDevice(const TempDir& dir, InUseSetUp& 
   const std::string loop = setUp.Attach(image);
   if (loop.empty()) return {};
   setUp.swap.emplace(loop);
+  // The kernel may page out into the area behind the header while it is on.
+  setUp.untouchedBytes = 4096;
   if (!setUp.swap->on()) setUp.whyNot = "swapon is not allowed here";
   return setUp.swap->on() ? std::vector<std::string>{image} : std::vector<std::string>{};
 }
@@ -164,13 +168,13 @@ TEST_F(InUse, RestoreRefusesEveryTargetTheKernelSaysIsInUseEvenWhenForced) {
     }
     for (const std::string& target : targets) {
       for (const char* force : {"", " --force"}) {
-        const std::string before = Sha256(target, 0, 16 << 20);
+        const std::string before = Sha256(target, 0, setUp.untouchedBytes);
         const auto result =
             Kestro("restore " + ShellQuote(image) + " " + ShellQuote(target) + " -q" + force);
         EXPECT_EQ(result.status, 1) << target << force << ": " << result.output;
         EXPECT_NE(result.output.find(target + ": is mounted or in use"), std::string::npos)
             << result.output;
-        EXPECT_EQ(Sha256(target, 0, 16 << 20), before) << target << force;
+        EXPECT_EQ(Sha256(target, 0, setUp.untouchedBytes), before) << target << force;
       }
     }
   }
