@@ -5,6 +5,7 @@
 #include <Shadrel.h>
 #include <shadrel/provider.h>
 #include <shadrel/snapshots.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,6 +162,31 @@ TEST_P(ReflinkSnapshot, PresentsTheVolumeAsItWasUntilTheLastCopyEnds) {
       CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr),
       INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// A host that holds the image open names it by its descriptor: the snapshot is of that file, and
+// its clone lies beside the name the file has now, whatever took its old name.
+TEST_P(ReflinkSnapshot, ADriveMappedToAHeldFileSnapshotsThatFileWhereverItWasMoved) {
+  if (!MountFileSystem(GetParam().first, GetParam().second)) GTEST_SKIP() << whyNot_;
+  const std::string image = mountPoint_ + "/c.img";
+  kestro::testing::MakeFat(image, 16, kVolumeSize);
+  const auto held = kestro::testing::ReadBytes(image, kProbeOffset, 4096);
+  const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  kestro::MapDrive('C', "/proc/self/fd/" + std::to_string(fd));
+  std::filesystem::create_directory(mountPoint_ + "/moved");
+  std::filesystem::rename(image, mountPoint_ + "/moved/c.img");
+  kestro::testing::MakeFat(image, 16, kVolumeSize);
+  kestro::testing::WriteBytes(image, kProbeOffset, kestro::testing::Pattern(0, 4096, 9));
+  {
+    CKestro32 volume(3, 1);
+    ASSERT_EQ(volume.m_bVssActive, 1) << shadrel::LastSnapshotFailure();
+    volume.Initial(1 << 16);
+    EXPECT_EQ(ReadVolume(volume, kProbeOffset, 4096), held);
+    EXPECT_EQ(FilesIn(mountPoint_ + "/moved/.kestro-snapshots"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(mountPoint_ + "/.kestro-snapshots"));
+  }
+  close(fd);
 }
 
 // The answer of control code `code` on the device `name` opens, byte for byte.

@@ -5,6 +5,7 @@
 #include <win32/utf.h>
 #include <win32/volume_storage.h>
 
+#include "descriptor.h"
 #include "held_snapshot.h"
 #include "housekeeping.h"
 #include "lvm_engine.h"
@@ -30,9 +31,11 @@ char DriveLetterOf(const win32::WCHAR* root) {
   return static_cast<char>(letter);
 }
 
+// The origin as records show it: a host's descriptor by the name its file has now.
 std::string OriginOf(const kestro::VolumeStorage& storage) {
-  if (storage.offset == 0) return storage.path;
-  return storage.path + " at byte " + std::to_string(storage.offset);
+  std::string shown = CurrentName(storage.path);
+  if (storage.offset == 0) return shown;
+  return shown + " at byte " + std::to_string(storage.offset);
 }
 
 bool WritePath(const std::string& device, win32::WCHAR* out) {

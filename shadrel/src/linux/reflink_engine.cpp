@@ -105,6 +105,14 @@ bool CloneFrozen(int source, const std::string& image, const PrivateDir& folder,
   return cloned;
 }
 
+// Whether folder `parent` holds the file open on `fd` under `name`.
+bool Holds(int parent, const std::string& name, int fd) {
+  struct stat named {
+  }, held{};
+  return fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &held) == 0 &&
+         named.st_dev == held.st_dev && named.st_ino == held.st_ino;
+}
+
 // Whether `source`, opened from `path`, is an image file that can be cloned.
 bool IsRegularFile(const Descriptor& source, const std::string& path, std::string& reason) {
   struct stat status {};
@@ -124,20 +132,24 @@ bool IsRegularFile(const Descriptor& source, const std::string& path, std::strin
 Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) {
   const auto backing = kestro::BackingFileOf(origin.path, origin.offset);
   if (!backing) return Attempt();
-  // The image is opened through its folder, which stays open: the clone's folder is found there.
-  const std::string parentPath = Absolute(DirectoryOf(backing->path));
-  const Descriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  const Descriptor source(
-      parent.valid() ? openat(parent.get(), BaseName(backing->path).c_str(), O_RDONLY | O_CLOEXEC)
-                     : -1);
+  // The image is the file the drive reaches, which a host may name by a descriptor it holds; the
+  // clone goes beside it, in the folder its name leads to now, once that folder is seen to hold it.
+  const Descriptor source(open(backing->path.c_str(), O_RDONLY | O_CLOEXEC));
   std::string reason;
   if (!IsRegularFile(source, backing->path, reason)) return Refused(reason);
+  const std::string imagePath =
+      Absolute(CurrentName("/proc/self/fd/" + std::to_string(source.get())));
+  const std::string parentPath = DirectoryOf(imagePath);
+  const Descriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.valid() || !Holds(parent.get(), BaseName(imagePath), source.get())) {
+    return Refused(Printable(imagePath) + " was moved while its snapshot was being made");
+  }
   const auto folder = OpenSnapshotDir(parent.get(), parentPath, reason);
   if (!folder) return Refused(reason);
   struct stat image {};
   if (fstat(source.get(), &image) != 0 || image.st_dev != folder->status().st_dev) {
     return Refused(Printable(folder->shown()) + " is not on the file system holding " +
-                   Printable(backing->path));
+                   Printable(imagePath));
   }
   FrozenMounts frozen;
   if (!frozen.Open(backing->path, reason)) return Refused(reason);
@@ -147,7 +159,7 @@ Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord&
   record.clone = SnapshotName(record.id);
   record.frozen = frozen.Named();
   if (!SaveRecord(record, reason)) return Refused(reason);
-  if (!CloneFrozen(source.get(), backing->path, *folder, record.clone, frozen, reason)) {
+  if (!CloneFrozen(source.get(), imagePath, *folder, record.clone, frozen, reason)) {
     return Refused(reason);
   }
   record.frozen.clear();

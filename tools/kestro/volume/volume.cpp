@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <filesystem>
 #include <set>
 
@@ -45,13 +44,6 @@ void DiagnoseMissingSnapshot(char letter) {
   if (reason.empty()) return;
   win32::CurrentBackend().WriteStandardOutput("Snapshot of " + LetterName(letter) +
                                               " not made: " + reason + "\r\n");
-}
-
-// What the file held by `fd` is called now, as the kernel names it.
-std::string CurrentName(int fd) {
-  char name[PATH_MAX];
-  const ssize_t n = readlink(DescriptorPath(fd).c_str(), name, sizeof name);
-  return n > 0 ? std::string(name, static_cast<size_t>(n)) : DescriptorPath(fd);
 }
 
 std::string AbsolutePath(const std::string& path) {
@@ -112,9 +104,8 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
     letter_ = FreeDriveLetter();
     if (letter_ == 0) throw Failure(name_, "no free drive letter to map it to");
     source_ = AbsolutePath(args.volume);
-    // Every later open reaches the file opened here; a snapshot engine places its copy beside
-    // the source, so it is given the name that file has now.
-    access_ = options.snapshot ? CurrentName(held_) : DescriptorPath(held_);
+    // Every later open, a snapshot engine's included, reaches the file opened here.
+    access_ = DescriptorPath(held_);
     partition_ = args.partition;
     mapping_ = std::make_unique<ScopedDriveMapping>(letter_, access_, partition_);
   }
