@@ -66,7 +66,7 @@ TEST_F(HostileNames, LinksOthersPlantInASharedFolderAreNotFollowed) {
   for (const std::string& command : steered) {
     const auto result = Kestro(command);
     EXPECT_EQ(result.status, 1) << command << "\n" << result.output;
-    EXPECT_NE(result.output.find("of user 65534 in a folder others may write; "
+    EXPECT_NE(result.output.find("of user 65534 in a folder another user may change; "
                                  "refusing to follow it"),
               std::string::npos)
         << command << "\n"

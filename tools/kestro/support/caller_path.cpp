@@ -97,7 +97,7 @@ int OpenAsCaller(const std::string& path, int flags) {
       close(folder);
       throw Failure(path, "passes through the symbolic link \"" + name + "\" of user " +
                               std::to_string(st.st_uid) +
-                              " in a folder others may write; refusing to follow it");
+                              " in a folder another user may change; refusing to follow it");
     }
     const std::string target = ReadLink(fd);
     close(fd);
