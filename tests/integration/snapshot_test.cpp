@@ -189,6 +189,26 @@ TEST_P(ReflinkSnapshot, ADriveMappedToAHeldFileSnapshotsThatFileWhereverItWasMov
   close(fd);
 }
 
+// The name the kernel keeps for a loop device's removed backing file is only a hint: a link
+// planted there leads to another file, which must not be what the snapshot copies.
+TEST_P(ReflinkSnapshot, ALoopDeviceWhoseBackingNameNowLeadsElsewhereIsRefused) {
+  if (!MountFileSystem(GetParam().first, GetParam().second)) GTEST_SKIP() << whyNot_;
+  const std::string image = mountPoint_ + "/c.img";
+  const std::string decoy = mountPoint_ + "/decoy.img";
+  kestro::testing::MakeFat(image, 16, kVolumeSize);
+  kestro::testing::MakeFat(decoy, 16, kVolumeSize);
+  auto loop = LoopDevice::Attach(image, &whyNot_);
+  if (!loop) GTEST_SKIP() << whyNot_;
+  std::filesystem::remove(image);
+  std::filesystem::create_symlink(decoy, image + " (deleted)");
+  kestro::MapDrive('C', loop->device());
+  CKestro32 volume(3, 1);
+  EXPECT_EQ(volume.m_bVssActive, 0);
+  EXPECT_NE(shadrel::LastSnapshotFailure().find("cannot open " + image), std::string::npos)
+      << shadrel::LastSnapshotFailure();
+  EXPECT_FALSE(std::filesystem::exists(mountPoint_ + "/.kestro-snapshots"));
+}
+
 // The answer of control code `code` on the device `name` opens, byte for byte.
 std::vector<uint8_t> ControlAnswer(const std::u16string& name, DWORD code) {
   const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -25,10 +25,12 @@ struct VolumeStorage {
   unsigned partitionNumber = 0;  // 0 for a whole disk or a bare volume image
 };
 
-// A byte of a regular file.
+// A byte of a regular file, open read-only on `fd`, which the receiver closes; `path` is where
+// the kernel last saw the file, for messages.
 struct FilePosition {
   std::string path;
   uint64_t offset = 0;
+  int fd = -1;
 };
 
 // A mounted file system and the block device it is mounted from.
@@ -48,8 +50,9 @@ struct MappedDevice {
 KESTROPLAT_API std::optional<VolumeStorage> LocateDriveStorage(char letter, win32::DWORD* error);
 
 // The regular file holding byte `offset` of the file or block device at `path`: the file itself,
-// or the backing file of a loop device (or of the loop device a partition lies on); nullopt for
-// storage no file holds.
+// or the backing file of a loop device (or of the loop device a partition lies on), opened once it
+// is proven to be that file; `fd` is -1 with errno set when it cannot be. Nullopt for storage no
+// file holds.
 KESTROPLAT_API std::optional<FilePosition> BackingFileOf(const std::string& path, uint64_t offset);
 
 // The file systems mounted from any byte of the file or device at `path`.

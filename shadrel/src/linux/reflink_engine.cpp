@@ -113,37 +113,23 @@ bool Holds(int parent, const std::string& name, int fd) {
          named.st_dev == held.st_dev && named.st_ino == held.st_ino;
 }
 
-// Whether `source`, opened from `path`, is an image file that can be cloned.
-bool IsRegularFile(const Descriptor& source, const std::string& path, std::string& reason) {
-  struct stat status {};
-  if (!source.valid()) {
-    reason = WithErrno("cannot open " + Printable(path));
-    return false;
-  }
-  if (fstat(source.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-    reason = Printable(path) + " is not a regular file";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord& record) {
   const auto backing = kestro::BackingFileOf(origin.path, origin.offset);
   if (!backing) return Attempt();
-  // The image is the file the drive reaches, which a host may name by a descriptor it holds; the
-  // clone goes beside it, in the folder its name leads to now, once that folder is seen to hold it.
-  const Descriptor source(open(backing->path.c_str(), O_RDONLY | O_CLOEXEC));
-  std::string reason;
-  if (!IsRegularFile(source, backing->path, reason)) return Refused(reason);
-  const std::string imagePath =
-      Absolute(CurrentName("/proc/self/fd/" + std::to_string(source.get())));
+  // The image is the very file the drive's bytes lie in, opened by the platform; the clone goes
+  // beside it, in the folder its name leads to now, once that folder is seen to hold it.
+  const Descriptor source(backing->fd);
+  if (!source.valid()) return Refused(WithErrno("cannot open " + Printable(backing->path)));
+  const std::string sourcePath = "/proc/self/fd/" + std::to_string(source.get());
+  const std::string imagePath = Absolute(CurrentName(sourcePath));
   const std::string parentPath = DirectoryOf(imagePath);
   const Descriptor parent(open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.valid() || !Holds(parent.get(), BaseName(imagePath), source.get())) {
     return Refused(Printable(imagePath) + " was moved while its snapshot was being made");
   }
+  std::string reason;
   const auto folder = OpenSnapshotDir(parent.get(), parentPath, reason);
   if (!folder) return Refused(reason);
   struct stat image {};
@@ -152,7 +138,7 @@ Attempt ReflinkEngine::Make(const kestro::VolumeStorage& origin, SnapshotRecord&
                    Printable(imagePath));
   }
   FrozenMounts frozen;
-  if (!frozen.Open(backing->path, reason)) return Refused(reason);
+  if (!frozen.Open(sourcePath, reason)) return Refused(reason);
   record.folder = folder->shown();
   record.folderDevice = folder->status().st_dev;
   record.folderInode = folder->status().st_ino;

@@ -41,6 +41,11 @@ std::vector<StoragePlace> PlacesOfOpenFile(int fd);
 std::vector<StoragePlace> Narrow(const std::vector<StoragePlace>& places, uint64_t offset,
                                  uint64_t length);
 
+// The regular file of `place`, opened with `flags` once it is proven to be that file: its name is
+// only where the kernel last saw it (a loop device's backing file may since have been removed and
+// the name given to a link elsewhere). -1 with errno set; ESTALE when the name leads elsewhere.
+int OpenPlaceFile(const StoragePlace& place, int flags);
+
 // Whether a range of `a` and a range of `b` on the same storage overlap.
 bool Overlap(const std::vector<StoragePlace>& a, const std::vector<StoragePlace>& b);
 

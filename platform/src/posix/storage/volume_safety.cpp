@@ -76,18 +76,13 @@ const std::vector<StoragePlace>& KnownPlaces(const OpenObject& object, HandleGua
   return guard.places;
 }
 
-bool IsStorage(int fd, const StorageId& storage) {
-  struct stat st {};
-  return fstat(fd, &st) == 0 && st.st_dev == storage.device && st.st_ino == storage.inode;
-}
-
 // An open-file-description lock on the file's bytes of `place`, held until its descriptor
 // closes. A file this process may only read gets a read lock, which still excludes writers.
 int LockFileRange(const StoragePlace& place) {
-  int fd = open(place.file.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = OpenPlaceFile(place, O_RDWR);
   short type = F_WRLCK;
   if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-    fd = open(place.file.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = OpenPlaceFile(place, O_RDONLY);
     type = F_RDLCK;
   }
   if (fd < 0) return -1;
@@ -97,9 +92,8 @@ int LockFileRange(const StoragePlace& place) {
   range.l_start = static_cast<off_t>(place.start);
   const bool toTheEnd = place.end == std::numeric_limits<uint64_t>::max();
   range.l_len = toTheEnd ? 0 : static_cast<off_t>(place.end - place.start);
-  const bool same = IsStorage(fd, place.storage);
-  if (!same || fcntl(fd, F_OFD_SETLK, &range) != 0) {
-    const int error = same ? errno : ESTALE;  // the path now names another file
+  if (fcntl(fd, F_OFD_SETLK, &range) != 0) {
+    const int error = errno;
     close(fd);
     errno = error;
     return -1;

@@ -1,6 +1,7 @@
 // What a snapshot requester learns about a drive's storage.
 #include <win32/volume_storage.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "storage/block_device.h"
@@ -20,7 +21,9 @@ std::optional<VolumeStorage> LocateDriveStorage(char letter, win32::DWORD* error
 
 std::optional<FilePosition> BackingFileOf(const std::string& path, uint64_t offset) {
   for (const posix::StoragePlace& place : posix::Narrow(posix::PlacesOfPath(path), offset, 1)) {
-    if (place.storage.isFile) return FilePosition{place.file, place.start};
+    if (place.storage.isFile) {
+      return FilePosition{place.file, place.start, posix::OpenPlaceFile(place, O_RDONLY)};
+    }
   }
   return std::nullopt;
 }
