@@ -141,12 +141,20 @@ TEST_F(UsedOnly, VolumesWhoseAllocationCannotBeReadAreRefused) {
                {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)});
   }
 
+  // A group descriptor whose block bitmap lies at block 0, which the library would read as free.
+  const std::string badGroup = dir.File("bad-group.vol");
+  ASSERT_EQ(RunCommand("mkfs.ext2 -q -F " + ShellQuote(badGroup) + " 64M && debugfs -w -R " +
+                       "'set_bg 2 block_bitmap 0' " + ShellQuote(badGroup) + " 2>/dev/null")
+                .status,
+            0);
+
   const std::pair<std::string, const char*> cases[] = {
       {huge, "holds an ext file system of 4294967295 blocks of 1024 bytes, more than the"},
       {ext4, "holds an ext file system that is not clean: it has errors flagged"},
       {noise, "holds no FAT, NTFS or ext2/3/4 file system"},
       {badFat, "has a corrupt allocation map \\(a FAT entry points beyond"},
       {badBitmap, "has a corrupt allocation map"},
+      {badGroup, "has corrupt ext group descriptors"},
   };
   for (const auto& [volume, reason] : cases) {
     SCOPED_TRACE(volume);

@@ -7,6 +7,7 @@ extern "C" {
 }
 #include <ext2fs/ext2fs.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,13 +27,19 @@ const ondisk::ByteReader& ReaderOf(io_channel channel) {
   return *static_cast<const ondisk::ByteReader*>(channel->private_data);
 }
 
+// Called from the library's C code, which no exception may cross: a reader that throws (out of
+// memory while it words a failure) fails the read.
 errcode_t ReadBlocks(io_channel channel, unsigned long long block, int count, void* data) {
   const uint64_t bytes =
       count < 0 ? static_cast<uint64_t>(-count) : uint64_t(count) * unsigned(channel->block_size);
   const uint64_t offset = block * unsigned(channel->block_size);
-  const ondisk::Status read =
-      ReaderOf(channel).Read(offset, static_cast<size_t>(bytes), static_cast<uint8_t*>(data));
-  return read.ok() ? 0 : EXT2_ET_SHORT_READ;
+  try {
+    const ondisk::Status read =
+        ReaderOf(channel).Read(offset, static_cast<size_t>(bytes), static_cast<uint8_t*>(data));
+    return read.ok() ? 0 : EXT2_ET_SHORT_READ;
+  } catch (const std::exception&) {
+    return EXT2_ET_NO_MEMORY;
+  }
 }
 
 errcode_t ReadBlocks32(io_channel channel, unsigned long block, int count, void* data) {
@@ -139,18 +146,26 @@ std::string Uncleanness(ext2_super_block& super) {
   return "";
 }
 
-// The runs of blocks the bitmap marks as in use, in bytes.
-void AppendUsedBlocks(ext2_filsys fs, std::vector<Extent>& spans) {
+[[noreturn]] void RefuseBitmap(const std::string& subject, errcode_t error) {
+  throw Failure(subject, std::string("has an ext block bitmap that cannot be read (") +
+                             error_message(error) + ")");
+}
+
+// The runs of blocks the bitmap marks as in use, in bytes. A search finds nothing with ENOENT;
+// any other answer leaves the runs unknown, and a copy by them would miss blocks in use.
+void AppendUsedBlocks(ext2_filsys fs, std::vector<Extent>& spans, const std::string& subject) {
   const uint64_t blockBytes = fs->blocksize;
   const blk64_t last = ext2fs_blocks_count(fs->super) - 1;
   blk64_t start = fs->super->s_first_data_block;
   while (start <= last) {
     blk64_t used = 0;
-    if (ext2fs_find_first_set_block_bitmap2(fs->block_map, start, last, &used) != 0) break;
+    const errcode_t found = ext2fs_find_first_set_block_bitmap2(fs->block_map, start, last, &used);
+    if (found == ENOENT) break;
+    if (found != 0) RefuseBitmap(subject, found);
     blk64_t free = 0;
-    const blk64_t end = ext2fs_find_first_zero_block_bitmap2(fs->block_map, used, last, &free) == 0
-                            ? free
-                            : last + 1;
+    const errcode_t ends = ext2fs_find_first_zero_block_bitmap2(fs->block_map, used, last, &free);
+    if (ends != 0 && ends != ENOENT) RefuseBitmap(subject, ends);
+    const blk64_t end = ends == 0 ? free : last + 1;
     AppendSpan(spans, {used * blockBytes, (end - used) * blockBytes});
     start = end;
   }
@@ -194,16 +209,22 @@ std::vector<Extent> ExtUsedSpans(const RangeReader& volume, uint64_t imageBytes,
                                ", so its bitmaps may not show every block in use; check it with "
                                "e2fsck, or give --force to copy by the bitmaps anyway");
   }
+  // A group descriptor that places its bitmap outside the file system reads as all free.
+  if (const errcode_t error = ext2fs_check_desc(fs); error != 0) {
+    volume.ThrowReadFailure();
+    throw Failure(subject, std::string("has corrupt ext group descriptors (") +
+                               error_message(error) +
+                               "); a used-only copy would not know which blocks to keep");
+  }
   if (const errcode_t error = ext2fs_read_block_bitmap(fs); error != 0) {
     volume.ThrowReadFailure();
-    throw Failure(subject, std::string("has an ext block bitmap that cannot be read (") +
-                               error_message(error) + ")");
+    RefuseBitmap(subject, error);
   }
   const uint64_t blockBytes = fs->blocksize;
   std::vector<Extent> spans;
   // The boot area and the primary superblock, which precede the first block the bitmap maps.
   AppendSpan(spans, {0, (uint64_t{fs->super->s_first_data_block} + 1) * blockBytes});
-  AppendUsedBlocks(fs, spans);
+  AppendUsedBlocks(fs, spans, subject);
   AppendSpan(spans, {end, imageBytes - end});
   return spans;
 }
