@@ -62,7 +62,10 @@ TEST_F(HostileNames, LinksOthersPlantInASharedFolderAreNotFollowed) {
       "verify " + ShellQuote(shared + "/mine.img") + " " + ShellQuote(image),
       "cat " + ShellQuote(shared + "/mine.img"),
       "backup " + Partition(kSampleFat) + " " + ShellQuote(theirs + "/dir/new.img") + " -q",
-      "mount " + ShellQuote(image) + " " + ShellQuote(theirs + "/mnt")};
+      "mount " + ShellQuote(image) + " " + ShellQuote(theirs + "/mnt"),
+      "restore " + ShellQuote(disk) + " Q: --force -q"};
+  // A drive letter's mapping is a path like the others.
+  const ScopedEnv drive("KESTRO_DRIVE_Q", shared + "/target.img");
   for (const std::string& command : steered) {
     const auto result = Kestro(command);
     EXPECT_EQ(result.status, 1) << command << "\n" << result.output;

@@ -79,6 +79,10 @@ ScopedDriveMapping::~ScopedDriveMapping() {
   UnmapDrive(letter_);
 }
 
+Volume::HeldSource::~HeldSource() {
+  if (fd >= 0) close(fd);
+}
+
 Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
   if (const char named = DriveLetterOf(args.volume)) {
     if (args.partition != 0) {
@@ -87,7 +91,6 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
                        "not of a drive letter");
     }
     name_ = LetterName(named);
-    letter_ = named;
     for (const DriveMapping& mapping : MappedDrives()) {
       if (mapping.letter != named) continue;
       source_ = mapping.path;
@@ -99,17 +102,17 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
     }
   } else {
     name_ = PathName(args);
-    held_ = OpenAsCaller(args.volume, O_PATH);
-    if (held_ < 0) throw Failure(name_, "cannot open: " + DescribeErrno(errno));
-    letter_ = FreeDriveLetter();
-    if (letter_ == 0) throw Failure(name_, "no free drive letter to map it to");
     source_ = AbsolutePath(args.volume);
-    // Every later open, a snapshot engine's included, reaches the file opened here.
-    access_ = DescriptorPath(held_);
     partition_ = args.partition;
-    mapping_ = std::make_unique<ScopedDriveMapping>(letter_, access_, partition_);
   }
-  if (access_.empty()) access_ = source_;
+  // A drive's mapping is a path like any other: opened once, under the caller's link rules.
+  held_.fd = OpenAsCaller(source_, O_PATH);
+  if (held_.fd < 0) throw Failure(name_, "cannot open: " + DescribeErrno(errno));
+  letter_ = FreeDriveLetter();
+  if (letter_ == 0) throw Failure(name_, "no free drive letter to map it to");
+  // Every later open, a snapshot engine's included, reaches the file opened here.
+  access_ = DescriptorPath(held_.fd);
+  mapping_ = std::make_unique<ScopedDriveMapping>(letter_, access_, partition_);
 
   RequireStorage(access_, name_);
   SetLastError(ERROR_SUCCESS);
@@ -135,16 +138,20 @@ Volume::~Volume() {
   const std::string earlier = shadrel::LastReleaseFailure();
   object_.reset();
   mapping_.reset();
-  if (held_ >= 0) close(held_);
   if (const std::string kept = shadrel::LastReleaseFailure(); kept != earlier) Warn(name_, kept);
 }
 
-void Volume::ExplainOpenFailure(DWORD lastError) const {
+// Opens \\.\X: for the volume's letter, to ask the volume device itself.
+HANDLE Volume::OpenVolumeDevice() const {
   WCHAR device[16];
   swprintf(device, 16, WTEXT("\\\\.\\%c:"), static_cast<WCHAR>(letter_));
+  return CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+void Volume::ExplainOpenFailure(DWORD lastError) const {
   // Whether the device opens at all tells a missing volume from one that is not a volume.
-  const HANDLE probe = CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE probe = OpenVolumeDevice();
   if (probe == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND && partition_ != 0) {
@@ -190,10 +197,7 @@ int Volume::DiskNumber() const {
   if (object_->GetDiskNumber(disk, start, extent) && disk >= 0) return disk;
   DWORD error = LastErrorOr(ERROR_NOT_SUPPORTED);
   // A snapshot device lies on no disk of its own; the volume device says where the volume is.
-  WCHAR device[16];
-  swprintf(device, 16, WTEXT("\\.\%c:"), static_cast<WCHAR>(letter_));
-  const HANDLE live = CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
+  const HANDLE live = OpenVolumeDevice();
   if (live != INVALID_HANDLE_VALUE) {
     VOLUME_DISK_EXTENTS extents{};
     DWORD returned = 0;

@@ -54,11 +54,13 @@ class Volume {
   const CKestro32& object() const { return *object_; }
   // How messages name the volume: "C:" or "disk.img partition 2".
   const std::string& name() const { return name_; }
+  // The drive letter the volume is opened through, mapped to the source kestro opened.
   char letter() const { return letter_; }
   // The device or file behind the letter, as the drive map knows it.
   const std::string& source() const { return source_; }
-  // The name through which the platform reaches the volume's file: for a path, the descriptor
-  // opened once when the volume was named, so that the name is never resolved again.
+  // The name through which the platform reaches the volume's file: the descriptor opened once
+  // when the volume was named (by path or by a drive letter's mapping), so that the name is never
+  // resolved again.
   const std::string& access_path() const { return access_; }
   unsigned partition() const { return partition_; }
 
@@ -79,6 +81,7 @@ class Volume {
   std::unique_ptr<DiskRange> OpenPartitionRange(uint64_t offset, uint64_t length, bool writable);
 
  private:
+  win32::HANDLE OpenVolumeDevice() const;
   [[noreturn]] void ExplainOpenFailure(win32::DWORD lastError) const;
   // The number n of \\.\PHYSICALDRIVEn that holds the volume; throws Failure when unknown.
   int DiskNumber() const;
@@ -87,7 +90,11 @@ class Volume {
   char letter_ = 0;
   std::string source_;
   std::string access_;
-  int held_ = -1;
+  // The source, opened once when the volume was named; closed after everything reaching it.
+  struct HeldSource {
+    int fd = -1;
+    ~HeldSource();
+  } held_;
   unsigned partition_ = 0;
   std::unique_ptr<ScopedDriveMapping> mapping_;
   std::unique_ptr<CKestro32> object_;
