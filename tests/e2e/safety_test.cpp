@@ -160,6 +160,18 @@ TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
   ASSERT_EQ(Sha256(image), newSha) << killed.output;
   ASSERT_EQ(chown((image + ".partial.kestro").c_str(), 65534, 65534), 0);
   EXPECT_EQ(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleFat) + " -q").status, 1);
+
+  // Stranded the same way, then a backup that fails in its copy: the image keeps its digest.
+  fs::remove(image + ".partial.kestro");
+  BackUp(kSampleNtfs, image);
+  RunCommand("strace -f -qq -o /dev/null -e trace=renameat -e inject=renameat:signal=KILL:when=2 " +
+             ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleFat) + " " +
+             ShellQuote(image) + " -q");
+  RunCommand("strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:error=ENOSPC " +
+             ShellQuote(KESTRO_PROGRAM) + " backup " + Partition(kSampleNtfs) + " " +
+             ShellQuote(image) + " -q");
+  ASSERT_EQ(Sha256(image), newSha);
+  EXPECT_EQ(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleFat) + " -q").status, 0);
 }
 
 TEST_F(Safety, ABackupNeverWritesIntoTheFileBehindItsLoopDevice) {

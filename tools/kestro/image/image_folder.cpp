@@ -16,6 +16,9 @@ ImageFolder::ImageFolder(const std::string& image) {
   const std::filesystem::path path(image);
   folder_ = path.parent_path().string();
   image_ = path.filename().string();
+  if (image_.empty() || image_ == "." || image_ == "..") {
+    throw Failure(image, "names a folder; give the image file's name in it");
+  }
   fd_ = OpenAsCaller(folder_.empty() ? "." : folder_, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const std::string shown = folder_.empty() ? "." : folder_;
   if (fd_ < 0) throw Failure(shown, "cannot open the folder: " + DescribeErrno(errno));

@@ -18,8 +18,13 @@ std::vector<std::string> BackupPaths(const std::string& image) {
           RescueMapPath(staged)};
 }
 
+ImagePublisher::ImagePublisher(const ImageFolder& folder, mode_t mode)
+    : folder_(folder), mode_(mode) {
+  FinishInterrupted();
+}
+
 ImagePublisher::~ImagePublisher() {
-  if (published_) return;
+  if (published_ || !staged_) return;
   const std::string staged = StagingPath(folder_.image());
   folder_.Remove(SidecarPath(staged));
   if (hasRescueMap_) folder_.Remove(RescueMapPath(staged));
@@ -41,8 +46,10 @@ void ImagePublisher::FinishInterrupted() {
 }
 
 void ImagePublisher::Stage(const ImageLayout& layout, const std::optional<std::string>& rescueMap) {
-  FinishInterrupted();
   const std::string staged = StagingPath(folder_.image());
+  // A staged rescue map is this backup's or none: one an older run left must not be published.
+  staged_ = true;
+  folder_.Remove(RescueMapPath(staged));
   WriteNewFile(folder_, SidecarPath(staged), SidecarText(layout), mode_);
   hasRescueMap_ = rescueMap.has_value();
   if (hasRescueMap_) WriteNewFile(folder_, RescueMapPath(staged), *rescueMap, mode_);

@@ -26,9 +26,11 @@ std::vector<std::string> BackupPaths(const std::string& image);
 
 class ImagePublisher {
  public:
-  // Publishes the image named in `folder`; the small files get `mode`, as the image does.
-  ImagePublisher(const ImageFolder& folder, mode_t mode) : folder_(folder), mode_(mode) {}
-  // Removes the staged sidecar and rescue map unless the image was published.
+  // Publishes the image named in `folder`; the small files get `mode`, as the image does. First
+  // finishes an earlier backup's publish that was killed after its image's rename, so that the
+  // image in place has its own sidecar before this backup's long copy starts.
+  ImagePublisher(const ImageFolder& folder, mode_t mode);
+  // Removes the sidecar and rescue map it staged unless the image was published.
   ~ImagePublisher();
   ImagePublisher(const ImagePublisher&) = delete;
   ImagePublisher& operator=(const ImagePublisher&) = delete;
@@ -49,6 +51,7 @@ class ImagePublisher {
   const ImageFolder& folder_;
   mode_t mode_;
   bool hasRescueMap_ = false;
+  bool staged_ = false;
   bool published_ = false;
 };
 
