@@ -13,22 +13,30 @@
 namespace shadrel::linux_snapshots {
 namespace {
 
+// Everything the child needs is made before fork: another thread may hold the allocator's lock
+// at that moment, so the child only makes system calls.
+struct ChildCommand {
+  explicit ChildCommand(const std::vector<std::string>& argv)
+      : failed("cannot run " + argv[0] + "\n") {
+    args.reserve(argv.size() + 1);
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+  }
+  std::vector<char*> args;
+  std::string failed;
+};
+
 // The tool gets the three standard streams and nothing else the process holds open: no device
 // or file of the host's, and no descriptor lvm would warn about as leaked.
-[[noreturn]] void RunChild(const std::vector<std::string>& argv, int outputPipe, int errorPipe) {
+[[noreturn]] void RunChild(const ChildCommand& command, int outputPipe, int errorPipe) {
   const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
   dup2(null, STDIN_FILENO);
   dup2(outputPipe, STDOUT_FILENO);
   dup2(errorPipe, STDERR_FILENO);
   for (const int kept : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) fcntl(kept, F_SETFD, 0);
   close_range(STDERR_FILENO + 1, UINT_MAX, 0);
-  std::vector<char*> args;
-  args.reserve(argv.size() + 1);
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  execvp(args[0], args.data());
-  const std::string failed = "cannot run " + argv[0] + "\n";
-  (void)!write(STDERR_FILENO, failed.data(), failed.size());
+  execvp(command.args[0], command.args.data());
+  (void)!write(STDERR_FILENO, command.failed.data(), command.failed.size());
   _exit(127);
 }
 
@@ -69,8 +77,9 @@ CommandOutcome RunCommand(const std::vector<std::string>& argv) {
     close(output[1]);
     return {false, WithErrno("cannot run a tool"), ""};
   }
+  const ChildCommand command(argv);
   const pid_t child = fork();
-  if (child == 0) RunChild(argv, output[1], errorPipe[1]);
+  if (child == 0) RunChild(command, output[1], errorPipe[1]);
   close(output[1]);
   close(errorPipe[1]);
   CommandOutcome outcome;

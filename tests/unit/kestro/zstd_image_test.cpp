@@ -7,6 +7,7 @@
 #include <image/write/sparse_image_writer.h>
 #include <image/read/zstd_seek_table.h>
 #include <image/write/zstd_writer.h>
+#include <image/zstd_option.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -146,4 +147,13 @@ TEST(ZstdImage, ATableFrameLargerThanItsBytesCanDecodeToIsRefusedAsItIsRead) {
     EXPECT_NE(std::string(failure.what()).find("frame 0 has impossible sizes"), std::string::npos)
         << failure.what();
   }
+}
+
+TEST(ZstdImage, TheCompressOptionTakesEveryFormItsHelpShows) {
+  ASSERT_TRUE(ParseZstdOption("zstd,frame=4M"));
+  EXPECT_EQ(ParseZstdOption("zstd,frame=4M")->frameBytes, 4u << 20);
+  EXPECT_EQ(ParseZstdOption("zstd:5,frame=4M")->level, 5);
+  EXPECT_EQ(ParseZstdOption("zstd:frame=4M")->frameBytes, 4u << 20);
+  EXPECT_FALSE(ParseZstdOption("zstd,5"));
+  EXPECT_FALSE(ParseZstdOption("zstdx"));
 }

@@ -32,11 +32,14 @@ std::optional<uint64_t> FrameBytesOf(std::string_view text) {
 std::optional<ZstdSettings> ParseZstdOption(const std::string& text) {
   ZstdSettings settings{kDefaultZstdLevel, kDefaultZstdFrameBytes};
   if (text == "zstd") return settings;
-  if (!text.starts_with("zstd:")) return std::nullopt;
+  // "zstd,frame=SIZE" gives the frame size alone, as "zstd:frame=SIZE" does.
+  const bool levelMayFollow = text.starts_with("zstd:");
+  if (!levelMayFollow && !text.starts_with("zstd,")) return std::nullopt;
   std::string_view rest = std::string_view(text).substr(5);
   const size_t comma = rest.find(',');
   std::string_view level = rest.substr(0, comma);
   if (!level.starts_with(kFramePrefix)) {
+    if (!levelMayFollow) return std::nullopt;
     const std::optional<int> parsed = LevelOf(level);
     if (!parsed) return std::nullopt;
     settings.level = *parsed;

@@ -66,22 +66,20 @@ int Read(const char* path, char* buffer, size_t length, off_t offset,
   const auto start = static_cast<uint64_t>(offset);
   if (offset < 0 || start >= size) return 0;
   const size_t take = static_cast<size_t>(std::min<uint64_t>(length, size - start));
-  // No exception may reach libfuse's C frames: a decoder's allocation failure is an EIO too.
-  std::string failure;
+  // No exception may reach libfuse's C frames: a failure to read, or to word the failure, is EIO.
   try {
-    if (const win32::DWORD error = served.image->ReadAt(start, buffer, take)) {
-      failure = served.image->Explain(served.path, "read", start, error).what();
-    }
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
-  if (!failure.empty()) {
+    const win32::DWORD error = served.image->ReadAt(start, buffer, take);
+    if (error == win32::ERROR_SUCCESS) return static_cast<int>(take);
+    const Failure failure = served.image->Explain(served.path, "read", start, error);
     std::fprintf(stderr, "kestro: %s; a read of %zu bytes at byte %llu of %s fails with EIO\n",
-                 Printable(failure).c_str(), take, static_cast<unsigned long long>(start),
+                 Printable(failure.what()).c_str(), take, static_cast<unsigned long long>(start),
                  Printable(served.path).c_str());
-    return -EIO;
+  } catch (const std::exception& e) {
+    // The library's own words (out of memory), printed without building a string.
+    std::fprintf(stderr, "kestro: %s; a read of %zu bytes at byte %llu fails with EIO\n", e.what(),
+                 take, static_cast<unsigned long long>(start));
   }
-  return static_cast<int>(take);
+  return -EIO;
 }
 
 fuse_operations Operations() {

@@ -67,6 +67,8 @@ std::string ReadIntoImage(const std::vector<Segment>& segments, ImageSink& image
     if (error != ERROR_SUCCESS) {
       throw segment.range->Explain(settings.subject, "read", segment.imageOffset + offset, error);
     }
+    // A rescue stopped by Ctrl-C leaves the block half read: it must not reach the image.
+    StopIfInterrupted(settings.subject);
     image.Write(static_cast<const uint8_t*>(data), length);
     hasher.Submit(block, length);
     return true;

@@ -13,6 +13,7 @@
 #include "image/small_files.h"
 #include "support/caller_path.h"
 #include "support/errors.h"
+#include "support/positional_read.h"
 
 namespace kestro::cli {
 namespace {
@@ -35,15 +36,9 @@ class ImageFile : public ImageReader {
 };
 
 void ImageFile::Read(uint64_t offset, void* buffer, size_t length) {
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = pread(file_->fd(), static_cast<char*>(buffer) + done, length - done,
-                            static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw Failure(file_->name(), "cannot read: " + DescribeErrno(errno));
-    if (n == 0)
-      throw Failure(file_->name(), "ends early, at byte " + std::to_string(offset + done));
-    done += static_cast<size_t>(n);
+  const size_t done = ReadUpTo(file_->fd(), offset, buffer, length, file_->name());
+  if (done < length) {
+    throw Failure(file_->name(), "ends early, at byte " + std::to_string(offset + done));
   }
 }
 
