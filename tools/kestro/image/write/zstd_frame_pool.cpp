@@ -1,5 +1,7 @@
 #include "image/write/zstd_frame_pool.h"
 
+#include <sched.h>
+
 #include <zstd.h>
 
 #include <algorithm>
@@ -40,11 +42,23 @@ std::string CompressFrame(ZSTD_CCtx* context, int level, const std::vector<uint8
   return "";
 }
 
+// The processors this process may run on, which taskset and cpusets narrow.
+size_t UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0)
+    return static_cast<size_t>(std::max(1, CPU_COUNT(&set)));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 }  // namespace
 
-ZstdFramePool::ZstdFramePool(int level) : level_(level) {
-  const unsigned count = std::max(1u, std::thread::hardware_concurrency());
-  for (unsigned i = 0; i < count; ++i) workers_.emplace_back([this] { Work(); });
+ZstdFramePool::ZstdFramePool(int level, size_t frameBytes) : level_(level) {
+  // Each worker keeps up to two frames queued, each with its input and its output.
+  const size_t affordable =
+      std::max<size_t>(1, kBytesInFlight / (4 * std::max<size_t>(1, frameBytes)));
+  const size_t count = std::min(UsableProcessors(), affordable);
+  for (size_t i = 0; i < count; ++i) workers_.emplace_back([this] { Work(); });
 }
 
 ZstdFramePool::~ZstdFramePool() {

@@ -18,10 +18,14 @@ struct CompressedFrame {
   uint32_t checksum = 0;  // as the frame ends with it: the low 32 bits of the XXH64
 };
 
+// What the frames queued for compression may hold at most, inputs and outputs together.
+inline constexpr size_t kBytesInFlight = 512u << 20;
+
 class ZstdFramePool {
  public:
-  // One worker per processor, compressing at `level`.
-  explicit ZstdFramePool(int level);
+  // One worker per processor this process may use, compressing at `level` frames of up to
+  // `frameBytes`; fewer when the frames queued would hold more than kBytesInFlight.
+  ZstdFramePool(int level, size_t frameBytes);
   ~ZstdFramePool();
   ZstdFramePool(const ZstdFramePool&) = delete;
   ZstdFramePool& operator=(const ZstdFramePool&) = delete;

@@ -7,7 +7,10 @@
 namespace kestro::cli {
 
 ZstdWriter::ZstdWriter(ImageSink& out, int level, uint64_t imageBytes, uint64_t frameBytes)
-    : out_(out), declared_(imageBytes), frameBytes_(static_cast<size_t>(frameBytes)), pool_(level) {
+    : out_(out),
+      declared_(imageBytes),
+      frameBytes_(static_cast<size_t>(frameBytes)),
+      pool_(level, frameBytes_) {
   const std::string sizeFrame = EncodeSizeFrame(imageBytes);
   out_.Write(reinterpret_cast<const uint8_t*>(sizeFrame.data()), sizeFrame.size());
   current_.reserve(frameBytes_);
