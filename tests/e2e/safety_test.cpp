@@ -174,6 +174,33 @@ TEST_F(Safety, EveryKillOrFailureWhilePublishingLeavesAnImageThatRestores) {
   EXPECT_EQ(Kestro("restore " + ShellQuote(image) + " " + Partition(kSampleFat) + " -q").status, 0);
 }
 
+// A drive letter's mapping is opened once: neither its volume nor the disk it lies on (where a
+// partition's tail is written) is opened by the mapped name again, which a user could relink.
+TEST_F(Safety, ADriveLetterIsReachedOnlyThroughTheFileOpenedOnce) {
+  KESTRO_REQUIRE_TOOL("strace");
+  KESTRO_REQUIRE_TOOL("sfdisk");
+  // A partition with a tail past its file system, which restore writes through the disk.
+  const std::string tailed = dir.File("tailed.img");
+  ASSERT_EQ(RunCommand("truncate -s 40M " + ShellQuote(tailed) +
+                       " && printf 'start=2048, size=40000, type=83\\n' | sfdisk -q " +
+                       ShellQuote(tailed) + " && mkfs.ext4 -q -F -E offset=1048576 " +
+                       ShellQuote(tailed) + " 16M")
+                .status,
+            0);
+  const std::string mapped =
+      "KESTRO_DRIVE_Q=" + ShellQuote(tailed) + " KESTRO_DRIVE_Q_PARTITION=1 ";
+  const std::string image = dir.File("q.img");
+  ASSERT_EQ(
+      RunCommand(mapped + ShellQuote(KESTRO_PROGRAM) + " backup Q: " + ShellQuote(image) + " -q")
+          .status,
+      0);
+  const auto traced = RunCommand(
+      mapped + "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -o /dev/stdout -e trace=open,openat " +
+      ShellQuote(KESTRO_PROGRAM) + " restore " + ShellQuote(image) + " Q: -q");
+  EXPECT_NE(traced.output.find("read back and verified"), std::string::npos) << traced.output;
+  EXPECT_EQ(traced.output.find("\"" + tailed + "\""), std::string::npos) << traced.output;
+}
+
 TEST_F(Safety, ABackupNeverWritesIntoTheFileBehindItsLoopDevice) {
   KESTRO_REQUIRE_TOOL("losetup");
   const LoopDevice loop(disk, false);

@@ -72,11 +72,18 @@ char FreeDriveLetter() {
 
 ScopedDriveMapping::ScopedDriveMapping(char letter, const std::string& path, unsigned partition)
     : letter_(letter) {
+  for (const DriveMapping& mapping : MappedDrives()) {
+    if (mapping.letter == letter) previous_ = mapping;
+  }
   MapDrive(letter, path, partition);
 }
 
 ScopedDriveMapping::~ScopedDriveMapping() {
-  UnmapDrive(letter_);
+  if (previous_) {
+    MapDrive(letter_, previous_->path, previous_->partition);
+  } else {
+    UnmapDrive(letter_);
+  }
 }
 
 Volume::HeldSource::~HeldSource() {
@@ -84,7 +91,8 @@ Volume::HeldSource::~HeldSource() {
 }
 
 Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
-  if (const char named = DriveLetterOf(args.volume)) {
+  const char named = DriveLetterOf(args.volume);
+  if (named != 0) {
     if (args.partition != 0) {
       throw UsageError(args.volume,
                        "--partition selects a partition of a device or image path, "
@@ -108,7 +116,9 @@ Volume::Volume(const VolumeArgs& args, const OpenOptions& options) {
   // A drive's mapping is a path like any other: opened once, under the caller's link rules.
   held_.fd = OpenAsCaller(source_, O_PATH);
   if (held_.fd < 0) throw Failure(name_, "cannot open: " + DescribeErrno(errno));
-  letter_ = FreeDriveLetter();
+  // A named letter is mapped over, so that no mapping names the file any more: the disk the
+  // volume lies on is numbered from the mappings, and would otherwise be opened by that name.
+  letter_ = named != 0 ? named : FreeDriveLetter();
   if (letter_ == 0) throw Failure(name_, "no free drive letter to map it to");
   // Every later open, a snapshot engine's included, reaches the file opened here.
   access_ = DescriptorPath(held_.fd);

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <Kestro32.h>
+#include <win32/drive_map.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "volume/disk_range.h"
@@ -30,7 +32,8 @@ char DriveLetterOf(const std::string& text);
 // A letter that no mapping uses, from Z: down to C:; 0 when every one is taken.
 char FreeDriveLetter();
 
-// Maps a path to a drive letter for the lifetime of the object.
+// Maps a path to a drive letter for the lifetime of the object, over any mapping the letter has,
+// which stands again afterwards.
 class ScopedDriveMapping {
  public:
   ScopedDriveMapping(char letter, const std::string& path, unsigned partition);
@@ -40,6 +43,7 @@ class ScopedDriveMapping {
 
  private:
   char letter_;
+  std::optional<DriveMapping> previous_;
 };
 
 class Volume {
@@ -54,7 +58,8 @@ class Volume {
   const CKestro32& object() const { return *object_; }
   // How messages name the volume: "C:" or "disk.img partition 2".
   const std::string& name() const { return name_; }
-  // The drive letter the volume is opened through, mapped to the source kestro opened.
+  // The drive letter the volume is opened through (the one named, or a free one for a path),
+  // mapped to the source kestro opened.
   char letter() const { return letter_; }
   // The device or file behind the letter, as the drive map knows it.
   const std::string& source() const { return source_; }
