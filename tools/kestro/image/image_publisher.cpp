@@ -38,8 +38,15 @@ void ImagePublisher::FinishInterrupted() {
       !SidecarWrittenFor(folder_, SidecarPath(staged), IdentityOf(st))) {
     return;
   }
-  if (folder_.Status(RescueMapPath(staged), &st)) {
+  // The staged map is that backup's only if the image's owner wrote it; without one, the image
+  // had none, and the previous image's map goes.
+  struct stat map {};
+  if (folder_.Status(RescueMapPath(staged), &map) && S_ISREG(map.st_mode) &&
+      map.st_uid == st.st_uid) {
     folder_.Rename(RescueMapPath(staged), RescueMapPath(image));
+  } else {
+    folder_.Remove(RescueMapPath(staged));
+    folder_.Remove(RescueMapPath(image));
   }
   folder_.Rename(SidecarPath(staged), SidecarPath(image));
   folder_.Sync();
