@@ -5,13 +5,14 @@
 #include <Shadrel.h>
 #include <shadrel/provider.h>
 #include <shadrel/snapshots.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include <gtest/gtest.h>
 #include <win32/drive_map.h>
@@ -171,9 +172,10 @@ TEST_P(ReflinkSnapshot, ADriveMappedToAHeldFileSnapshotsThatFileWhereverItWasMov
   const std::string image = mountPoint_ + "/c.img";
   kestro::testing::MakeFat(image, 16, kVolumeSize);
   const auto held = kestro::testing::ReadBytes(image, kProbeOffset, 4096);
-  const int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  kestro::MapDrive('C', "/proc/self/fd/" + std::to_string(fd));
+  // Closed however the test ends, so that the file system can be unmounted.
+  const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(image.c_str(), "rbe"), &std::fclose);
+  ASSERT_NE(file, nullptr);
+  kestro::MapDrive('C', "/proc/self/fd/" + std::to_string(fileno(file.get())));
   std::filesystem::create_directory(mountPoint_ + "/moved");
   std::filesystem::rename(image, mountPoint_ + "/moved/c.img");
   kestro::testing::MakeFat(image, 16, kVolumeSize);
@@ -186,7 +188,6 @@ TEST_P(ReflinkSnapshot, ADriveMappedToAHeldFileSnapshotsThatFileWhereverItWasMov
     EXPECT_EQ(FilesIn(mountPoint_ + "/moved/.kestro-snapshots"), 1u);
     EXPECT_FALSE(std::filesystem::exists(mountPoint_ + "/.kestro-snapshots"));
   }
-  close(fd);
 }
 
 // The name the kernel keeps for a loop device's removed backing file is only a hint: a link
